@@ -1,0 +1,20 @@
+#pragma once
+// Number formats and value texts shared by the main window and the mode windows.
+
+#include <QString>
+#include <cstdint>
+
+// Word-swapped values: four bytes b0 b1 b2 b3 as received form the pattern b2 b3 b0 b1.
+uint32_t WordSwappedCount(const uint8_t *bytes);
+float WordSwappedFloat(const uint8_t *bytes);
+
+// A real in fixed notation with two decimals (10 significant digits, exponent notation
+// above 10 integer digits), the locale's decimal separator, no group separators;
+// "NAN", "INF", "-INF" for values that are not finite.
+QString FormatReal(double value);
+// An unsigned count in decimal, no separators.
+QString FormatCount(uint32_t value);
+
+// The value text of tree node `index` from DeviceConfig, without the leading blank;
+// "Ошибка данных" for a code outside its list; empty for an index with no value.
+QString NodeValueText(int index);

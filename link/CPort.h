@@ -1,0 +1,124 @@
+#pragma once
+// Serial port component: TCustomComPort / TComPort, the EComPort error and the
+// event thread that hands received-byte events over to the user-interface thread.
+// This unit is the only code of the program that knows termios, ioctl and poll.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+enum TBaudRate { brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
+                 br19200, br38400, br56000, br57600, br115200, br128000, br256000 };
+enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
+enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+enum TComEvent { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full };
+using TComEvents = unsigned;  // bit (1u << TComEvent) per event
+constexpr TComEvents AllComEvents = (1u << 10) - 1;
+enum TSyncMethod { smThreadSync, smWindowSync, smNone };
+enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
+
+struct TComParity {
+    TParityBits Bits = prNone;
+    bool Check = false;
+    bool Replace = false;
+};
+
+struct TComFlowControl {
+    bool OutCTSFlow = false;
+    bool OutDSRFlow = false;
+    TDTRFlowControl ControlDTR = dtrDisable;
+    TRTSFlowControl ControlRTS = rtsDisable;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    uint8_t XonChar = 17;
+    uint8_t XoffChar = 19;
+    bool DSRSensitivity = false;
+    bool TxContinueOnXoff = false;
+};
+
+struct TComBuffer {
+    int InputSize = 1024;
+    int OutputSize = 1024;
+};
+
+struct TComTimeouts {
+    int ReadInterval = -1;
+    int ReadTotalMultiplier = 0;
+    int ReadTotalConstant = 0;
+    int WriteTotalMultiplier = 100;
+    int WriteTotalConstant = 1000;
+};
+
+class EComPort : public std::runtime_error {
+public:
+    explicit EComPort(int code, int winCode = -1);
+    int Code;
+    int WinCode;  // errno, or -1 when there is no system code
+    static QString CodeText(int code);
+    QString Message() const;  // the text of Code, with " (win error code: %d)" when WinCode != -1
+};
+
+class TComThread;
+
+class TCustomComPort : public QObject {
+    Q_OBJECT
+public:
+    explicit TCustomComPort(QObject *owner = nullptr);
+    ~TCustomComPort() override;  // closes the port first
+
+    // Device name relative to /dev ("ttyUSB0", "ttyS0"); a name starting with "/" is used as is.
+    QString Port() const;
+    void SetPort(const QString &name);
+
+    TBaudRate BaudRate = br9600;
+    int CustomBaudRate = 9600;
+    TDataBits DataBits = dbEight;
+    TStopBits StopBits = sbOneStopBit;
+    TComParity Parity;
+    TComFlowControl FlowControl;
+    TComEvents Events = AllComEvents;
+    TSyncMethod SyncMethod = smThreadSync;
+    TComBuffer Buffer;
+    TComTimeouts Timeouts;
+
+    bool Connected() const;
+    void Open();
+    void Close();
+    int Write(const void *buffer, int count);
+    int Read(void *buffer, int count);
+
+    // Called on the user-interface thread with the number of bytes queued (always >= 1).
+    std::function<void(QObject *Sender, int Count)> OnRxChar;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    friend class TComThread;
+};
+
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+public:
+    explicit TComPort(QObject *owner = nullptr);
+};
+
+// Where a device stand-in run by an ordinary user publishes its port: the user's runtime
+// directory ($XDG_RUNTIME_DIR, else /tmp/runtime-<user>, as Qt's runtime location).
+QString DefaultUserPortDirectory();
+
+// Fills list with the serial ports the system knows: ttys under sysRoot/class/tty with a
+// device (a ttyS* of unknown UART type is no port), plus symlinks to pseudo-terminals in
+// devRoot (shown by name, "ttyV0") and in userRoot, the user's runtime directory where the
+// device simulator publishes its port when it may not write to /dev (shown as full paths).
+// Sorted case-insensitively, locale-aware. Raises EComPort code 23 when the list cannot be read.
+void ListSerialPorts(QStringList &list, const QString &sysRoot = QStringLiteral("/sys"),
+                     const QString &devRoot = QStringLiteral("/dev"),
+                     const QString &userRoot = DefaultUserPortDirectory());
