@@ -1,0 +1,58 @@
+#include "Messages.h"
+
+#include "CPort.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+QString BoxTitle()
+{
+    const QString name = QApplication::applicationDisplayName();
+    return name.isEmpty() ? QStringLiteral("Карвен-12Т") : name;
+}
+
+void ShowBox(QMessageBox::Icon icon, QWidget *parent, const QString &text)
+{
+    QMessageBox box(icon, BoxTitle(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool reportOnScreen = false;
+
+}  // namespace
+
+void ShowWarning(QWidget *parent, const QString &text)
+{
+    ShowBox(QMessageBox::Warning, parent, text);
+}
+
+void ShowInformation(QWidget *parent, const QString &text)
+{
+    ShowBox(QMessageBox::Information, parent, text);
+}
+
+void ReportError(const QString &text)
+{
+    if (reportOnScreen)
+        return;  // one report at a time; a further one is not stacked
+    reportOnScreen = true;
+    ShowBox(QMessageBox::Critical, QApplication::activeWindow(), text);
+    reportOnScreen = false;
+}
+
+void ReportException(std::exception_ptr e)
+{
+    QString text;
+    try {
+        std::rethrow_exception(e);
+    } catch (const EComPort &err) {
+        text = err.Message();
+    } catch (const std::exception &err) {
+        text = QString::fromLocal8Bit(err.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown error");
+    }
+    ReportError(text);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Port selector: a drop-down list of the serial ports bound to one port object.
+
+#include "CPort.h"
+
+#include <QComboBox>
+
+class TComComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit TComComboBox(QWidget *parent = nullptr);
+
+    TCustomComPort *ComPort() const;
+    void SetComPort(TCustomComPort *port);
+
+    TComProperty ComProperty() const;
+    // cpPort fills the list from ListSerialPorts once (may raise EComPort code 23), without
+    // changing the bound port's Port, then selects the entry equal to Port ignoring case.
+    void SetComProperty(TComProperty property);
+
+    bool AutoApply = true;  // the user's choice sets the bound port's Port at once
+
+private:
+    TCustomComPort *port_ = nullptr;
+    TComProperty property_ = cpNone;
+};
