@@ -124,6 +124,11 @@ TForm1::TForm1(QWidget *parent)
     TreeView1->setHeaderHidden(true);
     TreeView1->setColumnCount(1);
     TreeView1->setIndentation(19);
+    // Long texts are scrolled to horizontally, never cut short.
+    TreeView1->setTextElideMode(Qt::ElideNone);
+    TreeView1->header()->setStretchLastSection(false);
+    TreeView1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView1->setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -399,6 +404,7 @@ void TForm1::TreeView1ContextPopup(const QContextMenuEvent &event)
     if (!node || node->childCount() > 0)
         return;
     EditedNodeIndex = AbsoluteIndex(node);
+    TreeView1->scrollToItem(node);
     const QRect r = TreeView1->visualItemRect(node);
     PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(QPoint(r.left() + 8, r.bottom())));
 }
