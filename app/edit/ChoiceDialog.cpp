@@ -28,6 +28,7 @@ TChoiceDialog::TChoiceDialog(const TChoiceForm &form, QWidget *owner)
     ComboBox1->addItems(form.Items);
     ComboBox1->setCurrentIndex(0);
     ComboBox1->setGeometry(16, 24, form.BoxWidth, 21);
+    ComboBox1->lineEdit()->selectAll();  // typing replaces the shown entry
     SetValueControl(ComboBox1);
 
     if (!form.UnitLabel.isEmpty()) {
