@@ -1,6 +1,7 @@
 #include "CalculatorEngine.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 constexpr int MaxEntryDigits = 15;
@@ -65,7 +66,7 @@ void TCalculatorEngine::CommitEntry()
             }
             break;
         }
-        if (!std::isfinite(result)) {
+        if (!std::isfinite(result) || std::fabs(result) > std::numeric_limits<double>::max()) {
             m_error = true;
             result = 0;
         }
