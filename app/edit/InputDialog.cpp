@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
 
@@ -42,7 +43,13 @@ TInputDialog::TInputDialog(const TInputDialogFrame &frame, const QString &captio
 
 QWidget *TInputDialog::Owner()
 {
-    return QApplication::activeWindow();
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    // no window is active (the one that opened us may be between activations): the main window
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible() && qobject_cast<QMainWindow *>(w))
+            return w;
+    return nullptr;
 }
 
 void TInputDialog::SetValueControl(QWidget *control)

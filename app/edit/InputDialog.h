@@ -33,7 +33,7 @@ public:
     QPushButton *Button1 = nullptr;  // "ОК"
     QPushButton *Button2 = nullptr;  // "Отмена"
 
-    // The window the dialogs are opened over: the active window, if any.
+    // The window the dialogs are opened over: the active window, else the main window.
     static QWidget *Owner();
 
 public slots:

@@ -5,7 +5,6 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
@@ -55,13 +54,14 @@ TRxCalculatorPopup::TRxCalculatorPopup(QWidget *owner, long double start, TNumbe
         {QStringLiteral("0"), separator, KeyEquals, QString()},
     };
     auto addKey = [this, grid](const QString &caption, int row, int column, int span) {
-        auto *key = new QPushButton(caption, this);
+        auto *key = new QToolButton(this);
+        key->setText(caption);
         key->setObjectName(caption);
         key->setFocusPolicy(Qt::NoFocus);
-        key->setAutoDefault(false);
+        key->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         key->setFixedHeight(22);
-        key->setMinimumWidth(28);
-        connect(key, &QPushButton::clicked, this, [this, caption] { Press(caption); });
+        key->setMinimumWidth(span > 1 ? 60 : 30);
+        connect(key, &QToolButton::clicked, this, [this, caption] { Press(caption); });
         grid->addWidget(key, row, column, 1, span);
     };
     for (int r = 0; r < 5; ++r)
@@ -73,9 +73,9 @@ TRxCalculatorPopup::TRxCalculatorPopup(QWidget *owner, long double start, TNumbe
     Refresh();
 }
 
-QPushButton *TRxCalculatorPopup::Key(const QString &caption) const
+QAbstractButton *TRxCalculatorPopup::Key(const QString &caption) const
 {
-    for (QPushButton *key : findChildren<QPushButton *>())
+    for (QAbstractButton *key : findChildren<QAbstractButton *>())
         if (key->text() == caption)
             return key;
     return nullptr;

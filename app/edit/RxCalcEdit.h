@@ -12,7 +12,7 @@
 #include "NumberRules.h"
 
 class QLabel;
-class QPushButton;
+class QAbstractButton;
 class QToolButton;
 
 // The drop-down calculator: a popup keypad over a TCalculatorEngine.
@@ -22,7 +22,7 @@ public:
     TRxCalculatorPopup(QWidget *owner, long double start, TNumberSeparators seps);
 
     // The key of the given caption ("7", "×", "=", "ОК", ...), for keyboard-less use.
-    QPushButton *Key(const QString &caption) const;
+    QAbstractButton *Key(const QString &caption) const;
     QString DisplayText() const;
 
 signals:
