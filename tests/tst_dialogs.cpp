@@ -114,6 +114,8 @@ private slots:
     void floatDialogRefusesExtraDecimalAndMinus();
     void numberDialogKeysDoNotEndDialog();
     void numberDialogLayout();
+    void wholeNumberCut_data();
+    void wholeNumberCut();
 };
 
 // What the user does in a choice dialog, and what Execute gives back.
@@ -134,7 +136,9 @@ void TestDialogs::choiceRuns_data()
         QTest::newRow(n + " entry with a trailing space") << m.execute << m.items.first() + " " << Ok << 255;
     }
     QTest::newRow("countDetect digit only") << ChooseFn(TfmInput_countDetect::Execute) << "4" << Ok << 255;
-    QTest::newRow("countDetect case differs") << ChooseFn(TfmInput_typeDetect::Execute) << "нз" << Ok << 255;
+    QTest::newRow("typeDetect case differs") << ChooseFn(TfmInput_typeDetect::Execute) << "нз" << Ok << 255;
+    QTest::newRow("typeDetect case differs, Enter") << ChooseFn(TfmInput_typeDetect::Execute) << "нз\n" << Ok << 255;
+    QTest::newRow("tDelay entry, Enter") << ChooseFn(TfmInput_tDelay::Execute) << "0.5\n" << Ok << 2;
 }
 
 void TestDialogs::choiceRuns()
@@ -147,8 +151,12 @@ void TestDialogs::choiceRuns()
     int openedOn = -2;
     driver::WhenModal([&](QWidget *dialog) {
         openedOn = ComboOf(dialog)->currentIndex();
-        if (!typed.isEmpty())
+        if (typed.endsWith(u'\n')) {
+            TypeIntoCombo(dialog, typed.chopped(1));
+            QTest::keyClick(ComboOf(dialog)->lineEdit(), Qt::Key_Return);
+        } else if (!typed.isEmpty()) {
             TypeIntoCombo(dialog, typed);
+        }
         clicked = driver::Click(dialog, button);
     });
     const int result = execute();
@@ -487,6 +495,25 @@ void TestDialogs::numberDialogLayout()
     QCOMPARE(real.RxCalcEdit1->DecimalPlaces(), 1);
     QCOMPARE(whole.RxCalcEdit1->DisplayFormat(), QStringLiteral("0"));
     QCOMPARE(whole.RxCalcEdit1->DecimalPlaces(), 0);
+}
+
+void TestDialogs::wholeNumberCut_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("toward zero") << 3.9 << 3;
+    QTest::newRow("negative toward zero") << -3.9 << -3;
+    QTest::newRow("largest") << 2147483647.0 << 2147483647;
+    QTest::newRow("beyond the largest") << 1e12 << 2147483647;
+    QTest::newRow("beyond the smallest") << -1e12 << int(-2147483647 - 1);
+    QTest::newRow("not a number") << std::nan("") << 0;
+}
+
+void TestDialogs::wholeNumberCut()
+{
+    QFETCH(double, value);
+    QFETCH(int, expected);
+    QCOMPARE(TruncateToInt32(value), expected);
 }
 
 QTEST_MAIN(TestDialogs)

@@ -4,7 +4,8 @@ const TChoiceForm &TfmInput_Voltage::Form()
 {
     static const TChoiceForm form{
         .Caption = QStringLiteral("Величина напряжения сигнала"),
-        .Items = {QStringLiteral("0.01"), QStringLiteral("0.025"), QStringLiteral("0.05"), QStringLiteral("0.1"), QStringLiteral("0.25"), QStringLiteral("0.5"), QStringLiteral("1.0"), QStringLiteral("2.5"), QStringLiteral("5.0")},
+        .Items = {QStringLiteral("0.01"), QStringLiteral("0.025"), QStringLiteral("0.05"), QStringLiteral("0.1"), QStringLiteral("0.25"),
+                  QStringLiteral("0.5"), QStringLiteral("1.0"), QStringLiteral("2.5"), QStringLiteral("5.0")},
         .BoxWidth = 161,
         .UnitLabel = QStringLiteral("В"),
         .UnitLabelPos = QPoint(184, 28),
