@@ -3,14 +3,13 @@
 // pressure (input streaming in, close from inside a hand-over, the other end vanishing).
 
 #include "CPort.h"
+#include "MessageBoxCloser.h"
 #include "PtyPair.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -89,21 +88,6 @@ struct Receiver {
     }
 };
 
-// Closes the modal message box that appears next and returns its text through *text.
-void CloseNextMessageBox(QString *text)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, text] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            timer->stop();
-            timer->deleteLater();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    timer->start();
-}
 
 // Whether this kernel's pseudo-terminals keep data bits and parity as set.
 bool PtyKeepsFraming()

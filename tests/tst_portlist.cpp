@@ -2,17 +2,15 @@
 // shows it.
 
 #include "CPortCtl.h"
+#include "MessageBoxCloser.h"
 #include "PtyPair.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <cerrno>
 
@@ -75,21 +73,6 @@ private:
     QTemporaryDir root_;
 };
 
-// Clicks OK on the next modal message box and hands back its text.
-void CloseNextMessageBox(QString *text)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, text] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            timer->stop();
-            timer->deleteLater();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    timer->start();
-}
 
 }  // namespace
 
