@@ -2,6 +2,7 @@
 
 #include "About.h"
 #include "CPortCtl.h"
+#include "ConfigExchange.h"
 #include "Globals.h"
 #include "Messages.h"
 #include "ParameterEdit.h"
@@ -420,11 +421,27 @@ void TForm1::N13Click()
 
 // ---- Configuration exchange (wired by the configuration read and write) ----
 
-void TForm1::N6Click() {}  // reads the configuration from the device
-void TForm1::N8Click() {}  // writes the configuration into the device
-void TForm1::ComPort1RxChar(QObject *, int) {}  // collects a configuration answer
-void TForm1::TimerReadCfgInPriborTimer() {}     // moves the two-block read on
-void TForm1::TimerWaitAnswerTimer() {}          // gives up on a configuration answer
+ConfigExchange &TForm1::Exchange()
+{
+    if (!exchange_) {
+        ConfigExchangeHooks hooks;
+        hooks.ShowWarning = [this](const QString &text) { ::ShowWarning(this, text); };
+        hooks.ShowInformation = [this](const QString &text) { ::ShowInformation(this, text); };
+        hooks.ReportError = &ReportException;
+        hooks.MarkRootSaved = [this] { nodes_[0]->setText(0, QString::fromUtf8(RootTextSaved)); };
+        hooks.ShowRoot = [this] { ShowNode(NodeAt(0)); };
+        exchange_ = std::make_unique<ConfigExchange>(*ComPort1, *TimerReadCfgInPribor, *TimerWaitAnswer,
+                                                     std::move(hooks));
+    }
+    return *exchange_;
+}
+
+void TForm1::N6Click() { Exchange().StartRead(); }
+void TForm1::N8Click() { Exchange().StartWrite(); }
+void TForm1::ComPort1RxChar(QObject *, int count) { Exchange().Received(count); }
+void TForm1::TimerReadCfgInPriborTimer() { Exchange().ReadTimerTick(); }
+void TForm1::TimerWaitAnswerTimer() { Exchange().AnswerTimeout(); }
+void TForm1::RequestSecondBlock() { Exchange().RequestSecondBlock(); }
 
 // ---- Mode windows (each opens its own modal window) ----
 
