@@ -5,7 +5,6 @@
 // three state variables live in each mode unit and are handed in by reference.
 
 #include <cstdint>
-#include <optional>
 
 // AnswerState
 constexpr int32_t AnswerGood = 0;     // a complete answer with a good CRC waits in ReceiveBuffer
@@ -54,7 +53,7 @@ public:
     TExchangeCycle(TModeState state, TCycleVariant variant);
 
     TCycleVariant Variant() const { return variant_; }
-    TModeState &State() { return state_; }
+    const TModeState &State() const { return state_; }
 
     // Start values of a freshly created window.
     void Reset();
