@@ -2,7 +2,10 @@
 
 #include "Globals.h"
 
+#include <QFontMetrics>
 #include <QLabel>
+
+#include <algorithm>
 
 TGeneratorWindow::TGeneratorWindow(QWidget *parent, TModeState state, const TGeneratorTraits &traits)
     : TModeWindow(parent, state, TCycleVariant::StatusOnly, GeneratorStatusTexts), traits_(traits)
@@ -11,7 +14,6 @@ TGeneratorWindow::TGeneratorWindow(QWidget *parent, TModeState state, const TGen
     QFont formFont = font();
     formFont.setPointSize(8);
     setFont(formFont);
-    setFixedSize(207, 93);
 
     lbRezim = new QLabel(QStringLiteral("Состояние - "), this);
     QFont labelFont = formFont;
@@ -19,6 +21,14 @@ TGeneratorWindow::TGeneratorWindow(QWidget *parent, TModeState state, const TGen
     lbRezim->setFont(labelFont);
     lbRezim->move(16, 16);
     lbRezim->adjustSize();
+
+    // The form is 207 pixels wide; the 12-point state text of the fonts found here can be
+    // wider than the room it has, so the form widens until the longer text keeps the same
+    // margin on the right as on the left.
+    const QFontMetrics metrics(labelFont);
+    const int widest = std::max(metrics.horizontalAdvance(GeneratorStatusTexts.LabelOn),
+                                metrics.horizontalAdvance(GeneratorStatusTexts.LabelOff));
+    setFixedSize(std::max(207, 16 + widest + 1 + 16), 93);
 
     Button1 = new TTagButton(this);
     Button1->setGeometry(16, 56, 97, 25);
