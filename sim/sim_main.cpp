@@ -1,1 +1,129 @@
-int main() { return 0; }
+// karven-sim: the device stand-in for people. Publishes a pty where the program's port
+// list finds it and prints every request and reply it sees.
+
+#include "SimDevice.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+void Usage()
+{
+    std::fprintf(stderr,
+                 "usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--quiet]\n"
+                 "  --link PATH       where to publish the port (default /dev/ttyV0, or ttyV0 in the\n"
+                 "                    user's runtime directory when /dev is not writable)\n"
+                 "  --baud N          line speed, 8N2 (default 9600)\n"
+                 "  --turnaround MS   pause before a reply (default 5)\n"
+                 "  --seed N          seed of the random faults (default 1)\n"
+                 "  --fault-rate P    share of replies, 0..1, given a random fault (default 0)\n"
+                 "  --quiet           print nothing but the port's place\n");
+}
+
+std::string Hex(const std::vector<uint8_t> &bytes)
+{
+    std::string text;
+    char piece[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(piece, sizeof piece, i ? " %02X" : "%02X", bytes[i]);
+        text += piece;
+    }
+    return text;
+}
+
+bool NumberArgument(int argc, char **argv, int &i, double &value)
+{
+    if (i + 1 >= argc)
+        return false;
+    char *end = nullptr;
+    value = std::strtod(argv[++i], &end);
+    return end && *end == '\0';
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    sim::SimOptions options;
+    bool quiet = false;
+    double faultRate = 0;
+    double seed = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        double value = 0;
+        if (arg == "--link" && i + 1 < argc) {
+            options.linkPath = argv[++i];
+        } else if (arg == "--baud" && NumberArgument(argc, argv, i, value) && value >= 300) {
+            options.baud = static_cast<int>(value);
+        } else if (arg == "--turnaround" && NumberArgument(argc, argv, i, value) && value >= 0) {
+            options.turnaroundMs = value;
+        } else if (arg == "--seed" && NumberArgument(argc, argv, i, value) && value >= 0) {
+            seed = value;
+        } else if (arg == "--fault-rate" && NumberArgument(argc, argv, i, value) && value >= 0 && value <= 1) {
+            faultRate = value;
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+    options.seed = static_cast<uint64_t>(seed);
+
+    // The device thread inherits this mask; the signals are taken here, in sigwait.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    sim::SimDevice device(options);
+    const auto started = std::chrono::steady_clock::now();
+    std::mutex printing;
+    if (!quiet) {
+        device.SetLogListener([&](const sim::LogEntry &entry) {
+            const double ms = std::chrono::duration<double, std::milli>(entry.time - started).count();
+            std::string what;
+            switch (entry.kind) {
+            case sim::LogEntry::Request: what = "<- " + Hex(entry.bytes); break;
+            case sim::LogEntry::Reply: what = "-> " + Hex(entry.bytes); break;
+            case sim::LogEntry::Noise: what = "~> " + Hex(entry.bytes) + " (noise)"; break;
+            case sim::LogEntry::HangUp: what = "port hung up"; break;
+            case sim::LogEntry::PlugIn: what = "port plugged back in"; break;
+            }
+            if (entry.kind == sim::LogEntry::Reply && entry.fault != sim::Fault::None)
+                what += std::string(" [") + sim::FaultName(entry.fault) + "]";
+            if (!entry.note.empty())
+                what += " (" + entry.note + ")";
+            std::lock_guard<std::mutex> lock(printing);
+            std::printf("%10.1f ms  %s\n", ms, what.c_str());
+            std::fflush(stdout);
+        });
+    }
+    std::string error;
+    if (!device.Start(&error)) {
+        std::fprintf(stderr, "karven-sim: %s\n", error.c_str());
+        return 1;
+    }
+    if (faultRate > 0)
+        device.SetRandomFaultRate(options.seed, faultRate);
+    {
+        std::lock_guard<std::mutex> lock(printing);
+        std::printf("karven-sim: device 10 on %s (%s), %d baud 8N2, turnaround %.1f ms\n",
+                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.baud, options.turnaroundMs);
+        std::fflush(stdout);
+    }
+    int received = 0;
+    sigwait(&signals, &received);
+    device.Stop();
+    if (!quiet)
+        std::printf("karven-sim: stopped, %s removed\n", device.LinkPath().c_str());
+    return 0;
+}

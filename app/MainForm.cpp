@@ -1,0 +1,453 @@
+#include "MainForm.h"
+
+#include "About.h"
+#include "CPortCtl.h"
+#include "Globals.h"
+#include "Messages.h"
+#include "ParameterEdit.h"
+#include "ValueText.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+struct NodeDef {
+    int Level;  // 0 root, 1 mode group, 2 parameter
+    const char *Text;
+};
+
+// The fixed tree in depth-first order; the position is the node's absolute index.
+const NodeDef TreeNodes[TForm1::NodeCount] = {
+    {0, RootTextModified},
+    {1, "ТПР по ТПУ1"},
+    {2, "Число детекторов"},
+    {2, "Тип детекторов"},
+    {2, "Схема подключения детекторов"},
+    {2, "Тип ТПУ"},
+    {2, "Способ расчета суммы"},
+    {2, "К-фактор (Кф2)"},
+    {1, "ТПР по ТПУ2"},
+    {2, "Число детекторов"},
+    {2, "Тип детекторов"},
+    {2, "Схема подключения детекторов"},
+    {2, "Тип ТПУ"},
+    {2, "Способ расчета суммы"},
+    {2, "К-фактор (Кф2)"},
+    {1, "ТПР по ТПР"},
+    {2, "Преднабор минимум (N1min)"},
+    {2, "Преднабор максимум (N1max)"},
+    {2, "К-фактор для канала 1 (Кф1)"},
+    {2, "К-фактор для канала 2 (Кф2)"},
+    {1, "Пачка импульсов"},
+    {2, "Преднабор (N)"},
+    {2, "Частота (f), Гц"},
+    {2, "Напряжение (U), В"},
+    {2, "t задержки, с"},
+    {1, "TQ"},
+    {2, "Преднабор минимум (N1min)"},
+    {2, "Преднабор максимум (N1max)"},
+    {2, "Частота (f), Гц"},
+    {2, "Напряжение (U), В"},
+    {1, "Имитация ТПУ"},
+    {2, "Длительность импульсов (Длит), с"},
+    {2, "Количество импульсов (N)"},
+    {1, "Генератор f"},
+    {2, "Значение частоты (f), Гц"},
+    {2, "Амплитуда сигнала (U), В"},
+    {1, "Генератор Т"},
+    {2, "Значение периода (T), мкс"},
+    {2, "Значание амплитуды сигнала (U), В"},
+    {1, "Генератор I"},
+    {2, "Ток для канала 1 (I1), мкА"},
+    {2, "Ток для канала 2 (I2), мкА"},
+    {2, "Диапазон для канала 1"},
+    {2, "Шаг канала 1"},
+    {2, "Шкала для канала 1"},
+    {2, "Диапазон для канала 2"},
+    {2, "Шаг для канала 2"},
+    {2, "Шкала для канала 2"},
+    {1, "Имитация ТС"},
+    {2, "Сопротивление (R), Ом"},
+};
+
+constexpr int IndexRole = Qt::UserRole + 1;
+
+QTableWidgetItem *GridCell(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    return item;
+}
+
+}  // namespace
+
+QFont FormFont()
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(8);
+    return f;
+}
+
+TForm1::TForm1(QWidget *parent)
+    : QMainWindow(parent)
+    , EditParameterFn(&EditParameter)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Карвен-12Т   \"ТОРВИК-3\""));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFont(FormFont());
+
+    Client = new QWidget(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    Client->setFixedSize(ClientWidth, ClientHeight);
+    setCentralWidget(Client);
+
+    TreeView1 = new QTreeWidget(Client);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setGeometry(8, 8, 265, 609);
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setColumnCount(1);
+    TreeView1->setIndentation(19);
+    // Long texts are scrolled to horizontally, never cut short.
+    TreeView1->setTextElideMode(Qt::ElideNone);
+    TreeView1->header()->setStretchLastSection(false);
+    TreeView1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    TreeView1->setContextMenuPolicy(Qt::DefaultContextMenu);
+    TreeView1->installEventFilter(this);
+    TreeView1->viewport()->installEventFilter(this);
+
+    StringGrid1 = new QTableWidget(Client);
+    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+    StringGrid1->setGeometry(288, 8, 521, 609);
+    StringGrid1->setColumnCount(2);
+    StringGrid1->setHorizontalHeaderLabels({QString(), QString()});
+    StringGrid1->setRowCount(1);
+    StringGrid1->verticalHeader()->hide();
+    StringGrid1->verticalHeader()->setMinimumSectionSize(1);
+    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(20);
+    StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    StringGrid1->horizontalHeader()->setStretchLastSection(false);
+    StringGrid1->horizontalHeader()->setHighlightSections(false);
+    StringGrid1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    StringGrid1->horizontalHeader()->setFixedHeight(20);
+    StringGrid1->setColumnWidth(0, 250);
+    StringGrid1->setColumnWidth(1, 242);
+    StringGrid1->setShowGrid(true);
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    StringGrid1->setWordWrap(false);
+
+    Label1 = new QLabel(QStringLiteral("Номер порта"), Client);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(8, 624);
+    Label1->adjustSize();
+
+    ComPort1 = new TComPort(this);
+    ComPort1->setObjectName(QStringLiteral("ComPort1"));
+    ComPort1->BaudRate = br9600;
+    ComPort1->DataBits = dbEight;
+    ComPort1->StopBits = sbTwoStopBits;
+    ComPort1->Parity.Bits = prNone;
+    ComPort1->OnRxChar = [this](QObject *sender, int count) {
+        Guarded([&] { ComPort1RxChar(sender, count); });
+    };
+
+    ComComboBox1 = new TComComboBox(Client);
+    ComComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
+    ComComboBox1->setGeometry(8, 640, 145, 21);
+    ComComboBox1->SetComPort(ComPort1);
+
+    Button1 = new QPushButton(QStringLiteral("Выход"), Client);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(736, 640, 75, 25);
+    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+
+    TimerReadCfgInPribor = new QTimer(this);
+    TimerReadCfgInPribor->setObjectName(QStringLiteral("TimerReadCfgInPribor"));
+    TimerReadCfgInPribor->setInterval(100);
+    connect(TimerReadCfgInPribor, &QTimer::timeout, this,
+            [this] { Guarded([this] { TimerReadCfgInPriborTimer(); }); });
+
+    TimerWaitAnswer = new QTimer(this);
+    TimerWaitAnswer->setObjectName(QStringLiteral("TimerWaitAnswer"));
+    TimerWaitAnswer->setInterval(1000);
+    connect(TimerWaitAnswer, &QTimer::timeout, this,
+            [this] { Guarded([this] { TimerWaitAnswerTimer(); }); });
+
+    BuildTree();
+    BuildMenus();
+
+    // The window is exactly the menu bar plus the fixed client area.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildTree()
+{
+    QTreeWidgetItem *parents[3] = {};
+    for (int i = 0; i < NodeCount; ++i) {
+        const NodeDef &def = TreeNodes[i];
+        QTreeWidgetItem *item = def.Level == 0 ? new QTreeWidgetItem(TreeView1)
+                                               : new QTreeWidgetItem(parents[def.Level - 1]);
+        item->setText(0, QString::fromUtf8(def.Text));
+        item->setData(0, IndexRole, i);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        parents[def.Level] = item;
+        nodes_[i] = item;
+    }
+    nodes_[0]->setExpanded(true);
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current, QTreeWidgetItem *) {
+                Guarded([&] { TreeView1Change(current); });
+            });
+}
+
+QAction *TForm1::AddMenuItem(QMenu *menu, const char *name, const QString &text,
+                             void (TForm1::*handler)())
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    return action;
+}
+
+void TForm1::BuildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setFont(FormFont());
+
+    N1 = bar->addMenu(QStringLiteral("Конфигурация"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N6 = AddMenuItem(N1, "N6", QStringLiteral("Считать конфигурацию из прибора"), &TForm1::N6Click);
+    N8 = AddMenuItem(N1, "N8", QStringLiteral("Загрузить конфигурацию в прибор"), &TForm1::N8Click);
+
+    N11 = bar->addMenu(QStringLiteral("Режим работы"));
+    N11->setObjectName(QStringLiteral("N11"));
+    N12 = AddMenuItem(N11, "N12", QStringLiteral("ТПР по ТПУ1"), &TForm1::N12Click);
+    N22 = AddMenuItem(N11, "N22", QStringLiteral("ТПР по ТПУ2"), &TForm1::N22Click);
+    N3 = AddMenuItem(N11, "N3", QStringLiteral("ТПР по ТПР"), &TForm1::N3Click);
+    N14 = AddMenuItem(N11, "N14", QStringLiteral("Частотомер"), &TForm1::N14Click);
+    N2 = AddMenuItem(N11, "N2", QStringLiteral("Пачка импульсов"), &TForm1::N2Click);
+    TQ1 = AddMenuItem(N11, "TQ1", QStringLiteral("Режим TQ"), &TForm1::TQ1Click);
+    N4 = AddMenuItem(N11, "N4", QStringLiteral("Имитация ТПУ"), &TForm1::N4Click);
+    f1 = AddMenuItem(N11, "f1", QStringLiteral("Генератор f"), &TForm1::f1Click);
+    T1 = AddMenuItem(N11, "T1", QStringLiteral("Генератор T"), &TForm1::T1Click);
+    N5 = AddMenuItem(N11, "N5", QStringLiteral("Имитация ТС"), &TForm1::N5Click);
+
+    // A top-level item that acts at once, without a drop-down.
+    N10 = bar->addAction(QStringLiteral("О программе"));
+    N10->setObjectName(QStringLiteral("N10"));
+    connect(N10, &QAction::triggered, this, [this] { Guarded([this] { N10Click(); }); });
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    N13 = AddMenuItem(PopupMenu1, "N13", QStringLiteral("Изменить параметр"), &TForm1::N13Click);
+}
+
+void TForm1::FormCreate()
+{
+    try {
+        ComComboBox1->SetComProperty(cpPort);
+    } catch (...) {
+        // Without a port list the program cannot work: report and end.
+        ReportException(std::current_exception());
+        createdOk_ = false;
+    }
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (centred_)
+        return;
+    centred_ = true;
+    if (QScreen *s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+QTreeWidgetItem *TForm1::NodeAt(int index) const
+{
+    return index >= 0 && index < NodeCount ? nodes_[index] : nullptr;
+}
+
+int TForm1::AbsoluteIndex(const QTreeWidgetItem *node) const
+{
+    return node ? node->data(0, IndexRole).toInt() : -1;
+}
+
+// ---- The grid ----
+
+int TForm1::GridRowCount() const
+{
+    return StringGrid1->rowCount() + 1;  // the header row is the grid's row 0
+}
+
+void TForm1::ShowNode(QTreeWidgetItem *node)
+{
+    StringGrid1->setRowCount(0);
+    if (!node)
+        return;
+    if (node->childCount() > 0)
+        ListSubtree(node->child(0));
+    else
+        ShowParameter(node);
+}
+
+void TForm1::ListSubtree(QTreeWidgetItem *node)
+{
+    QTreeWidgetItem *parent = node->parent();
+    const int first = parent ? parent->indexOfChild(node) : TreeView1->indexOfTopLevelItem(node);
+    const int count = parent ? parent->childCount() : TreeView1->topLevelItemCount();
+    for (int i = first; i < count; ++i) {
+        QTreeWidgetItem *sibling = parent ? parent->child(i) : TreeView1->topLevelItem(i);
+        if (sibling->childCount() > 0) {
+            AddGridRow(sibling->text(0), QString());
+            ListSubtree(sibling->child(0));
+        } else {
+            ShowParameter(sibling);
+        }
+    }
+}
+
+void TForm1::ShowParameter(QTreeWidgetItem *node)
+{
+    AddGridRow(node->text(0), QLatin1Char(' ') + NodeValueText(AbsoluteIndex(node)));
+}
+
+void TForm1::AddGridRow(const QString &name, const QString &value)
+{
+    const int row = StringGrid1->rowCount();
+    StringGrid1->setRowCount(row + 1);
+    if (row == 0)
+        StringGrid1->setHorizontalHeaderLabels({QStringLiteral("Параметр"), QStringLiteral("Значение")});
+    StringGrid1->setItem(row, 0, GridCell(name));
+    StringGrid1->setItem(row, 1, GridCell(value));
+}
+
+void TForm1::TreeView1Change(QTreeWidgetItem *node)
+{
+    ShowNode(node);
+}
+
+// ---- Parameter editing ----
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool onViewport = watched == TreeView1->viewport();
+    if (onViewport
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        const QPoint pos = mouse->position().toPoint();
+        const bool onNode = TreeView1->itemAt(pos) != nullptr;
+        Guarded([&] { TreeView1MouseDown(mouse->button(), pos); });
+        // The tree's own handling runs for the left button on a node (selection, expanding);
+        // other presses select nothing beyond what TreeView1MouseDown did.
+        return !(onNode && mouse->button() == Qt::LeftButton);
+    }
+    if ((onViewport || watched == TreeView1) && event->type() == QEvent::ContextMenu) {
+        auto *menuEvent = static_cast<QContextMenuEvent *>(event);
+        Guarded([&] { TreeView1ContextPopup(*menuEvent); });
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::TreeView1MouseDown(Qt::MouseButton button, const QPoint &pos)
+{
+    QTreeWidgetItem *node = TreeView1->itemAt(pos);
+    AutoPopup = false;
+    if (!node || button != Qt::RightButton)
+        return;
+    TreeView1->setCurrentItem(node);
+    if (node->childCount() > 0)
+        return;
+    EditedNodeIndex = AbsoluteIndex(node);
+    AutoPopup = true;
+    PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(pos));
+}
+
+void TForm1::TreeView1ContextPopup(const QContextMenuEvent &event)
+{
+    // The mouse's own context-menu request has been served by TreeView1MouseDown.
+    if (event.reason() != QContextMenuEvent::Keyboard || !AutoPopup)
+        return;
+    // From the keyboard the menu edits the node selected now, and only a leaf.
+    QTreeWidgetItem *node = TreeView1->currentItem();
+    if (!node || node->childCount() > 0)
+        return;
+    EditedNodeIndex = AbsoluteIndex(node);
+    TreeView1->scrollToItem(node);
+    const QRect r = TreeView1->visualItemRect(node);
+    PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(QPoint(r.left() + 8, r.bottom())));
+}
+
+void TForm1::N13Click()
+{
+    const int index = EditedNodeIndex;
+    if (!EditParameterFn || !EditParameterFn(this, index))
+        return;  // nothing chosen: record, root and grid stay as they were
+    nodes_[0]->setText(0, QString::fromUtf8(RootTextModified));
+    ShowNode(NodeAt(index));
+}
+
+// ---- Configuration exchange (wired by the configuration read and write) ----
+
+void TForm1::N6Click() {}  // reads the configuration from the device
+void TForm1::N8Click() {}  // writes the configuration into the device
+void TForm1::ComPort1RxChar(QObject *, int) {}  // collects a configuration answer
+void TForm1::TimerReadCfgInPriborTimer() {}     // moves the two-block read on
+void TForm1::TimerWaitAnswerTimer() {}          // gives up on a configuration answer
+
+// ---- Mode windows (each opens its own modal window) ----
+
+void TForm1::N12Click() {}  // TPR by TPU1
+void TForm1::N22Click() {}  // TPR by TPU2
+void TForm1::N3Click() {}   // TPR by TPR
+void TForm1::N14Click() {}  // frequency counter
+void TForm1::N2Click() {}   // pulse pack
+void TForm1::TQ1Click() {}  // TQ mode
+void TForm1::N4Click() {}   // TPU imitation
+void TForm1::f1Click() {}   // frequency generator
+void TForm1::T1Click() {}   // period generator
+void TForm1::N5Click() {}   // TC imitation
+
+// ---- About and exit ----
+
+void TForm1::N10Click()
+{
+    TfmAboutBox box(this);
+    box.exec();
+}
+
+void TForm1::Button1Click()
+{
+    QCoreApplication::quit();
+}

@@ -1,0 +1,172 @@
+#pragma once
+// The device stand-in on a pseudo-terminal: it answers as slave 10 at the pace of the
+// serial line, keeps the device's registers and coils, animates a running mode's readings
+// and produces line faults on command. It runs its own thread; every public call is safe
+// from any thread.
+
+#include "SimModel.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+enum class Fault {
+    None,
+    NoReply,     // the request is swallowed
+    BadCrc,      // the reply's CRC is corrupted
+    CrcLowHigh,  // the reply's CRC comes low byte first
+    Split,       // the reply comes in chunks with pauses between them
+    Trailing,    // stray bytes follow the reply at once
+    Late,        // the reply leaves long after the turnaround
+    Noise,       // stray bytes arrive a little after the reply
+    HangUp,      // the port vanishes instead of replying, and comes back later
+};
+constexpr int FaultKindCount = 9;
+const char *FaultName(Fault fault);
+// Parses a name as FaultName gives it; Fault::None when unknown.
+Fault FaultFromName(const std::string &name);
+
+using Clock = std::chrono::steady_clock;
+
+struct SimOptions {
+    std::string linkPath;        // empty: /dev/ttyV0 where allowed, else the user's runtime directory
+    int baud = 9600;             // 8N2: 11 bits a byte
+    double turnaroundMs = 5;     // from the request's last byte to the reply's first
+    double lateMs = 2500;        // extra delay of a late reply (beyond the mode windows' 2000 ms)
+    int splitChunks = 3;
+    double splitPauseMs = 40;
+    double noiseDelayMs = 30;    // from the reply's end to the noise
+    double replugMs = 1000;      // how long a hang-up lasts; negative: until PlugBackIn()
+    uint64_t seed = 1;           // jitter of the readings
+    double animateMs = 100;      // how often running modes move
+};
+
+struct LogEntry {
+    enum Kind { Request, Reply, Noise, HangUp, PlugIn };
+    Kind kind = Request;
+    std::vector<uint8_t> bytes;  // a request as received; a reply or noise as sent
+    Clock::time_point time;      // request: its last byte arrived; others: first byte leaves
+    Clock::time_point end;       // request: as time; others: last byte arrives
+    bool crcGood = false;        // the frame's CRC (high byte first) is right; for a reply
+                                 // with trailing bytes, the reply proper
+    Fault fault = Fault::None;   // reply: the fault applied
+    std::string note;            // why a request was ignored, an exception, a path
+};
+
+class SimDevice {
+public:
+    explicit SimDevice(SimOptions options = {});
+    ~SimDevice();
+    SimDevice(const SimDevice &) = delete;
+    SimDevice &operator=(const SimDevice &) = delete;
+
+    // Creates the pty, publishes the link and starts the thread. False with a reason on failure.
+    bool Start(std::string *error = nullptr);
+    // Stops the thread, closes the pty and removes the link (if it is still ours).
+    void Stop();
+    bool Running() const;
+
+    std::string LinkPath() const;
+    std::string SlavePath() const;  // the pty behind the link now; empty while hung up
+    double ByteTimeMs() const;
+
+    uint16_t Holding(int reg) const;
+    void SetHolding(int reg, uint16_t value);
+    uint16_t Input(int reg) const;
+    void SetInput(int reg, uint16_t value);
+    bool Coil(int coil) const;
+    void SetCoil(int coil, bool on);
+    // Runs f on the model under the device's lock.
+    template <class F> auto WithModel(F f)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return f(m_model);
+    }
+
+    // The next count replies get fault; queued faults come before random ones.
+    void QueueFault(Fault fault, int count = 1);
+    // Each reply draws one fault: kind i with probability probabilities[i] (None ignored).
+    void SetRandomFaults(uint64_t seed, const std::array<double, FaultKindCount> &probabilities);
+    // Total rate spread evenly over every kind but a hang-up.
+    void SetRandomFaultRate(uint64_t seed, double rate);
+    void ClearFaults();
+
+    // Pulls the plug now, or plugs it back in (a new pty behind the same link).
+    void HangUpNow();
+    void PlugBackIn();
+
+    std::vector<LogEntry> Log() const;
+    void ClearLog();
+    // Waits until pred holds for the log, or the time is up; returns whether it held.
+    bool WaitForLog(const std::function<bool(const std::vector<LogEntry> &)> &pred, int timeoutMs) const;
+    // Called on the device thread for every new log entry (outside the lock).
+    void SetLogListener(std::function<void(const LogEntry &)> listener);
+
+private:
+    struct Pending {
+        Clock::time_point due;
+        uint8_t byte;
+    };
+    void Run();
+    bool OpenPty(std::string *error);
+    void ClosePty();
+    bool PublishLink(std::string *error);
+    void RemoveLink();
+    void ReadInput(Clock::time_point now);
+    void ProcessInput(Clock::time_point now, Clock::time_point &deadline);
+    void HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrived);
+    void FlushOutput(Clock::time_point now);
+    void DoHangUp(Clock::time_point now);
+    void DoPlugIn(Clock::time_point now);
+    Fault PickFault();
+    void AddLog(LogEntry entry);
+    void Wake();
+    Clock::duration Ms(double ms) const;
+
+    SimOptions m_options;
+    Clock::duration m_byteTime;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_logChanged;
+    SimModel m_model;
+    Clock::time_point m_lastAdvance;
+    std::vector<std::pair<Fault, int>> m_faultQueue;
+    bool m_randomFaults = false;
+    std::array<double, FaultKindCount> m_faultProbabilities{};
+    std::mt19937_64 m_faultRandom{1};
+    std::vector<LogEntry> m_log;
+    std::function<void(const LogEntry &)> m_listener;
+    std::string m_linkPath;
+    std::string m_slavePath;
+    bool m_stopRequested = false;
+    bool m_hangUpRequested = false;
+    bool m_plugInRequested = false;
+    bool m_running = false;
+
+    // Owned by the device thread once it runs.
+    std::thread m_thread;
+    int m_wakeFd = -1;
+    int m_masterFd = -1;
+    int m_slaveFd = -1;
+    std::vector<uint8_t> m_rx;
+    std::vector<Clock::time_point> m_rxEnd;
+    Clock::time_point m_lineFreeAt;
+    std::vector<Pending> m_out;  // ordered by due time
+    size_t m_outNext = 0;
+    bool m_hangUpPending = false;
+    Clock::time_point m_hangUpAt;
+    bool m_replugPending = false;
+    Clock::time_point m_replugAt;
+};
+
+} // namespace sim

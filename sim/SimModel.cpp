@@ -1,0 +1,434 @@
+#include "SimModel.h"
+
+#include "modbus.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+// Holding registers of the configuration fields the modes use.
+constexpr int RegTpu1DetectorCount = 0;
+constexpr int RegTpu1KFactor2 = 5;
+constexpr int RegTpu2DetectorCount = 7;
+constexpr int RegTpu2KFactor2 = 12;
+constexpr int RegTprKFactor1 = 18;
+constexpr int RegTprKFactor2 = 20;
+constexpr int RegPackCount = 22;
+constexpr int RegPackFrequency = 24;
+constexpr int RegPackDelay = 27;
+constexpr int RegTqFrequency = 32;
+constexpr int RegImitTpuDuration = 35;
+constexpr int RegImitTpuCount = 36;
+
+// Input registers of the modes.
+constexpr int InTprByTpr = 80;
+constexpr int InFrequencyCounter = 94;
+constexpr int InPulsePack = 102;
+constexpr int InTq = 106;
+constexpr int InTpuImitation = 112;
+
+constexpr double TpuPassSeconds = 8.0;
+
+uint32_t Wrap32(double value)
+{
+    if (!(value > 0))
+        return 0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(std::fmod(std::floor(value), 4294967296.0)));
+}
+
+// A configured rate or count as the modes use it: finite, not negative, bounded.
+double Sane(double value, double upper)
+{
+    if (!std::isfinite(value) || value < 0)
+        return 0;
+    return std::min(value, upper);
+}
+
+} // namespace
+
+void AppendDeviceCrc(std::vector<uint8_t> &frame)
+{
+    const uint16_t crc = ModbusCrc16(frame.data(), static_cast<uint16_t>(frame.size()));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+}
+
+bool DeviceCrcGood(const uint8_t *frame, size_t size)
+{
+    if (size < 3 || size > 0xFFFF)
+        return false;
+    const uint16_t received = static_cast<uint16_t>(frame[size - 2] << 8 | frame[size - 1]);
+    return received == ModbusCrc16(frame, static_cast<uint16_t>(size - 2));
+}
+
+size_t ExpectedRequestLength(const uint8_t *bytes, size_t size)
+{
+    if (size < 2)
+        return 0;
+    switch (bytes[1]) {
+    case 1: case 2: case 3: case 4: case 5: case 6:
+        return 8;
+    case 15: case 16:
+        return size >= 7 ? 9 + size_t(bytes[6]) : 0;
+    default:
+        return 0;
+    }
+}
+
+uint32_t JoinWords(uint16_t low, uint16_t high)
+{
+    return uint32_t(high) << 16 | low;
+}
+
+float FloatFromBits(uint32_t bits)
+{
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+uint32_t BitsFromFloat(float value)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+SimModel::SimModel()
+{
+    Reset();
+}
+
+void SimModel::Reset()
+{
+    m_holding.fill(0);
+    m_input.fill(0);
+    m_coils.fill(false);
+    m_tpu = {};
+    m_tprPulses1 = m_tprPulses2 = 0;
+    m_packDelayLeft = m_packOut = m_packIn = 0;
+    m_tqOut = m_tqIn = 0;
+    m_imitationSeconds = 0;
+
+    // A plausible configuration: codes within their lists, real K-factors and rates.
+    m_holding[0] = 1;  // TPU1: 4 detectors
+    m_holding[1] = 0;  // normally open
+    m_holding[2] = 1;  // joint scheme
+    m_holding[3] = 1;  // two-directional
+    m_holding[4] = 0;  // one pass
+    SetHoldingFloat(RegTpu1KFactor2, 12000.0f);
+    m_holding[7] = 0;  // TPU2: 2 detectors
+    m_holding[8] = 1;
+    m_holding[9] = 0;
+    m_holding[10] = 0;
+    m_holding[11] = 1;
+    SetHoldingFloat(RegTpu2KFactor2, 9500.5f);
+    SetHoldingU32(14, 1000);     // TPR N1min
+    SetHoldingU32(16, 100000);   // TPR N1max
+    SetHoldingFloat(RegTprKFactor1, 4500.0f);
+    SetHoldingFloat(RegTprKFactor2, 4520.25f);
+    SetHoldingU32(RegPackCount, 1000);
+    SetHoldingFloat(RegPackFrequency, 100.0f);
+    m_holding[26] = 6;  // 1 V
+    m_holding[RegPackDelay] = 3;  // 1 s
+    SetHoldingU32(28, 500);      // TQ N1min
+    SetHoldingU32(30, 50000);    // TQ N1max
+    SetHoldingFloat(RegTqFrequency, 250.0f);
+    m_holding[34] = 7;  // 2.5 V
+    m_holding[RegImitTpuDuration] = 0;  // 0.2 s
+    SetHoldingU32(RegImitTpuCount, 50);
+    SetHoldingFloat(38, 1000.0f);  // generator f
+    m_holding[40] = 8;             // 5 V
+    SetHoldingU32(41, 10000);      // generator T, microseconds
+    m_holding[43] = 5;             // 0.5 V
+    m_holding[44] = 12000;         // I1, microamperes
+    m_holding[45] = 4000;          // I2
+    m_holding[46] = 0;
+    m_holding[47] = 1;
+    m_holding[48] = 0;
+    m_holding[49] = 1;
+    m_holding[50] = 2;
+    m_holding[51] = 1;
+    m_holding[52] = 2;  // 3rd nominal
+
+    AdvanceFrequencyCounter();
+}
+
+void SimModel::SetHoldingU32(int reg, uint32_t value)
+{
+    m_holding.at(reg) = static_cast<uint16_t>(value & 0xFFFF);
+    m_holding.at(reg + 1) = static_cast<uint16_t>(value >> 16);
+}
+
+void SimModel::SetInputU32(int reg, uint32_t value)
+{
+    m_input.at(reg) = static_cast<uint16_t>(value & 0xFFFF);
+    m_input.at(reg + 1) = static_cast<uint16_t>(value >> 16);
+}
+
+std::vector<uint8_t> SimModel::Exception(uint8_t function, uint8_t code) const
+{
+    std::vector<uint8_t> reply{DeviceAddress, static_cast<uint8_t>(function | 0x80), code};
+    AppendDeviceCrc(reply);
+    return reply;
+}
+
+std::vector<uint8_t> SimModel::Handle(const uint8_t *frame, size_t size)
+{
+    if (size < 4)
+        return Exception(size >= 2 ? frame[1] : 0, IllegalValue);
+    const uint8_t function = frame[1];
+    const size_t body = size - 2;  // without the CRC
+    auto field = [&](size_t at) { return at + 1 < body ? uint16_t(frame[at] << 8 | frame[at + 1]) : uint16_t(0); };
+    const uint16_t first = field(2);
+    const uint16_t second = field(4);
+
+    switch (function) {
+    case 1: {
+        if (size != 8 || second < 1 || second > 2000)
+            return Exception(function, IllegalValue);
+        if (int(first) + second > CoilCount)
+            return Exception(function, IllegalAddress);
+        const int bytes = (second + 7) / 8;
+        std::vector<uint8_t> reply{DeviceAddress, 1, static_cast<uint8_t>(bytes)};
+        reply.resize(3 + bytes, 0);
+        for (int i = 0; i < second; ++i)
+            if (m_coils[first + i])
+                reply[3 + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+        AppendDeviceCrc(reply);
+        return reply;
+    }
+    case 3:
+    case 4: {
+        if (size != 8 || second < 1 || second > 125)
+            return Exception(function, IllegalValue);
+        const int limit = function == 3 ? HoldingCount : InputCount;
+        if (int(first) + second > limit)
+            return Exception(function, IllegalAddress);
+        std::vector<uint8_t> reply{DeviceAddress, function, static_cast<uint8_t>(2 * second)};
+        for (int i = 0; i < second; ++i) {
+            const uint16_t value = function == 3 ? m_holding[first + i] : m_input[first + i];
+            reply.push_back(static_cast<uint8_t>(value >> 8));
+            reply.push_back(static_cast<uint8_t>(value & 0xFF));
+        }
+        AppendDeviceCrc(reply);
+        return reply;
+    }
+    case 5: {
+        if (size != 8 || (second != 0xFF00 && second != 0x0000))
+            return Exception(function, IllegalValue);
+        if (first >= CoilCount)
+            return Exception(function, IllegalAddress);
+        SetCoil(first, second == 0xFF00);
+        return std::vector<uint8_t>(frame, frame + size);
+    }
+    case 16: {
+        if (size < 9)
+            return Exception(function, IllegalValue);
+        const uint8_t byteCount = frame[6];
+        if (second < 1 || second > 123 || byteCount != 2 * second || size != 9 + size_t(byteCount))
+            return Exception(function, IllegalValue);
+        if (int(first) + second > HoldingCount)
+            return Exception(function, IllegalAddress);
+        for (int i = 0; i < second; ++i)
+            m_holding[first + i] = static_cast<uint16_t>(frame[7 + 2 * i] << 8 | frame[8 + 2 * i]);
+        std::vector<uint8_t> reply(frame, frame + 6);
+        AppendDeviceCrc(reply);
+        return reply;
+    }
+    default:
+        return Exception(function, IllegalFunction);
+    }
+}
+
+void SimModel::SetCoil(int coil, bool on)
+{
+    const bool wasOn = m_coils.at(coil);
+    m_coils.at(coil) = on;
+    if (!on || wasOn)
+        return;
+    // A mode that starts begins its pass from zero; running sums go on.
+    switch (coil) {
+    case CoilTprByTpu1:
+    case CoilTprByTpu2: {
+        TpuRun &run = m_tpu[coil];
+        run.pulses12 = run.pulses21 = run.pulses34 = run.pulses43 = 0;
+        run.passSeconds = 0;
+        break;
+    }
+    case CoilTprByTpr:
+        m_tprPulses1 = m_tprPulses2 = 0;
+        break;
+    case CoilPulsePack: {
+        static const double delays[] = {0, 0.1, 0.5, 1, 2, 5};
+        const uint16_t code = m_holding[RegPackDelay] & 0xFF;
+        m_packDelayLeft = code < 6 ? delays[code] : 0;
+        m_packOut = m_packIn = 0;
+        SetInputU32(InPulsePack, 0);
+        SetInputU32(InPulsePack + 2, 0);
+        break;
+    }
+    case CoilTq:
+        m_tqOut = m_tqIn = 0;
+        break;
+    case CoilTpuImitation:
+        m_imitationSeconds = 0;
+        SetInputU32(InTpuImitation, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+double SimModel::Jitter(double value, double fraction)
+{
+    std::uniform_real_distribution<double> spread(-fraction, fraction);
+    return value * (1.0 + spread(m_random));
+}
+
+void SimModel::Advance(double seconds)
+{
+    if (!(seconds > 0))
+        return;
+    seconds = std::min(seconds, 3600.0);
+    for (int channel = 0; channel < 2; ++channel)
+        if (m_coils[channel])
+            AdvanceTpu(channel, seconds);
+    if (m_coils[CoilTprByTpr])
+        AdvanceTprByTpr(seconds);
+    AdvanceFrequencyCounter();
+    if (m_coils[CoilPulsePack])
+        AdvancePulsePack(seconds);
+    if (m_coils[CoilTq])
+        AdvanceTq(seconds);
+    if (m_coils[CoilTpuImitation])
+        AdvanceTpuImitation(seconds);
+}
+
+void SimModel::AdvanceTpu(int channel, double seconds)
+{
+    TpuRun &run = m_tpu[channel];
+    const int base = channel * 40;
+    const double k = Sane(HoldingFloat(channel == 0 ? RegTpu1KFactor2 : RegTpu2KFactor2), 1e9);
+    const bool fourDetectors = (m_holding[channel == 0 ? RegTpu1DetectorCount : RegTpu2DetectorCount] & 0xFF) == 1;
+    const double frequency = Jitter(channel == 0 ? 400.0 : 250.0, 0.01);
+    const double pulses = frequency * seconds;
+
+    run.passSeconds += seconds;
+    if (run.passSeconds > TpuPassSeconds) {  // the ball is back: a new pass starts
+        run.passSeconds = seconds;
+        run.pulses12 = run.pulses21 = run.pulses34 = run.pulses43 = 0;
+    }
+    run.pulses12 += pulses;
+    run.pulses21 += pulses * 0.9995;
+    run.sumS1 += pulses;
+    run.sumS2 += pulses;
+    run.sumS3us += seconds * 1e6;
+    if (fourDetectors) {
+        run.pulses34 += pulses * 0.5;
+        run.pulses43 += pulses * 0.4998;
+        run.sumS4 += pulses * 0.5;
+        run.sumS5 += pulses * 0.5;
+        run.sumS6us += seconds * 1e6;
+    }
+    const double passUs = run.passSeconds * 1e6;
+
+    SetInputFloat(base + 0, float(frequency));
+    SetInputFloat(base + 2, float(k > 0 ? frequency * 3600.0 / k : 0.0));
+    SetInputFloat(base + 4, float(run.pulses12));
+    SetInputFloat(base + 6, float(run.sumS1));
+    SetInputU32(base + 8, Wrap32(run.pulses12));
+    SetInputU32(base + 10, Wrap32(run.sumS2));
+    SetInputU32(base + 12, Wrap32(passUs));
+    SetInputU32(base + 14, Wrap32(run.sumS3us));
+    SetInputFloat(base + 16, float(run.pulses21));
+    SetInputU32(base + 18, Wrap32(run.pulses21));
+    SetInputU32(base + 20, Wrap32(passUs * 0.9995));
+    SetInputFloat(base + 22, float(run.pulses34));
+    SetInputU32(base + 24, Wrap32(run.pulses34));
+    SetInputU32(base + 26, Wrap32(fourDetectors ? passUs * 0.5 : 0));
+    SetInputFloat(base + 28, float(run.pulses43));
+    SetInputU32(base + 30, Wrap32(run.pulses43));
+    SetInputU32(base + 32, Wrap32(fourDetectors ? passUs * 0.4998 : 0));
+    SetInputFloat(base + 34, float(run.sumS4));
+    SetInputU32(base + 36, Wrap32(run.sumS5));
+    SetInputU32(base + 38, Wrap32(run.sumS6us));
+}
+
+void SimModel::AdvanceTprByTpr(double seconds)
+{
+    const double k1 = Sane(HoldingFloat(RegTprKFactor1), 1e9);
+    const double k2 = Sane(HoldingFloat(RegTprKFactor2), 1e9);
+    const double f1 = Jitter(800.0, 0.005);
+    const double f2 = Jitter(k1 > 0 ? 800.0 * k2 / k1 : 800.0, 0.005);
+    m_tprPulses1 += f1 * seconds;
+    m_tprPulses2 += f2 * seconds;
+    SetInputFloat(InTprByTpr + 0, float(f1));
+    SetInputFloat(InTprByTpr + 2, float(f2));
+    SetInputFloat(InTprByTpr + 4, float(k1 > 0 ? f1 * 3600.0 / k1 : 0.0));
+    SetInputFloat(InTprByTpr + 6, float(k2 > 0 ? f2 * 3600.0 / k2 : 0.0));
+    SetInputU32(InTprByTpr + 8, Wrap32(m_tprPulses1));
+    SetInputU32(InTprByTpr + 10, Wrap32(m_tprPulses2));
+}
+
+void SimModel::AdvanceFrequencyCounter()
+{
+    // The counter's inputs are always measured: two signals near 1 kHz and 250 Hz.
+    const double f1 = Jitter(1000.0, 0.002);
+    const double f2 = Jitter(250.0, 0.002);
+    SetInputFloat(InFrequencyCounter + 0, float(f1));
+    SetInputFloat(InFrequencyCounter + 2, float(f2));
+    SetInputFloat(InFrequencyCounter + 4, float(1e6 / f1));  // microseconds
+    SetInputFloat(InFrequencyCounter + 6, float(1e6 / f2));
+}
+
+void SimModel::AdvancePulsePack(double seconds)
+{
+    if (m_packDelayLeft > 0) {
+        const double used = std::min(seconds, m_packDelayLeft);
+        m_packDelayLeft -= used;
+        seconds -= used;
+    }
+    const double target = HoldingU32(RegPackCount);
+    const double frequency = Sane(HoldingFloat(RegPackFrequency), 1e6);
+    m_packOut = std::min(target, m_packOut + frequency * seconds);
+    const bool done = m_packOut >= target;
+    // The returning pulses trail the sent ones by one while the pack runs.
+    m_packIn = done ? m_packOut : std::max(0.0, std::floor(m_packOut) - 1);
+    SetInputU32(InPulsePack + 0, Wrap32(m_packOut));
+    SetInputU32(InPulsePack + 2, Wrap32(m_packIn));
+    if (done)
+        m_coils[CoilPulsePack] = false;  // the pack is out: the mode ends by itself
+}
+
+void SimModel::AdvanceTq(double seconds)
+{
+    const double frequency = Sane(HoldingFloat(RegTqFrequency), 1e6);
+    const double sent = frequency * seconds;
+    m_tqOut += sent;
+    m_tqIn += Jitter(sent, 0.001);
+    const double k = Sane(HoldingFloat(RegTprKFactor1), 1e9);
+    SetInputU32(InTq + 0, Wrap32(m_tqOut));
+    SetInputU32(InTq + 2, Wrap32(m_tqIn));
+    SetInputFloat(InTq + 4, float(Jitter(k > 0 ? k : 1000.0, 0.0005)));
+}
+
+void SimModel::AdvanceTpuImitation(double seconds)
+{
+    static const double durations[] = {0.2, 1.0, 5.0};
+    const uint16_t code = m_holding[RegImitTpuDuration] & 0xFF;
+    const double duration = code < 3 ? durations[code] : durations[0];
+    const uint32_t wanted = HoldingU32(RegImitTpuCount);
+    m_imitationSeconds += seconds;
+    // Each pulse is followed by a pause of the same length.
+    const double made = std::min<double>(wanted, std::floor(m_imitationSeconds / (2 * duration)));
+    SetInputU32(InTpuImitation, Wrap32(made));
+    if (made >= wanted)
+        m_coils[CoilTpuImitation] = false;
+}
+
+} // namespace sim
