@@ -2,6 +2,7 @@
 
 #include "Globals.h"
 #include "Messages.h"
+#include "Receive.h"
 #include "modbus.h"
 
 #include <QCloseEvent>
@@ -9,7 +10,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
 
 const TStatusTexts ModeStatusTexts{QStringLiteral("Включен"), QStringLiteral("Стоп"),
                                    QStringLiteral("Отключен"), QStringLiteral("Старт")};
@@ -145,14 +145,7 @@ void TModeWindow::TimerWaitAnswerTimer()
 
 void TModeWindow::ComPort1RxChar(QObject *, int Count)
 {
-    uint8_t piece[ReceiveBufferSize];
-    while (Count > 0) {
-        const int got = ReadPort(piece, std::min(Count, ReceiveBufferSize));
-        if (got <= 0)
-            break;
-        AppendToReceiveBuffer(piece, got);
-        Count -= got;
-    }
+    CollectAnswerBytes(Count);
     if (!ModeAnswerComplete())
         return;
     TimerWaitAnswer->stop();
@@ -211,9 +204,9 @@ void TModeWindow::OpenPortAndWrite(const uint8_t *frame, int count)
     ComPort1->Write(frame, count);
 }
 
-int TModeWindow::ReadPort(uint8_t *buffer, int count)
+void TModeWindow::CollectAnswerBytes(int count)
 {
-    return ComPort1->Read(buffer, count);
+    CollectReceivedBytes(*ComPort1, count);
 }
 
 int RunModeWindow(TModeWindow &window, TCustomComPort &mainPort)

@@ -96,7 +96,8 @@ protected:
     // Port access of the sender and the receive handler.
     virtual void ClosePort();
     virtual void OpenPortAndWrite(const uint8_t *frame, int count);
-    virtual int ReadPort(uint8_t *buffer, int count);
+    // Moves count received bytes into ReceiveBuffer.
+    virtual void CollectAnswerBytes(int count);
 
     void closeEvent(QCloseEvent *event) override;
 

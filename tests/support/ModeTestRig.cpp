@@ -9,7 +9,7 @@ QByteArray HexBytes(const char *text)
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
-QByteArray WithDeviceCrc(QByteArray frame)
+QByteArray AppendDeviceCrc(QByteArray frame)
 {
     uint16_t crc = 0xFFFF;
     for (char ch : frame) {

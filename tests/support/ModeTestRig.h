@@ -5,26 +5,25 @@
 
 #include "CPort.h"
 #include "ModeWindow.h"
+#include "modbus.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 
 // "0A 01 00" -> bytes
 QByteArray HexBytes(const char *text);
 // Appends the device CRC (CRC-16/MODBUS, high byte first), computed bit by bit.
-QByteArray WithDeviceCrc(QByteArray frame);
+QByteArray AppendDeviceCrc(QByteArray frame);
 
 struct LinkProbe {
     QList<QByteArray> Sent;  // frames written, in order
     QByteArray Queued;       // bytes the receive handler may read
     bool FailOpen = false;   // opening throws as a held port does
     int Attempts = 0;        // open-and-write calls, failed ones included
-    int LargestRead = 0;
     int Closes = 0;
 };
 
@@ -49,13 +48,11 @@ protected:
             throw EComPort(1, 16);
         Sent << QByteArray(reinterpret_cast<const char *>(frame), count);
     }
-    int ReadPort(uint8_t *buffer, int count) override
+    void CollectAnswerBytes(int count) override
     {
-        LargestRead = std::max(LargestRead, count);
         const int n = std::min<int>(count, int(Queued.size()));
-        std::memcpy(buffer, Queued.constData(), size_t(n));
+        AppendToReceiveBuffer(reinterpret_cast<const uint8_t *>(Queued.constData()), n);
         Queued.remove(0, n);
-        return n;
     }
 };
 
