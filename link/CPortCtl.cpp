@@ -1,7 +1,64 @@
-// Placeholder so that the program links until the serial component lands.
 #include "CPortCtl.h"
-TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent) {}
-TCustomComPort *TComComboBox::ComPort() const { return port_; }
-void TComComboBox::SetComPort(TCustomComPort *port) { port_ = port; }
-TComProperty TComComboBox::ComProperty() const { return property_; }
-void TComComboBox::SetComProperty(TComProperty property) { property_ = property; }
+
+#include "Messages.h"
+
+#include <QSignalBlocker>
+
+TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(false);
+    // Only the user's choice applies; filling the list or selecting by program does not.
+    connect(this, &QComboBox::activated, this, &TComComboBox::ApplyChoice);
+}
+
+TCustomComPort *TComComboBox::ComPort() const
+{
+    return port_;
+}
+
+void TComComboBox::SetComPort(TCustomComPort *port)
+{
+    port_ = port;
+    if (filled_)
+        ShowPortEntry();
+}
+
+TComProperty TComComboBox::ComProperty() const
+{
+    return property_;
+}
+
+void TComComboBox::SetComProperty(TComProperty property)
+{
+    property_ = property;
+    if (property != cpPort || filled_)
+        return;
+    QStringList names;
+    ListSerialPorts(names, ListSysRoot, ListDevRoot,
+                    ListUserRoot.isEmpty() ? DefaultUserPortDirectory() : ListUserRoot);
+    {
+        // A combo box selects its first entry when filled; that is no choice of the user.
+        const QSignalBlocker blocker(this);
+        clear();
+        addItems(names);
+    }
+    filled_ = true;
+    ShowPortEntry();
+}
+
+void TComComboBox::ShowPortEntry()
+{
+    const QSignalBlocker blocker(this);
+    // MatchFixedString without MatchCaseSensitive compares ignoring case.
+    setCurrentIndex(port_ ? findText(port_->Port(), Qt::MatchFixedString) : -1);
+}
+
+void TComComboBox::ApplyChoice(int index)
+{
+    if (!AutoApply || !port_ || property_ != cpPort || index < 0)
+        return;
+    const QString name = itemText(index);
+    // A port that is open reopens under the new name; its failure goes to the error report,
+    // since this runs inside the combo box's signal.
+    Guarded([&] { port_->SetPort(name); });
+}

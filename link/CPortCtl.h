@@ -20,7 +20,17 @@ public:
 
     bool AutoApply = true;  // the user's choice sets the bound port's Port at once
 
+    // Where the port list is read from when it is filled (see ListSerialPorts); tests point
+    // these at a fake tree. An empty ListUserRoot means DefaultUserPortDirectory().
+    inline static QString ListSysRoot = QStringLiteral("/sys");
+    inline static QString ListDevRoot = QStringLiteral("/dev");
+    inline static QString ListUserRoot;
+
 private:
+    void ShowPortEntry();
+    void ApplyChoice(int index);
+
     TCustomComPort *port_ = nullptr;
     TComProperty property_ = cpNone;
+    bool filled_ = false;
 };

@@ -1,0 +1,36 @@
+#pragma once
+// The arithmetic of the numeric field's drop-down calculator: a four-function pocket
+// calculator working left to right ("2 + 3 × 4 =" gives 20). No widgets here.
+
+#include <QString>
+
+class TCalculatorEngine {
+public:
+    explicit TCalculatorEngine(long double start = 0);
+
+    void Digit(int digit);       // 0..9
+    void Separator();            // starts the fraction of the entry
+    void Operation(char op);     // '+', '-', '*', '/'
+    void Equals();
+    void Clear();                // back to 0, no pending operation
+    void Backspace();            // drops the last typed character of the entry
+    void ChangeSign();
+
+    // What the display shows, with the given decimal separator.
+    QString DisplayText(QChar decimalSeparator) const;
+    // The value on the display (the entry being typed, or the last result).
+    long double DisplayValue() const;
+    // Finishes a pending operation and gives the result.
+    long double Result();
+    bool HasError() const { return m_error; }
+
+private:
+    void CommitEntry();
+
+    long double m_accumulator = 0;  // left operand of the pending operation
+    long double m_display = 0;      // value shown when no entry is being typed
+    QString m_entry;                // digits being typed, "." as the separator
+    char m_pending = 0;             // pending operation, 0 for none
+    bool m_typing = false;
+    bool m_error = false;
+};

@@ -1,0 +1,94 @@
+#include "PtyPair.h"
+
+#include <QDeadlineTimer>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0)
+        return;
+    char name[128];
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+        ::close(master_);
+        master_ = -1;
+        return;
+    }
+    slavePath_ = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair()
+{
+    if (slave_ >= 0)
+        ::close(slave_);
+    CloseMaster();
+}
+
+bool PtyPair::HoldSlave()
+{
+    if (slave_ >= 0)
+        return true;
+    slave_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave_ < 0)
+        return false;
+    termios tio{};
+    if (tcgetattr(slave_, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slave_, TCSANOW, &tio);
+    }
+    return true;
+}
+
+void PtyPair::CloseMaster()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+bool PtyPair::WriteMaster(const QByteArray &data, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(master_, data.constData() + done, size_t(data.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (deadline.hasExpired())
+            return false;
+        pollfd pfd{master_, POLLOUT, 0};
+        poll(&pfd, 1, int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return true;
+}
+
+QByteArray PtyPair::ReadMaster(int count, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QByteArray got;
+    while (got.size() < count) {
+        char buf[512];
+        const ssize_t n = ::read(master_, buf, size_t(qMin<qsizetype>(sizeof buf, count - got.size())));
+        if (n > 0) {
+            got.append(buf, n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        if (deadline.hasExpired())
+            break;
+        pollfd pfd{master_, POLLIN, 0};
+        poll(&pfd, 1, int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return got;
+}

@@ -1,0 +1,302 @@
+// The list of serial ports built from a fake sysfs and /dev tree, and the port selector that
+// shows it.
+
+#include "CPortCtl.h"
+#include "MessageBoxCloser.h"
+#include "PtyPair.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+namespace {
+
+bool WriteFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// A fake system: sysfs ttys with and without devices and UART types, symlinks in dev and in
+// the user's runtime directory to a live pty, to a regular file and to a vanished pty.
+class FakeTree {
+public:
+    explicit FakeTree(const PtyPair &pty)
+    {
+        struct Tty {
+            const char *name;
+            bool device;
+            const char *type;  // nullptr: no type file
+        };
+        const Tty ttys[] = {
+            {"ttyS0", true, "4\n"},    // a 16550A
+            {"ttyS2", true, "4\n"},
+            {"ttyS3", true, "0\n"},    // a placeholder of the driver: no UART behind it
+            {"ttyS10", true, "4\n"},
+            {"ttyUSB0", true, nullptr},
+            {"ttyACM0", true, nullptr},
+            {"ttymxc0", true, nullptr},
+            {"tty0", false, nullptr},  // virtual console
+            {"console", false, nullptr},
+        };
+        for (const Tty &t : ttys) {
+            const QString dir = Sys() + QStringLiteral("/class/tty/") + QLatin1String(t.name);
+            QDir().mkpath(dir);
+            WriteFile(dir + QStringLiteral("/dev"), "4:64\n");
+            if (t.device)
+                QDir().mkpath(dir + QStringLiteral("/device"));
+            if (t.type)
+                WriteFile(dir + QStringLiteral("/type"), t.type);
+        }
+        QDir().mkpath(Dev());
+        QDir().mkpath(User());
+        WriteFile(root_.filePath(QStringLiteral("plain")), "not a tty");
+        QFile::link(pty.SlavePath(), Dev() + QStringLiteral("/ttyV0"));
+        QFile::link(root_.filePath(QStringLiteral("plain")), Dev() + QStringLiteral("/ttyFile"));
+        QFile::link(QStringLiteral("/dev/pts/999999"), Dev() + QStringLiteral("/ttyGone"));
+        WriteFile(Dev() + QStringLiteral("/ttyS7"), "");  // a plain node name, no link
+        QFile::link(pty.SlavePath(), User() + QStringLiteral("/ttyKarven"));
+        QFile::link(root_.filePath(QStringLiteral("plain")), User() + QStringLiteral("/notes"));
+    }
+
+    QString Sys() const { return root_.filePath(QStringLiteral("sys")); }
+    QString Dev() const { return root_.filePath(QStringLiteral("dev")); }
+    QString User() const { return root_.filePath(QStringLiteral("run")); }
+
+private:
+    QTemporaryDir root_;
+};
+
+
+}  // namespace
+
+class TestPortList : public QObject {
+    Q_OBJECT
+
+private slots:
+    void listFromFakeTree();
+    void listWithoutUserDirectory();
+    void unreadableTreeFails_data();
+    void unreadableTreeFails();
+    void systemList();
+    void selectorShowsPortEntry_data();
+    void selectorShowsPortEntry();
+    void selectorChoiceSetsPort();
+    void selectorChoiceOnOpenPort();
+    void selectorFillsOnce();
+};
+
+void TestPortList::listFromFakeTree()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    QStringList list{QStringLiteral("stale entry")};
+    ListSerialPorts(list, tree.Sys(), tree.Dev(), tree.User());
+    // Case-insensitive and not numeric: ttymxc0 before ttyS0, ttyS10 before ttyS2; the
+    // user's links come as full paths.
+    const QStringList expected{
+        tree.User() + QStringLiteral("/ttyKarven"),
+        QStringLiteral("ttyACM0"),
+        QStringLiteral("ttymxc0"),
+        QStringLiteral("ttyS0"),
+        QStringLiteral("ttyS10"),
+        QStringLiteral("ttyS2"),
+        QStringLiteral("ttyUSB0"),
+        QStringLiteral("ttyV0"),
+    };
+    QCOMPARE(list, expected);
+}
+
+void TestPortList::listWithoutUserDirectory()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    QStringList list;
+    ListSerialPorts(list, tree.Sys(), tree.Dev(), tree.User() + QStringLiteral("/missing"));
+    QVERIFY(list.contains(QStringLiteral("ttyV0")));
+    QCOMPARE(list.filter(QStringLiteral("/")).size(), 0);
+    ListSerialPorts(list, tree.Sys(), tree.Dev(), QString());
+    QCOMPARE(list.size(), 7);
+}
+
+void TestPortList::unreadableTreeFails_data()
+{
+    QTest::addColumn<QString>("sysRelative");
+    QTest::addColumn<int>("winCode");
+    QTest::newRow("no sysfs at all") << QStringLiteral("nothing-here") << ENOENT;
+    QTest::newRow("sysfs without tty class") << QStringLiteral("run") << ENOENT;
+    QTest::newRow("sysfs is a file") << QStringLiteral("plain") << ENOTDIR;
+}
+
+void TestPortList::unreadableTreeFails()
+{
+    QFETCH(QString, sysRelative);
+    QFETCH(int, winCode);
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    const QString sys = QFileInfo(tree.Sys()).absolutePath() + QLatin1Char('/') + sysRelative;
+    QStringList list;
+    try {
+        ListSerialPorts(list, sys, tree.Dev(), tree.User());
+        QFAIL("a list from a tree that cannot be read");
+    } catch (const EComPort &e) {
+        QCOMPARE(e.Code, 23);
+        QCOMPARE(e.WinCode, winCode);
+        QCOMPARE(e.Message(), QStringLiteral("Registry error (win error code: %1)").arg(winCode));
+    }
+}
+
+void TestPortList::systemList()
+{
+    if (!QFileInfo(QStringLiteral("/sys/class/tty")).isDir())
+        QSKIP("no sysfs here");
+    QStringList list;
+    ListSerialPorts(list);
+    // Every entry names a device that exists: by name under /dev, or by full path.
+    for (const QString &name : list) {
+        const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    }
+    qInfo("serial ports here: %s", qPrintable(list.join(QStringLiteral(", "))));
+}
+
+void TestPortList::selectorShowsPortEntry_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("start value") << QStringLiteral("ttyS0") << QStringLiteral("ttyS0");
+    QTest::newRow("other case") << QStringLiteral("TTYUSB0") << QStringLiteral("ttyUSB0");
+    QTest::newRow("not listed") << QStringLiteral("ttyS3") << QString();
+    QTest::newRow("prefix only") << QStringLiteral("ttyS1") << QString();
+}
+
+void TestPortList::selectorShowsPortEntry()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, shown);
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    com.SetPort(port);
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    int changes = 0;
+    connect(&combo, &QComboBox::currentIndexChanged, [&] { ++changes; });
+    combo.SetComProperty(cpPort);
+
+    QVERIFY(!combo.isEditable());
+    QCOMPARE(combo.count(), 8);
+    QCOMPARE(com.Port(), port);  // filling chose nothing
+    QCOMPARE(combo.currentText(), shown);
+    QCOMPARE(combo.currentIndex() == -1, shown.isEmpty());
+    QCOMPARE(changes, 0);
+}
+
+void TestPortList::selectorChoiceSetsPort()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+
+    // Selecting by program is no choice of the user.
+    combo.setCurrentIndex(combo.findText(QStringLiteral("ttyACM0")));
+    QCOMPARE(com.Port(), QStringLiteral("ttyS0"));
+
+    const int usb = combo.findText(QStringLiteral("ttyUSB0"));
+    QVERIFY(usb >= 0);
+    emit combo.activated(usb);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
+    QVERIFY(!com.Connected());  // a closed port stays closed
+
+    combo.AutoApply = false;
+    emit combo.activated(combo.findText(QStringLiteral("ttyS2")));
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
+}
+
+void TestPortList::selectorChoiceOnOpenPort()
+{
+    PtyPair pty;
+    PtyPair other;
+    QVERIFY(pty.IsOpen() && other.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    com.SetPort(other.SlavePath());
+    com.Open();
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+    QCOMPARE(combo.currentIndex(), -1);
+
+    // An open port reopens under the chosen name.
+    const QString userLink = tree.User() + QStringLiteral("/ttyKarven");
+    emit combo.activated(combo.findText(userLink));
+    QCOMPARE(com.Port(), userLink);
+    QVERIFY(com.Connected());
+    TComPort probe;
+    probe.SetPort(other.SlavePath());
+    probe.Open();  // the old port was released
+    probe.Close();
+
+    // A reopen that fails goes to the error report; the name is kept, the port is closed.
+    QString reported;
+    CloseNextMessageBox(&reported);
+    emit combo.activated(combo.findText(QStringLiteral("ttymxc0")));
+    QCOMPARE(reported, QStringLiteral("Unable to open com port (win error code: %1)").arg(ENOENT));
+    QCOMPARE(com.Port(), QStringLiteral("ttymxc0"));
+    QVERIFY(!com.Connected());
+}
+
+void TestPortList::selectorFillsOnce()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+    QCOMPARE(combo.count(), 8);
+    combo.SetComProperty(cpPort);
+    QCOMPARE(combo.count(), 8);
+
+    // A tree that cannot be read fails the fill with code 23.
+    TComComboBox::ListSysRoot = tree.Sys() + QStringLiteral("/missing");
+    TComComboBox fresh;
+    fresh.SetComPort(&com);
+    QVERIFY_THROWS_EXCEPTION(EComPort, fresh.SetComProperty(cpPort));
+    QCOMPARE(fresh.count(), 0);
+}
+
+QTEST_MAIN(TestPortList)
+
+#include "tst_portlist.moc"
