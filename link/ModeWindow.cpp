@@ -1,0 +1,218 @@
+#include "ModeWindow.h"
+
+#include "Globals.h"
+#include "Messages.h"
+#include "Receive.h"
+#include "modbus.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QThread>
+#include <QTimer>
+
+
+const TStatusTexts ModeStatusTexts{QStringLiteral("Включен"), QStringLiteral("Стоп"),
+                                   QStringLiteral("Отключен"), QStringLiteral("Старт")};
+const TStatusTexts GeneratorStatusTexts{QStringLiteral("Состояние - Включен"), QStringLiteral("Выключить"),
+                                        QStringLiteral("Состояние - Отключен"), QStringLiteral("Включить")};
+
+const QString BusyPortText =
+    QStringLiteral("Порт занят! Закройте окно, выберите другой порт и вновь запустите режим.");
+
+namespace {
+
+// Clears a flag when a tick ends, also when an exception leaves it.
+struct TickScope {
+    bool &flag;
+    explicit TickScope(bool &f) : flag(f) { flag = true; }
+    ~TickScope() { flag = false; }
+};
+
+}  // namespace
+
+TModeWindow::TModeWindow(QWidget *parent, TModeState state, TCycleVariant variant, const TStatusTexts &texts,
+                         TSendFailure failure)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      cycle_(state, variant),
+      texts_(texts),
+      failure_(failure)
+{
+    setModal(true);
+
+    ComPort1 = new TComPort(this);
+    ComPort1->OnRxChar = [this](QObject *sender, int count) { ComPort1RxChar(sender, count); };
+
+    Timer1 = new QTimer(this);
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(Timer1Interval);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+
+    TimerWaitAnswer = new QTimer(this);
+    TimerWaitAnswer->setTimerType(Qt::PreciseTimer);
+    TimerWaitAnswer->setInterval(WaitAnswerInterval);
+    connect(TimerWaitAnswer, &QTimer::timeout, this, [this] { Guarded([this] { TimerWaitAnswerTimer(); }); });
+}
+
+TModeWindow::~TModeWindow()
+{
+    Timer1->stop();
+    TimerWaitAnswer->stop();
+    ComPort1->OnRxChar = nullptr;
+    try {
+        ComPort1->Close();
+    } catch (...) {
+        // The port is released even when its purge fails; nothing to report on the way out.
+    }
+    delete ComPort1;
+    ComPort1 = nullptr;
+}
+
+void TModeWindow::FormCreate()
+{
+    if (Button1)
+        connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+    if (Button2)
+        connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+    cycle_.Reset();
+}
+
+void TModeWindow::StartPolling()
+{
+    if (!Timer1->isActive())
+        Timer1->start();
+}
+
+void TModeWindow::Timer1Timer()
+{
+    if (inTick_)
+        return;  // a nested event loop inside a tick must not start another one
+    TickScope scope(inTick_);
+
+    if (cycle_.ChooseRequest())
+        SendRequest();
+
+    switch (cycle_.TakeAnswer()) {
+    case TAnswerStep::Values:
+        ShowValues();
+        break;
+    case TAnswerStep::Status:
+        StatusStep();
+        break;
+    case TAnswerStep::CommandDone:
+    case TAnswerStep::None:
+        break;
+    }
+}
+
+void TModeWindow::SendRequest()
+{
+    ClosePort();
+
+    const std::optional<TRequestFields> fields = RequestFor(cycle_.State().RequestKind);
+    if (!fields)
+        return;
+    const std::array<uint8_t, 8> frame = BuildShortRequest(fields->Function, fields->First, fields->Second);
+
+    TimerWaitAnswer->start();
+    ClearReceiveBuffer();
+    QThread::msleep(PauseBeforeSend);
+    cycle_.MarkAwaited();
+
+    if (failure_ == TSendFailure::Propagate) {
+        OpenPortAndWrite(frame.data(), int(frame.size()));
+        return;
+    }
+    try {
+        OpenPortAndWrite(frame.data(), int(frame.size()));
+    } catch (...) {
+        // Stop both timers before the box: its loop would let them fire and send again.
+        TimerWaitAnswer->stop();
+        Timer1->stop();
+        try {
+            ClosePort();
+        } catch (...) {
+        }
+        cycle_.SendFailed();
+        ShowWarning(this, BusyPortText);
+    }
+}
+
+void TModeWindow::TimerWaitAnswerTimer()
+{
+    TimerWaitAnswer->stop();
+    cycle_.TimedOut();
+}
+
+void TModeWindow::ComPort1RxChar(QObject *, int Count)
+{
+    CollectAnswerBytes(Count);
+    if (!ModeAnswerComplete())
+        return;
+    TimerWaitAnswer->stop();
+    cycle_.AnswerComplete(AnswerCrcGood());
+}
+
+void TModeWindow::Button1Click()
+{
+    if (Button1)
+        Button1->Tag = cycle_.Click(Button1->Tag);
+}
+
+void TModeWindow::Button2Click()
+{
+    exitRequested_ = true;
+    done(1);
+}
+
+void TModeWindow::reject()
+{
+}
+
+void TModeWindow::closeEvent(QCloseEvent *event)
+{
+    if (exitRequested_)
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
+}
+
+void TModeWindow::StatusStep()
+{
+    ShowModeState(StatusBitSet());
+}
+
+void TModeWindow::ShowModeState(bool on)
+{
+    if (lbRezim) {
+        lbRezim->setText(on ? texts_.LabelOn : texts_.LabelOff);
+        lbRezim->adjustSize();
+    }
+    if (Button1) {
+        Button1->setText(on ? texts_.ButtonOn : texts_.ButtonOff);
+        Button1->Tag = on ? 1 : 0;
+    }
+}
+
+void TModeWindow::ClosePort()
+{
+    ComPort1->Close();
+}
+
+void TModeWindow::OpenPortAndWrite(const uint8_t *frame, int count)
+{
+    ComPort1->Open();
+    ComPort1->Write(frame, count);
+}
+
+void TModeWindow::CollectAnswerBytes(int count)
+{
+    CollectReceivedBytes(*ComPort1, count);
+}
+
+int RunModeWindow(TModeWindow &window, TCustomComPort &mainPort)
+{
+    mainPort.Close();
+    window.ComPort1->SetPort(mainPort.Port());
+    window.StartPolling();
+    return window.exec();
+}

@@ -1,0 +1,114 @@
+#pragma once
+// The shell of every mode window: its own port, the 200 ms polling timer, the 2000 ms
+// answer time-out, the receive handler, the start/stop and exit buttons, and the
+// exchange cycle that drives them. A mode window derives from TModeWindow, builds its
+// form, hands in its unit's three state variables and fills in the hooks: the frame of
+// each request kind, the status bit, and (with a values request) ShowValues.
+
+#include "CPort.h"
+#include "ExchangeCycle.h"
+
+#include <QDialog>
+#include <QPushButton>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+class QLabel;
+class QTimer;
+
+// A push button with the integer tag the start/stop logic keeps on it.
+class TTagButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+    int Tag = 0;
+};
+
+// Texts of the status step: label and start/stop caption with the mode on and off.
+struct TStatusTexts {
+    QString LabelOn;
+    QString ButtonOn;  // the action that switches the mode off
+    QString LabelOff;
+    QString ButtonOff; // the action that switches the mode on
+};
+
+extern const TStatusTexts ModeStatusTexts;       // "Включен"/"Стоп", "Отключен"/"Старт"
+extern const TStatusTexts GeneratorStatusTexts;  // "Состояние - Включен"/"Выключить", ...
+
+// How SendRequest treats a port that cannot be opened or written.
+enum class TSendFailure {
+    Caught,     // timers stopped, the busy-port warning, polling stays stopped
+    Propagate,  // not caught: the error reaches the general error report, timers run on
+};
+
+extern const QString BusyPortText;
+
+constexpr int Timer1Interval = 200;
+constexpr int WaitAnswerInterval = 2000;
+constexpr int PauseBeforeSend = 100;
+
+class TModeWindow : public QDialog {
+    Q_OBJECT
+public:
+    TModeWindow(QWidget *parent, TModeState state, TCycleVariant variant, const TStatusTexts &texts,
+                TSendFailure failure = TSendFailure::Caught);
+    ~TModeWindow() override;  // stops the timers and closes the port before the widgets go
+
+    // Designer components. The derived form creates lbRezim, Button1 (may stay null:
+    // no start/stop button) and Button2, then calls FormCreate().
+    TComPort *ComPort1 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *TimerWaitAnswer = nullptr;
+    QLabel *lbRezim = nullptr;
+    TTagButton *Button1 = nullptr;
+    QPushButton *Button2 = nullptr;
+
+    void StartPolling();
+    void SendRequest();
+
+    void FormCreate();
+    void Timer1Timer();
+    void TimerWaitAnswerTimer();
+    void ComPort1RxChar(QObject *Sender, int Count);
+    void Button1Click();
+    void Button2Click();
+
+    TExchangeCycle &Cycle() { return cycle_; }
+    const TExchangeCycle &Cycle() const { return cycle_; }
+
+    void reject() override;  // Esc does not close a mode window
+
+protected:
+    // The request of a kind, or nothing for a kind the window does not send.
+    virtual std::optional<TRequestFields> RequestFor(int32_t requestKind) const = 0;
+    // Whether the mode's bit is set in the status answer in ReceiveBuffer.
+    virtual bool StatusBitSet() const = 0;
+    // The status step: shows the mode's state from the status answer.
+    virtual void StatusStep();
+    // The values step: decodes the values answer in ReceiveBuffer.
+    virtual void ShowValues() {}
+
+    // Shows the mode on or off in lbRezim and Button1 and sets the button's tag.
+    void ShowModeState(bool on);
+
+    // Port access of the sender and the receive handler.
+    virtual void ClosePort();
+    virtual void OpenPortAndWrite(const uint8_t *frame, int count);
+    // Moves count received bytes into ReceiveBuffer.
+    virtual void CollectAnswerBytes(int count);
+
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    TExchangeCycle cycle_;
+    TStatusTexts texts_;
+    TSendFailure failure_;
+    bool exitRequested_ = false;
+    bool inTick_ = false;
+};
+
+// The main window's steps to run a mode: close the main port, give the window the main
+// port's name, start polling, show the window modally. The caller frees the window.
+int RunModeWindow(TModeWindow &window, TCustomComPort &mainPort);

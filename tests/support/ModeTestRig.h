@@ -1,0 +1,60 @@
+#pragma once
+// Helpers for tests of the mode windows: a window whose port is replaced by an in-memory
+// link (frames written are recorded, answers are fed through the receive handler), a
+// reference CRC independent of the program's, and a modal-box watcher.
+
+#include "CPort.h"
+#include "ModeWindow.h"
+#include "modbus.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <algorithm>
+#include <functional>
+
+// "0A 01 00" -> bytes
+QByteArray HexBytes(const char *text);
+// Appends the device CRC (CRC-16/MODBUS, high byte first), computed bit by bit.
+QByteArray AppendDeviceCrc(QByteArray frame);
+
+struct LinkProbe {
+    QList<QByteArray> Sent;  // frames written, in order
+    QByteArray Queued;       // bytes the receive handler may read
+    bool FailOpen = false;   // opening throws as a held port does
+    int Attempts = 0;        // open-and-write calls, failed ones included
+    int Closes = 0;
+};
+
+template <typename Window>
+class FakeLinkWindow : public Window, public LinkProbe {
+public:
+    using Window::Window;
+
+    // Queues bytes and delivers them as one receive event.
+    void Feed(const QByteArray &bytes)
+    {
+        Queued += bytes;
+        this->ComPort1RxChar(nullptr, int(bytes.size()));
+    }
+
+protected:
+    void ClosePort() override { ++Closes; }
+    void OpenPortAndWrite(const uint8_t *frame, int count) override
+    {
+        ++Attempts;
+        if (FailOpen)
+            throw EComPort(1, 16);
+        Sent << QByteArray(reinterpret_cast<const char *>(frame), count);
+    }
+    void CollectAnswerBytes(int count) override
+    {
+        const int n = std::min<int>(count, int(Queued.size()));
+        AppendToReceiveBuffer(reinterpret_cast<const uint8_t *>(Queued.constData()), n);
+        Queued.remove(0, n);
+    }
+};
+
+// Processes events until cond() holds or the time runs out; returns cond().
+bool WaitFor(const std::function<bool()> &cond, int timeoutMs);
