@@ -4,6 +4,7 @@
 #include "ValueText.h"
 
 #include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
@@ -14,8 +15,9 @@ namespace {
 
 constexpr int GridLeft = 32;
 constexpr int GridTop = 32;
-constexpr int GridWidth = 409;
-constexpr int ButtonLeft = 456;
+constexpr int GridSpare = 9;     // the grid is 9 px wider than its two columns
+constexpr int ButtonGap = 15;    // between the grid and the buttons
+constexpr int RightMargin = 12;  // right of the buttons
 constexpr int ButtonTop = 32;
 constexpr int ButtonWidth = 75;
 constexpr int ButtonHeight = 25;
@@ -62,8 +64,12 @@ void SetUpValueGrid(QTableWidget *grid, std::span<const TValueRow> rows)
     grid->horizontalHeader()->setMinimumSectionSize(1);
     grid->verticalHeader()->setMinimumSectionSize(1);
     grid->verticalHeader()->setDefaultSectionSize(ValueRowHeight);
-    grid->setColumnWidth(0, 300);
-    grid->setColumnWidth(1, 100);
+    const QFontMetrics metrics(grid->font());
+    int captionWidth = 300;
+    for (const TValueRow &row : rows)
+        captionWidth = std::max(captionWidth, metrics.horizontalAdvance(QString::fromUtf8(row.Caption)) + CellTextPadding);
+    grid->setColumnWidth(0, captionWidth);
+    grid->setColumnWidth(1, std::max(100, metrics.horizontalAdvance(QStringLiteral("4294967295")) + CellTextPadding));
     for (int r = 0; r < int(rows.size()); ++r) {
         grid->setRowHeight(r, ValueRowHeight);
         auto *caption = new QTableWidgetItem(QString::fromUtf8(rows[r].Caption));
@@ -87,13 +93,20 @@ TMeasureWindow::TMeasureWindow(QWidget *parent, TModeState state, const TMeasure
     : TModeWindow(parent, state, TCycleVariant::ThreeRequest, ModeStatusTexts, traits.Failure), traits_(traits)
 {
     setWindowTitle(traits_.Caption);
-    setFixedSize(traits_.ClientSize);
+    QFont formFont = font();
+    formFont.setPointSize(8);
+    setFont(formFont);
     const int rows = int(traits_.Rows.size());
     const bool startStop = traits_.Coil >= 0;
-    const QFont stateFont = PixelFont(font(), 16);
+    const QFont stateFont = PixelFont(formFont, 16);
 
     StringGrid1 = new QTableWidget(this);
     SetUpValueGrid(StringGrid1, traits_.Rows);
+    // The form is 543 px wide; it widens only as far as its grid had to.
+    const int gridWidth = StringGrid1->columnWidth(0) + StringGrid1->columnWidth(1) + GridSpare;
+    const int buttonLeft = GridLeft + gridWidth + ButtonGap;
+    setFixedSize(std::max(traits_.ClientSize.width(), buttonLeft + ButtonWidth + RightMargin),
+                 traits_.ClientSize.height());
 
     lbRezim = new QLabel(this);
     lbRezim->setFont(stateFont);
@@ -104,19 +117,19 @@ TMeasureWindow::TMeasureWindow(QWidget *parent, TModeState state, const TMeasure
         Label3->move(GridLeft, 8);
         Label3->adjustSize();
         lbRezim->move(std::max(89, Label3->geometry().right() + 7), 8);
-        StringGrid1->setGeometry(GridLeft, GridTop, GridWidth, GridHeight(rows));
+        StringGrid1->setGeometry(GridLeft, GridTop, gridWidth, GridHeight(rows));
 
         Button1 = new TTagButton(this);
-        Button1->setGeometry(ButtonLeft, ButtonTop, ButtonWidth, ButtonHeight);
+        Button1->setGeometry(buttonLeft, ButtonTop, ButtonWidth, ButtonHeight);
     } else {
         // Without the start/stop button the grid starts at the top and the state is shown
         // beside it, above "Выход".
-        StringGrid1->setGeometry(GridLeft, 8, GridWidth, GridHeight(rows));
-        lbRezim->move(ButtonLeft, 16);
+        StringGrid1->setGeometry(GridLeft, 8, gridWidth, GridHeight(rows));
+        lbRezim->move(buttonLeft, 16);
     }
 
     Button2 = new QPushButton(QStringLiteral("Выход"), this);
-    Button2->setGeometry(ButtonLeft, traits_.ClientSize.height() - ButtonHeight - BottomMargin, ButtonWidth,
+    Button2->setGeometry(buttonLeft, height() - ButtonHeight - BottomMargin, ButtonWidth,
                          ButtonHeight);
 
     FormCreate();

@@ -31,8 +31,11 @@ QString ValueRowText(const uint8_t *answer, const TValueRow &row);
 bool ValueRowPresent(int length, const TValueRow &row);
 
 // Builds the grid of a measuring window: 2 columns, one row per entry, no headers, grid
-// lines, not editable; column 0 300 px, column 1 100 px; the captions in column 0.
+// lines, not editable; column 0 300 px, column 1 100 px, each wider only where the grid's
+// font would cut a caption or a ten-digit count; the captions in column 0.
 void SetUpValueGrid(QTableWidget *grid, std::span<const TValueRow> rows);
+// Room a cell's text needs beside the text itself.
+constexpr int CellTextPadding = 12;
 // The values step: writes each row's value from the answer into column 1. Rows whose bytes
 // lie beyond the answer's length keep their last text.
 void FillValueGrid(QTableWidget *grid, std::span<const TValueRow> rows, const uint8_t *answer, int length);
