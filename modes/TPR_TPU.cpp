@@ -103,9 +103,8 @@ bool TfmTPR_TPU::StatusBitSet() const
 
 void TfmTPR_TPU::StatusStep()
 {
-    const bool on = StatusBitSet();
-    ShowModeState(on);
-    TPR_TPU::NoteModeState(on);
+    TMeasureWindow::StatusStep();
+    TPR_TPU::NoteModeState(StatusBitSet());
 }
 
 void TfmTPR_TPU::ShowValues()

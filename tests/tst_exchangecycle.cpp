@@ -71,8 +71,6 @@ private slots:
     void sequence();
     void lastClickWins();
     void nothingHappensWhileAwaited();
-    void requestFields_data();
-    void requestFields();
 };
 
 void TestExchangeCycle::startValues_data()
@@ -169,32 +167,7 @@ void TestExchangeCycle::nothingHappensWhileAwaited()
     QCOMPARE(d.RequestKind, kind);
 }
 
-void TestExchangeCycle::requestFields_data()
-{
-    QTest::addColumn<TRequestFields>("fields");
-    QTest::addColumn<int>("function");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("second");
-    QTest::newRow("status, 8 coils") << StatusRequestFields(8) << 1 << 0 << 8;
-    QTest::newRow("status, 9 coils") << StatusRequestFields(9) << 1 << 0 << 9;
-    QTest::newRow("values TPU2") << ValuesRequestFields(40, 40) << 4 << 40 << 40;
-    QTest::newRow("coil 6 on") << CommandRequestFields(6, CommandOn) << 5 << 6 << 0xFF00;
-    QTest::newRow("coil 8 off") << CommandRequestFields(8, CommandOff) << 5 << 8 << 0;
-}
-
-void TestExchangeCycle::requestFields()
-{
-    QFETCH(TRequestFields, fields);
-    QFETCH(int, function);
-    QFETCH(int, first);
-    QFETCH(int, second);
-    QCOMPARE(int(fields.Function), function);
-    QCOMPARE(int(fields.First), first);
-    QCOMPARE(int(fields.Second), second);
-}
-
 Q_DECLARE_METATYPE(TCycleVariant)
-Q_DECLARE_METATYPE(TRequestFields)
 
 QTEST_APPLESS_MAIN(TestExchangeCycle)
 #include "tst_exchangecycle.moc"
