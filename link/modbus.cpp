@@ -125,6 +125,15 @@ bool ModeAnswerComplete()
     return length == ReceiveBuffer[2] + 5;
 }
 
+int32_t ModeAnswerLength()
+{
+    const int32_t held = std::min<int32_t>(HeldLength(), ReceiveBufferSize);
+    if (held < 3)
+        return held;
+    const int32_t target = ReceiveBuffer[1] == 5 ? 8 : ReceiveBuffer[2] + 5;
+    return std::min(held, target);
+}
+
 bool MainAnswerComplete(int32_t exchangeState)
 {
     const int32_t length = ReceiveLength;

@@ -25,6 +25,10 @@ void ClearReceiveBuffer();
 
 // Completeness rule of the mode windows.
 bool ModeAnswerComplete();
+// Length of the answer in ReceiveBuffer by that rule (8 for an echo, byte count + 5 for a
+// read answer), at most the bytes held: what a step may read once the answer was found
+// complete. Bytes that arrived after it (noise, stray bytes) lie behind this length.
+int32_t ModeAnswerLength();
 // Completeness rule of the main window, keyed on ExchangeState (4 = waiting for the write echo).
 bool MainAnswerComplete(int32_t exchangeState);
 // CRC check of a complete answer in ReceiveBuffer (received high byte first).

@@ -2,6 +2,7 @@
 
 #include "Globals.h"
 #include "ValueText.h"
+#include "modbus.h"
 
 #include <QAbstractItemView>
 #include <QFontMetrics>
@@ -158,5 +159,6 @@ bool TMeasureWindow::StatusBitSet() const
 
 void TMeasureWindow::ShowValues()
 {
-    FillValueGrid(StringGrid1, traits_.Rows, ReceiveBuffer, ReceiveLength);
+    // Only the answer itself: bytes that came after it are no part of any value.
+    FillValueGrid(StringGrid1, traits_.Rows, ReceiveBuffer, ModeAnswerLength());
 }

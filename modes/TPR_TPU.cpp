@@ -2,6 +2,7 @@
 
 #include "Globals.h"
 #include "ValueText.h"
+#include "modbus.h"
 
 #include <QTableWidget>
 
@@ -110,7 +111,7 @@ void TfmTPR_TPU::StatusStep()
 void TfmTPR_TPU::ShowValues()
 {
     const TValueRow &s2 = TPR_TPU::Rows[TPR_TPU::S2Row];
-    const bool s2Present = ValueRowPresent(ReceiveLength, s2);
+    const bool s2Present = ValueRowPresent(ModeAnswerLength(), s2);
     const uint32_t shown = s2Present ? TPR_TPU::RelativeS2(WordSwappedCount(ReceiveBuffer + s2.Offset)) : 0;
     TMeasureWindow::ShowValues();
     if (s2Present)
