@@ -111,8 +111,8 @@ int main(int argc, char **argv)
         window.StartPolling();
         window.Button1->click();  // the mode runs and its 20 values move
         RunFor(6000);
-        const long peak = StatusKb("VmHWM");
         const long now = StatusKb("VmRSS");
+        const long peak = StatusKb("VmHWM");
         std::printf("memory: peak resident %ld kB with a mode window polling (now %ld kB; %ld kB once the main "
                     "window was shown)\n",
                     peak, now, afterStart);
