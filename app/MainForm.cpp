@@ -7,9 +7,15 @@
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "Globals.h"
+#include "Imitation_TPU.h"
 #include "Messages.h"
 #include "ParameterEdit.h"
+#include "TPR_TPR.h"
+#include "TPR_TPU.h"
+#include "TQ.h"
 #include "ValueText.h"
+#include "freq_counter.h"
+#include "pack_pulses.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -448,13 +454,50 @@ void TForm1::RequestSecondBlock() { Exchange().RequestSecondBlock(); }
 
 // ---- Mode windows (each opens its own modal window) ----
 
-void TForm1::N12Click() {}  // TPR by TPU1
-void TForm1::N22Click() {}  // TPR by TPU2
-void TForm1::N3Click() {}   // TPR by TPR
-void TForm1::N14Click() {}  // frequency counter
-void TForm1::N2Click() {}   // pulse pack
-void TForm1::TQ1Click() {}  // TQ mode
-void TForm1::N4Click() {}   // TPU imitation
+void TForm1::N12Click()  // TPR by TPU1
+{
+    TfmTPR_TPU window(this);
+    window.SelectTPU(1);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N22Click()  // TPR by TPU2
+{
+    TfmTPR_TPU window(this);
+    window.SelectTPU(0);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N3Click()  // TPR by TPR
+{
+    TfmTPR_TPR window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N14Click()  // frequency counter
+{
+    Tfmfreq_counter window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N2Click()  // pulse pack
+{
+    Tfmpack_pulses window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::TQ1Click()  // TQ mode
+{
+    TfmTQ window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N4Click()  // TPU imitation
+{
+    TfmImitation_TPU window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
 void TForm1::f1Click()  // frequency generator
 {
     TfmGenerator_f window(this);
