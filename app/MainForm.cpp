@@ -2,6 +2,9 @@
 
 #include "About.h"
 #include "CPortCtl.h"
+#include "Generator_T.h"
+#include "Generator_TC.h"
+#include "Generator_f.h"
 #include "Globals.h"
 #include "Messages.h"
 #include "ParameterEdit.h"
@@ -435,9 +438,23 @@ void TForm1::N14Click() {}  // frequency counter
 void TForm1::N2Click() {}   // pulse pack
 void TForm1::TQ1Click() {}  // TQ mode
 void TForm1::N4Click() {}   // TPU imitation
-void TForm1::f1Click() {}   // frequency generator
-void TForm1::T1Click() {}   // period generator
-void TForm1::N5Click() {}   // TC imitation
+void TForm1::f1Click()  // frequency generator
+{
+    TfmGenerator_f window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::T1Click()  // period generator
+{
+    TfmGenerator_T window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N5Click()  // TC imitation
+{
+    TfmGenerator_TC window(this);
+    RunModeWindow(window, *ComPort1);
+}
 
 // ---- About and exit ----
 

@@ -4,6 +4,13 @@
 // exchange cycle that drives them. A mode window derives from TModeWindow, builds its
 // form, hands in its unit's three state variables and fills in the hooks: the frame of
 // each request kind, the status bit, and (with a values request) ShowValues.
+//
+// A window's constructor passes its unit's {AnswerState, RequestKind, CommandValue}, the
+// cycle variant (ThreeRequest with a values request, StatusOnly without), its status
+// texts and, for the one window that does not catch port failures, TSendFailure::Propagate;
+// it then builds its widgets, assigns lbRezim, Button1 (or leaves it null) and Button2,
+// and calls FormCreate() last. A status step with more to do overrides StatusStep() and
+// calls TModeWindow::StatusStep() first.
 
 #include "CPort.h"
 #include "ExchangeCycle.h"
