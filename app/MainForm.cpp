@@ -2,13 +2,20 @@
 
 #include "About.h"
 #include "CPortCtl.h"
+#include "ConfigExchange.h"
 #include "Generator_T.h"
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "Globals.h"
+#include "Imitation_TPU.h"
 #include "Messages.h"
 #include "ParameterEdit.h"
+#include "TPR_TPR.h"
+#include "TPR_TPU.h"
+#include "TQ.h"
 #include "ValueText.h"
+#include "freq_counter.h"
+#include "pack_pulses.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -423,21 +430,74 @@ void TForm1::N13Click()
 
 // ---- Configuration exchange (wired by the configuration read and write) ----
 
-void TForm1::N6Click() {}  // reads the configuration from the device
-void TForm1::N8Click() {}  // writes the configuration into the device
-void TForm1::ComPort1RxChar(QObject *, int) {}  // collects a configuration answer
-void TForm1::TimerReadCfgInPriborTimer() {}     // moves the two-block read on
-void TForm1::TimerWaitAnswerTimer() {}          // gives up on a configuration answer
+ConfigExchange &TForm1::Exchange()
+{
+    if (!exchange_) {
+        ConfigExchangeHooks hooks;
+        hooks.ShowWarning = [this](const QString &text) { ::ShowWarning(this, text); };
+        hooks.ShowInformation = [this](const QString &text) { ::ShowInformation(this, text); };
+        hooks.ReportError = &ReportException;
+        hooks.MarkRootSaved = [this] { nodes_[0]->setText(0, QString::fromUtf8(RootTextSaved)); };
+        hooks.ShowRoot = [this] { ShowNode(NodeAt(0)); };
+        exchange_ = std::make_unique<ConfigExchange>(*ComPort1, *TimerReadCfgInPribor, *TimerWaitAnswer,
+                                                     std::move(hooks));
+    }
+    return *exchange_;
+}
+
+void TForm1::N6Click() { Exchange().StartRead(); }
+void TForm1::N8Click() { Exchange().StartWrite(); }
+void TForm1::ComPort1RxChar(QObject *, int count) { Exchange().Received(count); }
+void TForm1::TimerReadCfgInPriborTimer() { Exchange().ReadTimerTick(); }
+void TForm1::TimerWaitAnswerTimer() { Exchange().AnswerTimeout(); }
+void TForm1::RequestSecondBlock() { Exchange().RequestSecondBlock(); }
 
 // ---- Mode windows (each opens its own modal window) ----
 
-void TForm1::N12Click() {}  // TPR by TPU1
-void TForm1::N22Click() {}  // TPR by TPU2
-void TForm1::N3Click() {}   // TPR by TPR
-void TForm1::N14Click() {}  // frequency counter
-void TForm1::N2Click() {}   // pulse pack
-void TForm1::TQ1Click() {}  // TQ mode
-void TForm1::N4Click() {}   // TPU imitation
+void TForm1::N12Click()  // TPR by TPU1
+{
+    TfmTPR_TPU window(this);
+    window.SelectTPU(1);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N22Click()  // TPR by TPU2
+{
+    TfmTPR_TPU window(this);
+    window.SelectTPU(0);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N3Click()  // TPR by TPR
+{
+    TfmTPR_TPR window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N14Click()  // frequency counter
+{
+    Tfmfreq_counter window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N2Click()  // pulse pack
+{
+    Tfmpack_pulses window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::TQ1Click()  // TQ mode
+{
+    TfmTQ window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
+void TForm1::N4Click()  // TPU imitation
+{
+    TfmImitation_TPU window(this);
+    RunModeWindow(window, *ComPort1);
+}
+
 void TForm1::f1Click()  // frequency generator
 {
     TfmGenerator_f window(this);

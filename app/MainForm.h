@@ -5,7 +5,9 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 
+class ConfigExchange;
 class QAction;
 class QContextMenuEvent;
 class QLabel;
@@ -106,6 +108,7 @@ public:
     void ComPort1RxChar(QObject *sender, int count);
     void TimerReadCfgInPriborTimer();
     void TimerWaitAnswerTimer();
+    void RequestSecondBlock();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -116,7 +119,11 @@ private:
     void BuildMenus();
     QAction *AddMenuItem(QMenu *menu, const char *name, const QString &text, void (TForm1::*handler)());
 
+    // The configuration read and write, made on first use.
+    ConfigExchange &Exchange();
+
     QTreeWidgetItem *nodes_[NodeCount] = {};
+    std::unique_ptr<ConfigExchange> exchange_;
     bool createdOk_ = true;
     bool centred_ = false;
 };

@@ -26,6 +26,13 @@ void TestModeLaunch::menuItemOpensItsWindow_data()
     QTest::newRow("generator f") << "f1" << QStringLiteral("Генератор f");
     QTest::newRow("generator T") << "T1" << QStringLiteral("Генератор T");
     QTest::newRow("TC imitation") << "N5" << QStringLiteral("Имитация ТС");
+    QTest::newRow("TPR by TPU1") << "N12" << QStringLiteral("ТПР по ТПУ1");
+    QTest::newRow("TPR by TPU2") << "N22" << QStringLiteral("ТПР по ТПУ2");
+    QTest::newRow("TPR by TPR") << "N3" << QStringLiteral("ТПР оп ТПР");
+    QTest::newRow("frequency counter") << "N14" << QStringLiteral("Частотомер");
+    QTest::newRow("pulse pack") << "N2" << QStringLiteral("Пачка импульсов");
+    QTest::newRow("TQ") << "TQ1" << QStringLiteral("Режим TQ");
+    QTest::newRow("TPU imitation") << "N4" << QStringLiteral("Имитация ТПУ");
 }
 
 void TestModeLaunch::menuItemOpensItsWindow()

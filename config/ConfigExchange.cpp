@@ -1,0 +1,163 @@
+#include "ConfigExchange.h"
+
+#include "CPort.h"
+#include "Globals.h"
+#include "Receive.h"
+#include "modbus.h"
+
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int ReadTimerInterval = 100;
+constexpr int AnswerTimeoutInterval = 1000;
+
+}  // namespace
+
+ConfigExchange::ConfigExchange(TCustomComPort &port, QTimer &readTimer, QTimer &waitTimer,
+                               ConfigExchangeHooks hooks)
+    : port_(port)
+    , readTimer_(readTimer)
+    , waitTimer_(waitTimer)
+    , hooks_(std::move(hooks))
+{
+    readTimer_.setTimerType(Qt::PreciseTimer);
+    readTimer_.setInterval(ReadTimerInterval);
+    waitTimer_.setTimerType(Qt::PreciseTimer);
+    waitTimer_.setInterval(AnswerTimeoutInterval);
+}
+
+void ConfigExchange::Enable(QTimer &timer)
+{
+    if (!timer.isActive())
+        timer.start();
+}
+
+void ConfigExchange::Show(const std::function<void(const QString &)> &hook, const char *text)
+{
+    if (hook)
+        hook(QString::fromUtf8(text));
+}
+
+void ConfigExchange::SendOrGiveUp(const uint8_t *frame, int size)
+{
+    try {
+        port_.Open();
+        port_.Write(frame, size);
+    } catch (const std::exception &) {
+        // Everything the failure changes is settled before the box opens: the window's
+        // timers go on firing inside the box's own event loop.
+        waitTimer_.stop();
+        ExchangeState = 2;
+        try {
+            port_.Close();
+        } catch (const std::exception &) {
+            // the descriptor is released all the same; the box below says enough
+        }
+        Show(hooks_.ShowWarning, PortBusyText);
+    }
+}
+
+void ConfigExchange::StartRead()
+{
+    port_.Close();
+    ConfigBlock = 0;
+    const auto frame = BuildShortRequest(3, 0, 38);
+    ClearReceiveBuffer();
+    ExchangeState = 1;
+    Enable(waitTimer_);
+    Enable(readTimer_);
+    SendOrGiveUp(frame.data(), int(frame.size()));
+}
+
+void ConfigExchange::RequestSecondBlock()
+{
+    port_.Close();
+    ConfigBlock = 1;
+    const auto frame = BuildShortRequest(3, 38, 15);
+    ClearReceiveBuffer();
+    ExchangeState = 1;
+    Enable(waitTimer_);
+    Enable(readTimer_);
+    // No handling here: a failure goes to the general error report, and the answer
+    // time-out started above ends the read.
+    port_.Open();
+    port_.Write(frame.data(), int(frame.size()));
+}
+
+void ConfigExchange::StartWrite()
+{
+    port_.Close();
+    ConfigBlock = 0;
+    const auto frame = BuildConfigWriteRequest(PackConfigRegisters());
+    ClearReceiveBuffer();
+    ExchangeState = 4;
+    Enable(waitTimer_);
+    SendOrGiveUp(frame.data(), int(frame.size()));
+}
+
+void ConfigExchange::Received(int count)
+{
+    CollectReceivedBytes(port_, count);
+    if (!MainAnswerComplete(ExchangeState))
+        return;
+    waitTimer_.stop();
+    if (!AnswerCrcGood()) {
+        ExchangeState = 2;
+        return;
+    }
+    if (ExchangeState == 1) {
+        ExchangeState = 3;
+        answerLength_ = ReceiveLength;
+    } else if (ExchangeState == 4) {
+        ExchangeState = 0;
+        if (hooks_.MarkRootSaved)
+            hooks_.MarkRootSaved();
+        Show(hooks_.ShowInformation, WriteDoneText);
+    }
+}
+
+void ConfigExchange::ReadTimerTick()
+{
+    if (ExchangeState == 2) {
+        readTimer_.stop();
+        ExchangeState = 0;
+        return;
+    }
+    if (ExchangeState != 3)
+        return;
+    readTimer_.stop();
+    waitTimer_.stop();
+    ExchangeState = 0;
+    // Length and CRC alone judge an answer; one whose length is not that of the awaited
+    // block (a stray frame, a late answer to the other block) fills no field from bytes
+    // it never carried, and the read ends as after a bad CRC.
+    const int expected = ConfigBlock == 0 ? Block1AnswerLength : Block2AnswerLength;
+    if (answerLength_ != expected)
+        return;
+    if (ConfigBlock == 0) {
+        UnpackConfigBlock(ReceiveBuffer, 1);
+        try {
+            RequestSecondBlock();
+        } catch (...) {
+            if (!hooks_.ReportError)
+                throw;
+            hooks_.ReportError(std::current_exception());
+        }
+    } else {
+        UnpackConfigBlock(ReceiveBuffer, 2);
+        if (hooks_.MarkRootSaved)
+            hooks_.MarkRootSaved();
+        if (hooks_.ShowRoot)
+            hooks_.ShowRoot();
+    }
+}
+
+void ConfigExchange::AnswerTimeout()
+{
+    waitTimer_.stop();
+    ExchangeState = 2;
+    Show(hooks_.ShowWarning, NoLinkText);
+}

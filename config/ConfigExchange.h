@@ -1,0 +1,60 @@
+#pragma once
+// The main window's configuration exchange: the two-block read of registers 0..52 and
+// the one-request write of all 53, driven by the window's port, its 100 ms read timer,
+// its 1000 ms answer time-out and its receive event. State lives in Globals
+// (ExchangeState, ConfigBlock, ReceiveBuffer); what the exchange shows goes through hooks,
+// so the class runs without a window.
+
+#include <QString>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+
+class QTimer;
+class TCustomComPort;
+
+// Texts of the exchange's message boxes.
+inline constexpr const char *PortBusyText = "Порт занят! Выберите другой порт.";
+inline constexpr const char *NoLinkText = "Нет связи!";
+inline constexpr const char *WriteDoneText = "Загрузка конфигурации произведена успешно!";
+
+// Answer lengths of the two read blocks (function 3, 38 and 15 registers).
+inline constexpr int Block1AnswerLength = 2 * 38 + 5;
+inline constexpr int Block2AnswerLength = 2 * 15 + 5;
+
+struct ConfigExchangeHooks {
+    std::function<void(const QString &)> ShowWarning;      // modal warning, OK button
+    std::function<void(const QString &)> ShowInformation;  // modal information, OK button
+    std::function<void(std::exception_ptr)> ReportError;   // the general error report
+    std::function<void()> MarkRootSaved;                   // root text without the asterisk
+    std::function<void()> ShowRoot;                        // rebuilds the grid for the root
+};
+
+class ConfigExchange {
+public:
+    // The timers' intervals and precision are set here; the caller connects their
+    // time-outs and the port's receive event to the handlers below.
+    ConfigExchange(TCustomComPort &port, QTimer &readTimer, QTimer &waitTimer, ConfigExchangeHooks hooks);
+
+    void StartRead();                 // "Считать конфигурацию из прибора"
+    void StartWrite();                // "Загрузить конфигурацию в прибор"
+    void Received(int count);         // receive event with count bytes waiting
+    void ReadTimerTick();             // every 100 ms while the read timer runs
+    void AnswerTimeout();             // the answer time-out has run out
+    void RequestSecondBlock();        // sends the request for registers 38..52
+
+private:
+    // Enabling a running timer leaves its rhythm alone.
+    static void Enable(QTimer &timer);
+    // Opens the port and writes frame; on failure ends the exchange with the busy message.
+    void SendOrGiveUp(const uint8_t *frame, int size);
+    void Show(const std::function<void(const QString &)> &hook, const char *text);
+
+    TCustomComPort &port_;
+    QTimer &readTimer_;
+    QTimer &waitTimer_;
+    ConfigExchangeHooks hooks_;
+    // Length of the buffer when its read answer was judged complete and good.
+    int answerLength_ = 0;
+};

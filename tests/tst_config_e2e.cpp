@@ -1,0 +1,322 @@
+// The main window reads and writes the configuration over a pty against the device
+// simulator at 9600 baud; its message boxes are the real ones, answered by the test.
+#include "CPort.h"
+#include "Globals.h"
+#include "MainForm.h"
+#include "RegisterMap.h"
+#include "SimDevice.h"
+#include "ValueText.h"
+#include "modbus.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDeadlineTimer>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+bool WaitFor(const std::function<bool()> &pred, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    QTimer wake;
+    wake.start(5);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void Spin(int ms)
+{
+    WaitFor([] { return false; }, ms);
+}
+
+// Answers every message box that comes up with OK and keeps its text.
+class BoxAnswerer {
+public:
+    BoxAnswerer()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                if (box->isVisible() && box != last_) {
+                    last_ = box;
+                    Texts << box->text();
+                    box->button(QMessageBox::Ok)->click();
+                }
+            }
+        });
+        timer_.start(20);
+    }
+    QStringList Texts;
+
+private:
+    QTimer timer_;
+    QPointer<QMessageBox> last_;
+};
+
+QByteArray Bytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
+}
+
+QStringList GridTexts(const QTableWidget *grid)
+{
+    QStringList out;
+    for (int r = 0; r < grid->rowCount(); ++r)
+        for (int c = 0; c < grid->columnCount(); ++c)
+            out << (grid->item(r, c) ? grid->item(r, c)->text() : QString());
+    return out;
+}
+
+}  // namespace
+
+class TestConfigE2E : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString link_;
+    std::unique_ptr<sim::SimDevice> device_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<BoxAnswerer> boxes_;
+
+    std::vector<std::vector<uint8_t>> Requests() const
+    {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto &e : device_->Log())
+            if (e.kind == sim::LogEntry::Request)
+                out.push_back(e.bytes);
+        return out;
+    }
+    QString RootText() const { return form_->NodeAt(0)->text(0); }
+    std::array<uint8_t, 106> DeviceRegisters() const
+    {
+        std::array<uint8_t, 106> r{};
+        for (int i = 0; i < ConfigRegisterCount; ++i) {
+            r[2 * i] = uint8_t(device_->Holding(i) >> 8);
+            r[2 * i + 1] = uint8_t(device_->Holding(i) & 0xFF);
+        }
+        return r;
+    }
+    bool Idle() const
+    {
+        return ExchangeState != 1 && ExchangeState != 3 && ExchangeState != 4
+            && !form_->TimerReadCfgInPribor->isActive() && !form_->TimerWaitAnswer->isActive();
+    }
+
+private slots:
+    void init()
+    {
+        DeviceConfig = TDeviceConfig{};
+        ExchangeState = 0;
+        ConfigBlock = 0;
+        ReceiveLength = 0;
+        link_ = dir_.path() + QStringLiteral("/ttyV0");
+        sim::SimOptions options;
+        options.linkPath = link_.toStdString();
+        device_ = std::make_unique<sim::SimDevice>(options);
+        std::string error;
+        QVERIFY2(device_->Start(&error), error.c_str());
+        form_ = std::make_unique<TForm1>();
+        form_->ComPort1->SetPort(link_);
+        form_->show();
+        boxes_ = std::make_unique<BoxAnswerer>();
+    }
+    void cleanup()
+    {
+        boxes_.reset();
+        form_.reset();
+        device_.reset();
+        DeviceConfig = TDeviceConfig{};
+        ExchangeState = 0;
+    }
+
+    void readListsEveryParameter_data();
+    void readListsEveryParameter();
+    void writeAfterEdit();
+    void failures_data();
+    void failures();
+};
+
+void TestConfigE2E::readListsEveryParameter_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::newRow("answers in one piece") << int(sim::Fault::None);
+    QTest::newRow("answers split over several receive events") << int(sim::Fault::Split);
+}
+
+void TestConfigE2E::readListsEveryParameter()
+{
+    QFETCH(int, fault);
+    device_->QueueFault(sim::Fault(fault), 2);
+    device_->WithModel([](sim::SimModel &m) {
+        m.SetHoldingFloat(5, 12.75f);
+        m.SetHoldingU32(41, 123456);
+        m.SetHolding(52, 3);
+        return 0;
+    });
+    form_->TreeView1->setCurrentItem(form_->NodeAt(5));
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+
+    form_->N6->trigger();
+    QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 5000));
+
+    const auto requests = Requests();
+    QCOMPARE(int(requests.size()), 2);
+    QCOMPARE(Bytes(requests[0]), QByteArray::fromHex("0A03000000266BC5"));
+    QCOMPARE(Bytes(requests[1]), QByteArray::fromHex("0A030026000F7EE5"));
+    QCOMPARE(PackConfigRegisters(), DeviceRegisters());
+    QCOMPARE(DeviceConfig.Tpu1KFactor2, 12.75f);
+    QCOMPARE(DeviceConfig.GenTPeriod, 123456u);
+
+    // The grid lists every group and parameter of the tree with the values just read.
+    QCOMPARE(form_->StringGrid1->rowCount(), TForm1::NodeCount - 1);
+    for (int i = 1; i < TForm1::NodeCount; ++i) {
+        QTreeWidgetItem *node = form_->NodeAt(i);
+        QCOMPARE(form_->StringGrid1->item(i - 1, 0)->text(), node->text(0));
+        const QString value = node->childCount() ? QString() : QLatin1Char(' ') + NodeValueText(i);
+        QCOMPARE(form_->StringGrid1->item(i - 1, 1)->text(), value);
+    }
+    QCOMPARE(form_->StringGrid1->item(36, 1)->text(), QStringLiteral(" 123456"));  // "Значение периода (T), мкс"
+    QCOMPARE(form_->TreeView1->currentItem(), form_->NodeAt(5));  // the selection stays
+    QVERIFY(boxes_->Texts.isEmpty());
+}
+
+void TestConfigE2E::writeAfterEdit()
+{
+    for (int r = 0; r < ConfigRegisterCount; ++r)
+        device_->SetHolding(r, 0xFFFF);
+    // An edit through the tree's pop-up stores a value and marks the root.
+    form_->EditParameterFn = [](QWidget *, int index) {
+        if (index != 21)
+            return false;
+        DeviceConfig.PackCount = 4242;
+        DeviceConfig.GenIScale2 = 2;
+        return true;
+    };
+    form_->N6->trigger();
+    QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 5000));
+    EditedNodeIndex = 21;
+    form_->N13Click();
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+    const QStringList grid = GridTexts(form_->StringGrid1);
+
+    device_->ClearLog();
+    form_->N8->trigger();
+    QVERIFY(WaitFor([&] { return !boxes_->Texts.isEmpty() && Idle(); }, 5000));
+    QCOMPARE(boxes_->Texts, QStringList{QStringLiteral("Загрузка конфигурации произведена успешно!")});
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т"));
+    QCOMPARE(ExchangeState, 0);
+    QCOMPARE(GridTexts(form_->StringGrid1), grid);  // a write leaves the grid alone
+
+    QCOMPARE(int(Requests().size()), 1);
+    QCOMPARE(Requests()[0].size(), size_t(115));
+    QCOMPARE(DeviceRegisters(), PackConfigRegisters());
+    QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 4242u);
+    for (const ConfigField &f : ConfigFields())
+        if (f.Kind() == FieldKind::Code)
+            QVERIFY2(device_->Holding(f.FirstRegister) >> 8 == 0, f.Name);
+}
+
+void TestConfigE2E::failures_data()
+{
+    QTest::addColumn<QString>("command");  // "read" or "write"
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QStringList>("shown");  // texts of the boxes, "*" for any error text
+    QTest::addColumn<bool>("block1Read");    // block 1 fields hold the device's values
+
+    const QString noLink = QStringLiteral("Нет связи!");
+    const QString busy = QStringLiteral("Порт занят! Выберите другой порт.");
+    QTest::newRow("read: silent device") << "read" << "silent" << QStringList{noLink} << false;
+    QTest::newRow("read: bad CRC") << "read" << "crc" << QStringList{} << false;
+    QTest::newRow("read: port held by another program") << "read" << "busy" << QStringList{busy} << false;
+    QTest::newRow("read: block 2 silent") << "read" << "silent2" << QStringList{noLink} << true;
+    QTest::newRow("read: port gone at block 2") << "read" << "gone2" << QStringList{"*", noLink} << true;
+    QTest::newRow("write: silent device") << "write" << "silent" << QStringList{noLink} << false;
+    QTest::newRow("write: bad CRC") << "write" << "crc" << QStringList{} << false;
+    QTest::newRow("write: port held by another program") << "write" << "busy" << QStringList{busy} << false;
+}
+
+void TestConfigE2E::failures()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, block1Read);
+
+    const std::array<uint8_t, 106> device = DeviceRegisters();
+    DeviceConfig.Tpu1KFactor2 = 1.25f;
+    DeviceConfig.GenFFrequency = 2.5f;
+    const std::array<uint8_t, 106> old = PackConfigRegisters();
+    form_->TreeView1->setCurrentItem(form_->NodeAt(1));
+    const QStringList grid = GridTexts(form_->StringGrid1);
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+
+    int holder = -1;
+    if (failure == QLatin1String("silent"))
+        device_->QueueFault(sim::Fault::NoReply);
+    else if (failure == QLatin1String("crc"))
+        device_->QueueFault(sim::Fault::BadCrc);
+    else if (failure == QLatin1String("silent2")) {
+        device_->QueueFault(sim::Fault::None);
+        device_->QueueFault(sim::Fault::NoReply);
+    } else if (failure == QLatin1String("gone2")) {
+        const std::string link = link_.toStdString();
+        device_->SetLogListener([link](const sim::LogEntry &e) {
+            if (e.kind == sim::LogEntry::Request)
+                ::unlink(link.c_str());
+        });
+    } else if (failure == QLatin1String("busy")) {
+        holder = ::open(QFile::encodeName(link_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(holder >= 0);
+        QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+
+    (command == QLatin1String("read") ? form_->N6 : form_->N8)->trigger();
+    QVERIFY(WaitFor([&] { return boxes_->Texts.size() >= shown.size() && Idle(); }, 5000));
+    Spin(300);
+    if (holder >= 0)
+        ::close(holder);
+
+    QCOMPARE(boxes_->Texts.size(), shown.size());
+    for (int i = 0; i < shown.size(); ++i) {
+        if (shown[i] == QLatin1String("*"))
+            QVERIFY(!boxes_->Texts[i].isEmpty() && !shown.contains(boxes_->Texts[i]));
+        else
+            QCOMPARE(boxes_->Texts[i], shown[i]);
+    }
+    // Nothing of the failure reaches the root or the grid.
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+    QCOMPARE(GridTexts(form_->StringGrid1), grid);
+    const std::array<uint8_t, 106> now = PackConfigRegisters();
+    const int split = 2 * ConfigBlock1Count;
+    QVERIFY(std::equal(now.begin(), now.begin() + split, (block1Read ? device : old).begin()));
+    QVERIFY(std::equal(now.begin() + split, now.end(), old.begin() + split));
+    if (command == QLatin1String("write") && failure != QLatin1String("busy"))
+        QCOMPARE(int(Requests().size()), 1);
+    // A failed write leaves state 2 until the next command; a failed read ends idle.
+    QCOMPARE(ExchangeState, command == QLatin1String("write") ? 2 : 0);
+
+    // A later selection of a node shows the values the record holds now.
+    if (block1Read) {
+        form_->TreeView1->setCurrentItem(form_->NodeAt(7));
+        QCOMPARE(form_->StringGrid1->item(0, 1)->text(), QLatin1Char(' ') + NodeValueText(7));
+        QVERIFY(form_->StringGrid1->item(0, 1)->text() != QLatin1Char(' ') + FormatReal(1.25f));
+    }
+}
+
+QTEST_MAIN(TestConfigE2E)
+#include "tst_config_e2e.moc"
