@@ -111,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         ExchangeState = ReadAnswerGood;
 
-        // The read timer's step: unpack the awaited block, then ask for the second one.
+        // The read timer's step: unpack the awaited block, then ask for the second one. Any
+        // good answer is unpacked here, of whatever length: more than the exchange lets
+        // through, which takes only an answer of the block's own length.
         const int block = ConfigBlock == 0 ? 1 : 2;
         const TDeviceConfig before = DeviceConfig;
         UnpackConfigBlock(ReceiveBuffer, block);

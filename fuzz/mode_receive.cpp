@@ -18,18 +18,14 @@
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "Globals.h"
-#include "ModeWindow.h"
-#include "modbus.h"
-
-#if __has_include("TPR_TPU.h")
-#define KARVEN_FUZZ_MEASURING 1
 #include "Imitation_TPU.h"
+#include "ModeWindow.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
 #include "freq_counter.h"
+#include "modbus.h"
 #include "pack_pulses.h"
-#endif
 
 #include <QApplication>
 
@@ -89,7 +85,6 @@ private:
     int pendingCount_ = 0;
 };
 
-#ifdef KARVEN_FUZZ_MEASURING
 class DrivenTprTpu : public DrivenWindow<TfmTPR_TPU> {
 public:
     explicit DrivenTprTpu(uint8_t isTpu1)
@@ -103,7 +98,6 @@ public:
         TPR_TPU::S2Base = 0;
     }
 };
-#endif
 
 std::vector<std::unique_ptr<Driven>> &Windows()
 {
@@ -114,7 +108,6 @@ std::vector<std::unique_ptr<Driven>> &Windows()
         list->push_back(std::make_unique<DrivenWindow<TfmGenerator_f>>());
         list->push_back(std::make_unique<DrivenWindow<TfmGenerator_T>>());
         list->push_back(std::make_unique<DrivenWindow<TfmGenerator_TC>>());
-#ifdef KARVEN_FUZZ_MEASURING
         list->push_back(std::make_unique<DrivenTprTpu>(1));
         list->push_back(std::make_unique<DrivenTprTpu>(0));
         list->push_back(std::make_unique<DrivenWindow<TfmTPR_TPR>>());
@@ -122,7 +115,6 @@ std::vector<std::unique_ptr<Driven>> &Windows()
         list->push_back(std::make_unique<DrivenWindow<Tfmpack_pulses>>());
         list->push_back(std::make_unique<DrivenWindow<TfmTQ>>());
         list->push_back(std::make_unique<DrivenWindow<TfmImitation_TPU>>());
-#endif
         return list;
     }();
     return *windows;
@@ -170,10 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     cycle.Reset();
     ClearReceiveBuffer();
     fuzz::LineRecord line;
-#ifdef KARVEN_FUZZ_MEASURING
     if (data[1] & 4)
         TPR_TPU::ModeSeenOn = 1;
-#endif
     if (data[1] & 1)
         cycle.Click((data[1] & 2) ? 1 : 0);
     SendNextRequest(driven, line);
