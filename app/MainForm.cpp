@@ -454,67 +454,33 @@ void TForm1::RequestSecondBlock() { Exchange().RequestSecondBlock(); }
 
 // ---- Mode windows (each opens its own modal window) ----
 
-void TForm1::N12Click()  // TPR by TPU1
+namespace {
+
+// The main window's steps to run a mode: close the main port, create the window, let the
+// caller prepare it (the TPU channel), then set its port, start polling, show it modally;
+// the window is freed when it closes.
+template <typename Window>
+void OpenModeWindow(TForm1 *form, void (*prepare)(Window &) = nullptr)
 {
-    TfmTPR_TPU window(this);
-    window.SelectTPU(1);
-    RunModeWindow(window, *ComPort1);
+    form->ComPort1->Close();
+    Window window(form);
+    if (prepare)
+        prepare(window);
+    RunModeWindow(window, *form->ComPort1);
 }
 
-void TForm1::N22Click()  // TPR by TPU2
-{
-    TfmTPR_TPU window(this);
-    window.SelectTPU(0);
-    RunModeWindow(window, *ComPort1);
-}
+}  // namespace
 
-void TForm1::N3Click()  // TPR by TPR
-{
-    TfmTPR_TPR window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::N14Click()  // frequency counter
-{
-    Tfmfreq_counter window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::N2Click()  // pulse pack
-{
-    Tfmpack_pulses window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::TQ1Click()  // TQ mode
-{
-    TfmTQ window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::N4Click()  // TPU imitation
-{
-    TfmImitation_TPU window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::f1Click()  // frequency generator
-{
-    TfmGenerator_f window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::T1Click()  // period generator
-{
-    TfmGenerator_T window(this);
-    RunModeWindow(window, *ComPort1);
-}
-
-void TForm1::N5Click()  // TC imitation
-{
-    TfmGenerator_TC window(this);
-    RunModeWindow(window, *ComPort1);
-}
+void TForm1::N12Click() { OpenModeWindow<TfmTPR_TPU>(this, [](TfmTPR_TPU &w) { w.SelectTPU(1); }); }
+void TForm1::N22Click() { OpenModeWindow<TfmTPR_TPU>(this, [](TfmTPR_TPU &w) { w.SelectTPU(0); }); }
+void TForm1::N3Click() { OpenModeWindow<TfmTPR_TPR>(this); }
+void TForm1::N14Click() { OpenModeWindow<Tfmfreq_counter>(this); }
+void TForm1::N2Click() { OpenModeWindow<Tfmpack_pulses>(this); }
+void TForm1::TQ1Click() { OpenModeWindow<TfmTQ>(this); }
+void TForm1::N4Click() { OpenModeWindow<TfmImitation_TPU>(this); }
+void TForm1::f1Click() { OpenModeWindow<TfmGenerator_f>(this); }
+void TForm1::T1Click() { OpenModeWindow<TfmGenerator_T>(this); }
+void TForm1::N5Click() { OpenModeWindow<TfmGenerator_TC>(this); }
 
 // ---- About and exit ----
 

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(TCycleVariant)
+
 namespace {
 
 // One mode unit's variables and its cycle, with a log of the requests sent ("S" status,
@@ -167,7 +169,6 @@ void TestExchangeCycle::nothingHappensWhileAwaited()
     QCOMPARE(d.RequestKind, kind);
 }
 
-Q_DECLARE_METATYPE(TCycleVariant)
 
 QTEST_APPLESS_MAIN(TestExchangeCycle)
 #include "tst_exchangecycle.moc"

@@ -315,6 +315,7 @@ void TestModesE2eMeasure::heldPortReportsUntilClosed()
     // About every 2 s: the answer time-out and the wait for the next tick.
     for (int i = 1; i < reportTimes.size(); ++i) {
         const qint64 gap = reportTimes[i] - reportTimes[i - 1];
+        qInfo("report %d after %lld ms", i + 1, gap);
         QVERIFY2(gap >= 1800 && gap <= 4000, qPrintable(QString::number(gap)));
     }
     QVERIFY(!QApplication::activeModalWidget());

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the fuzz targets into fuzz/corpus/<target>/.
+
+An input is a header byte per receive event (bits 0..5 the count, bit 6 a timer tick after
+the event, bit 7 a new request before it) followed by the event's bytes; see
+fuzz/FuzzSupport.h. The first byte(s) pick the exchange or the window."""
+import os
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def crc16(data):
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def frame(*body):
+    body = bytes(body)
+    crc = crc16(body)
+    return body + bytes([crc >> 8, crc & 0xFF])  # high byte first
+
+
+def answer(function, data):
+    return frame(10, function, len(data), *data)
+
+
+def events(chunks, tick=False, new_request=False):
+    """Chunks of one answer as receive events; the flags go on the first event."""
+    out = b""
+    for i, chunk in enumerate(chunks):
+        assert len(chunk) <= 63
+        header = len(chunk)
+        if i == 0 and new_request:
+            header |= 0x80
+        if i == len(chunks) - 1 and tick:
+            header |= 0x40
+        out += bytes([header]) + chunk
+    return out
+
+
+def split(data, *sizes):
+    out, pos = [], 0
+    for s in sizes:
+        out.append(data[pos:pos + s])
+        pos += s
+    if pos < len(data):
+        out.append(data[pos:])
+    return [c for c in out if c]
+
+
+def pieces(data, size=63):
+    return [data[i:i + size] for i in range(0, len(data), size)]
+
+
+def write(target, name, content):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(content)
+
+
+def registers(count, base):
+    out = []
+    for i in range(count):
+        out += [(base + i) >> 8 & 0xFF, (base + i) & 0xFF]
+    return out
+
+
+def main_receive():
+    block1 = answer(3, registers(38, 0x0100))
+    block2 = answer(3, registers(15, 0x0200))
+    write("main_receive", "read-block1", bytes([0]) + events(pieces(block1)))
+    write("main_receive", "read-both-split",
+          bytes([0]) + events(split(block1, 1, 2, 40)) + events(split(block2, 3, 5)))
+    write("main_receive", "read-block2", bytes([1]) + events([block2]))
+    write("main_receive", "write-echo", bytes([2]) + events([frame(10, 16, 0, 0, 0, 53)]))
+    write("main_receive", "exception", bytes([0]) + events([frame(10, 0x83, 2)]))
+    bad = bytearray(block2)
+    bad[-1] ^= 0xFF
+    write("main_receive", "bad-crc-then-retry",
+          bytes([1]) + events(pieces(bytes(bad))) + events([block2], new_request=True))
+    write("main_receive", "flood", bytes([0]) + events(pieces(bytes([0xFF]) * 250)))
+
+
+# Windows in the target's order: three with status requests only, then the measuring
+# windows with the count of input registers their values answer carries.
+STATUS_ONLY = ["generator-f", "generator-T", "generator-TC"]
+MEASURING = [("tpr-tpu1", 40), ("tpr-tpu2", 40), ("tpr-tpr", 12), ("freq-counter", 8),
+             ("pack-pulses", 4), ("tq", 6), ("imitation-tpu", 2)]
+
+
+def mode_receive():
+    status_on = answer(1, [0xFF])
+    status_off = answer(1, [0x00])
+    for index, name in enumerate(STATUS_ONLY):
+        write("mode_receive", name + "-status",
+              bytes([index, 0]) + events([status_on], tick=True)
+              + events([status_off], tick=True, new_request=True))
+        # A click queues a command; its echo comes back in two pieces.
+        write("mode_receive", name + "-command",
+              bytes([index, 1]) + events(split(frame(10, 5, 0, 7, 0xFF, 0), 3), tick=True))
+    for offset, (name, count) in enumerate(MEASURING):
+        index = len(STATUS_ONLY) + offset
+        values = answer(4, [(i * 37 + 11) & 0xFF for i in range(2 * count)])
+        write("mode_receive", name + "-status-values",
+              bytes([index, 0]) + events([status_on], tick=True)
+              + events(split(values, 7, 20), tick=True, new_request=True)
+              + events([status_off], tick=True, new_request=True))
+    write("mode_receive", "exception", bytes([3, 0]) + events([frame(10, 0x81, 1)], tick=True))
+    write("mode_receive", "flood", bytes([5, 0]) + events(pieces(bytes([0x0A, 0x04, 0x50]) * 90), tick=True))
+    write("mode_receive", "short-values", bytes([3, 4]) + events([status_on], tick=True)
+          + events([answer(4, [1, 2, 3, 4])], tick=True, new_request=True))
+
+
+if __name__ == "__main__":
+    main_receive()
+    mode_receive()
