@@ -1,0 +1,229 @@
+// Pictures of the program's windows for the user guide. Runs the real main window and
+// the real mode windows against a device (the simulator) on the given port, through the
+// same menu handlers a person uses, waits until each window shows what a running device
+// reports, and saves the window as a PNG:
+//
+//   karven-shots --port PATH --out DIR
+//
+// Exit status 0 when every picture was made, 1 otherwise. Meant for a display of its own
+// (Xvfb): windows appear and are clicked by program.
+
+#include "CPortCtl.h"
+#include "GeneratorWindow.h"
+#include "Globals.h"
+#include "InputDialog.h"
+#include "MainForm.h"
+#include "MeasureWindow.h"
+#include "ModeWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QString outDir;
+bool failed = false;
+
+void Fail(const QString &what)
+{
+    std::fprintf(stderr, "karven-shots: %s\n", qPrintable(what));
+    failed = true;
+}
+
+// Keeps the event loop running until pred holds or the time is up. A message box that
+// appears meanwhile is a failure: its text is printed and the box closed.
+bool WaitFor(const std::function<bool()> &pred, int ms, const QString &what)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!pred()) {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            Fail(QStringLiteral("message box while waiting for %1: %2").arg(what, box->text()));
+            box->accept();
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            Fail(QStringLiteral("gave up waiting for %1").arg(what));
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+// Distinct colours of an image, counted up to a limit.
+int ColourCount(const QImage &image, int limit)
+{
+    QSet<QRgb> colours;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height() && colours.size() < limit; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x)
+            colours.insert(line[x]);
+    }
+    return int(colours.size());
+}
+
+void Save(QWidget *window, const QString &name)
+{
+    window->repaint();
+    QCoreApplication::processEvents();
+    const QImage image = window->grab().toImage();
+    const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
+    // Text on a plain form gives dozens of shades; a blank or single-colour grab gives one.
+    if (image.isNull() || ColourCount(image, 16) < 16) {
+        Fail(QStringLiteral("%1: the window grab looks blank").arg(name));
+        return;
+    }
+    if (!image.save(path, "PNG"))
+        Fail(QStringLiteral("cannot write %1").arg(path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+QStringList ColumnTexts(const QTableWidget *grid, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < grid->rowCount(); ++row) {
+        const QTableWidgetItem *item = grid->item(row, column);
+        texts << (item ? item->text() : QString());
+    }
+    return texts;
+}
+
+// Runs inside the mode window's modal loop: switches the mode on where the window can,
+// waits until the window shows it running and (with a values grid) until the values have
+// moved, saves the picture and leaves through "Выход".
+void ShootModeWindow(const QString &name)
+{
+    TModeWindow *window = nullptr;
+    if (!WaitFor([&] { return (window = qobject_cast<TModeWindow *>(QApplication::activeModalWidget())); },
+                 5000, name + QStringLiteral(" window"))) {
+        return;
+    }
+    const bool generator = qobject_cast<TGeneratorWindow *>(window) != nullptr;
+    const TStatusTexts &texts = generator ? GeneratorStatusTexts : ModeStatusTexts;
+    auto *measure = qobject_cast<TMeasureWindow *>(window);
+
+    bool ok = WaitFor([&] { return window->lbRezim->text() == texts.LabelOn || window->lbRezim->text() == texts.LabelOff; },
+                      8000, name + QStringLiteral(" status"));
+    if (ok && window->Button1 && window->lbRezim->text() == texts.LabelOff) {
+        window->Button1->click();
+        ok = WaitFor([&] { return window->lbRezim->text() == texts.LabelOn; }, 8000,
+                     name + QStringLiteral(" running"));
+    }
+    if (ok && measure) {
+        // Values of a running mode: a values answer, then a later one that differs from it.
+        ok = WaitFor([&] { return !ColumnTexts(measure->StringGrid1, 1).contains(QString()); }, 8000,
+                     name + QStringLiteral(" values"));
+        const QStringList first = ColumnTexts(measure->StringGrid1, 1);
+        ok = ok && WaitFor([&] { return ColumnTexts(measure->StringGrid1, 1) != first; }, 8000,
+                           name + QStringLiteral(" moving values"));
+    }
+    if (ok)
+        Save(window, name);
+    window->Button2->click();
+}
+
+// Runs inside the input dialog's modal loop: saves it and leaves through "Отмена".
+void ShootDialog(const QString &name)
+{
+    TInputDialog *dialog = nullptr;
+    if (!WaitFor([&] { return (dialog = qobject_cast<TInputDialog *>(QApplication::activeModalWidget())); },
+                 5000, name))
+        return;
+    WaitFor([&] { return dialog->isVisible(); }, 2000, name + QStringLiteral(" shown"));
+    Save(dialog, name);
+    dialog->Button2->click();
+}
+
+void ShootAll(TForm1 &form)
+{
+    form.show();
+    if (!WaitFor([&] { return form.isVisible(); }, 5000, QStringLiteral("the main window")))
+        return;
+
+    // The configuration read, as from the menu; done when the root loses its asterisk.
+    form.N6->trigger();
+    QTreeWidgetItem *root = form.NodeAt(0);
+    if (!WaitFor([&] { return root->text(0) == QString::fromUtf8(RootTextSaved) && form.GridRowCount() > 2; },
+                 10000, QStringLiteral("the configuration read")))
+        return;
+    form.TreeView1->expandAll();
+    form.TreeView1->setCurrentItem(root);
+    form.TreeView1->verticalScrollBar()->setValue(0);
+    form.StringGrid1->scrollToTop();
+    Save(&form, QStringLiteral("main-window"));
+
+    // One input dialog, opened through the tree's "Изменить параметр" as after a right
+    // click on "Напряжение (U), В" of the pulse pack.
+    EditedNodeIndex = 23;
+    QTimer::singleShot(0, [] { ShootDialog(QStringLiteral("dialog-voltage")); });
+    form.N13->trigger();
+
+    // The mode windows, each from its menu item. The pulse pack runs on while the frequency
+    // counter, which watches it, is shown.
+    const struct {
+        const char *name;
+        QAction *item;
+    } modes[] = {
+        {"mode-tpr-tpu1", form.N12},   {"mode-tpr-tpr", form.N3},   {"mode-pack", form.N2},
+        {"mode-freq", form.N14},       {"mode-tq", form.TQ1},       {"mode-tpu-imitation", form.N4},
+        {"mode-gen-f", form.f1},       {"mode-gen-t", form.T1},     {"mode-tc-imitation", form.N5},
+    };
+    for (const auto &mode : modes) {
+        const QString name = QString::fromLatin1(mode.name);
+        QTimer::singleShot(0, [name] { ShootModeWindow(name); });
+        mode.item->trigger();  // returns when the window has closed
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Карвен-12Т"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Pictures of the program's windows for the user guide."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("The device's port."), QStringLiteral("PATH"));
+    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the PNG files."), QStringLiteral("DIR"));
+    parser.addOptions({portOption, outOption});
+    parser.process(app);
+    if (!parser.isSet(portOption) || !parser.isSet(outOption)) {
+        std::fprintf(stderr, "karven-shots: --port and --out are needed\n");
+        return 2;
+    }
+    outDir = parser.value(outOption);
+    QDir().mkpath(outDir);
+
+    TForm1 form;
+    if (!form.CreatedOk())
+        return 1;
+    form.ComPort1->SetPort(parser.value(portOption));
+    form.ComComboBox1->SetComPort(form.ComPort1);  // selects the entry of the port
+
+    QTimer::singleShot(0, [&] {
+        ShootAll(form);
+        QCoreApplication::exit(failed ? 1 : 0);
+    });
+    return app.exec();
+}
