@@ -226,3 +226,15 @@ QString WithFailureCause(const QString &text, const std::exception &e, const QSt
     const QString cause = OpenFailureCause(err, holders);
     return cause.isEmpty() ? text : text + QStringLiteral("\n\n") + cause;
 }
+
+QString WithFailureCause(const QString &text, std::exception_ptr e, const QString &portName)
+{
+    try {
+        if (e)
+            std::rethrow_exception(e);
+    } catch (const std::exception &failure) {
+        return WithFailureCause(text, failure, portName);
+    } catch (...) {
+    }
+    return text;
+}

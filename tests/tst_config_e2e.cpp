@@ -1,5 +1,6 @@
 // The main window reads and writes the configuration over a pty against the device
 // simulator at 9600 baud; its message boxes are the real ones, answered by the test.
+#include "CauseText.h"
 #include "CPort.h"
 #include "Globals.h"
 #include "MainForm.h"
@@ -295,6 +296,8 @@ void TestConfigE2E::failures()
     for (int i = 0; i < shown.size(); ++i) {
         if (shown[i] == QLatin1String("*"))
             QVERIFY(!boxes_->Texts[i].isEmpty() && !shown.contains(boxes_->Texts[i]));
+        else if (failure == QLatin1String("busy"))  // held with flock by another descriptor
+            QVERIFY2(SaysWithCause(boxes_->Texts[i], shown[i], TOpenFailure::Busy), qPrintable(boxes_->Texts[i]));
         else
             QCOMPARE(boxes_->Texts[i], shown[i]);
     }
