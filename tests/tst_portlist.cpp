@@ -133,6 +133,7 @@ private slots:
     void selectorChoiceSetsPort();
     void selectorChoiceOnOpenPort();
     void selectorFillsOnce();
+    void selectorFollowsHardware();
 };
 
 void TestPortList::listFromFakeTree()
@@ -404,6 +405,46 @@ void TestPortList::selectorFillsOnce()
     fresh.SetComPort(&com);
     QVERIFY_THROWS_EXCEPTION(EComPort, fresh.SetComProperty(cpPort));
     QCOMPARE(fresh.count(), 0);
+}
+
+void TestPortList::selectorFollowsHardware()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    com.SetPort(QStringLiteral("ttyUSB0"));
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+    QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(combo.toolTip(), DescribePort(QStringLiteral("ttyUSB0"), tree.Sys(), tree.Dev()).Text());
+
+    // Pulled out, and another adapter plugged in: the next opening shows the change, the
+    // chosen port stays chosen though no entry shows it.
+    tree.Unplug(QStringLiteral("ttyUSB0"));
+    tree.PlugUsb("ttyUSB1", "1-4", "Other Maker", "Dongle", "pl2303");
+    combo.showPopup();
+    combo.hidePopup();
+    QCOMPARE(combo.findText(QStringLiteral("ttyUSB0")), -1);
+    const int plugged = combo.findText(QStringLiteral("ttyUSB1"));
+    QVERIFY(plugged >= 0);
+    QCOMPARE(combo.itemData(plugged, Qt::ToolTipRole).toString(),
+             QStringLiteral("USB-адаптер Other Maker Dongle, драйвер pl2303, ") + tree.ById(QStringLiteral("ttyUSB1")));
+    QCOMPARE(combo.currentIndex(), -1);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
+
+    // Back again: its entry is selected once more.
+    tree.PlugUsb("ttyUSB0", "1-2", "Acme Devices", "RS485 Cable", "ftdi_sio");
+    combo.showPopup();
+    combo.hidePopup();
+    QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(combo.count(), 9);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
 }
 
 QTEST_MAIN(TestPortList)
