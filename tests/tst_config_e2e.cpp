@@ -8,11 +8,15 @@
 #include "SimDevice.h"
 #include "ValueText.h"
 #include "modbus.h"
+#include "PortInfo.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QDeadlineTimer>
 #include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -150,6 +154,7 @@ private slots:
     void writeAfterEdit();
     void failures_data();
     void failures();
+    void readThroughNetworkBridge();
 };
 
 void TestConfigE2E::readListsEveryParameter_data()
@@ -319,6 +324,54 @@ void TestConfigE2E::failures()
         QCOMPARE(form_->StringGrid1->item(0, 1)->text(), QLatin1Char(' ') + NodeValueText(7));
         QVERIFY(form_->StringGrid1->item(0, 1)->text() != QLatin1Char(' ') + FormatReal(1.25f));
     }
+}
+
+
+// A device behind a network serial server: the server serves the device's port on a TCP port,
+// and socat on this machine turns that back into a pty link, which the port list shows as a
+// virtual port and through which the configuration is read as from the device itself.
+void TestConfigE2E::readThroughNetworkBridge()
+{
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty())
+        QSKIP("socat is missing");
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);  // socat says where it listens on stderr
+    server.start(socat, {QStringLiteral("-d"), QStringLiteral("-d"), QStringLiteral("tcp-listen:0,bind=127.0.0.1"),
+                         QStringLiteral("file:%1,raw,echo=0").arg(link_)});
+    static const QRegularExpression listening(QStringLiteral("listening on .*127\\.0\\.0\\.1:([0-9]+)"));
+    QString port;
+    QVERIFY(WaitFor([&] {
+        server.waitForReadyRead(10);
+        port = listening.match(QString::fromLatin1(server.peek(4096))).captured(1);
+        return !port.isEmpty();
+    }, 5000));
+
+    const QTemporaryDir userDir;
+    const QString netLink = userDir.filePath(QStringLiteral("ttyNet"));
+    QProcess client;
+    client.start(socat, {QStringLiteral("pty,link=%1,raw,echo=0").arg(netLink),
+                         QStringLiteral("tcp:127.0.0.1:") + port});
+    QVERIFY(WaitFor([&] { return QFileInfo(netLink).exists(); }, 5000));
+
+    QStringList ports;
+    ListSerialPorts(ports, QStringLiteral("/sys"), QStringLiteral("/dev"), userDir.path());
+    QVERIFY2(ports.contains(netLink), qPrintable(ports.join(QLatin1Char(' '))));
+    const TPortDescription described = DescribePort(netLink);
+    QCOMPARE(described.Kind, TPortKind::Virtual);
+    QCOMPARE(described.Pty, QFileInfo(netLink).canonicalFilePath());
+
+    form_->ComPort1->SetPort(netLink);
+    form_->N6->trigger();
+    QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 8000));
+    QCOMPARE(PackConfigRegisters(), DeviceRegisters());
+    QCOMPARE(int(Requests().size()), 2);
+    QVERIFY(boxes_->Texts.isEmpty());
+
+    form_->ComPort1->Close();
+    client.terminate();
+    server.terminate();
+    QVERIFY(client.waitForFinished(5000) && server.waitForFinished(5000));
 }
 
 QTEST_MAIN(TestConfigE2E)
