@@ -160,8 +160,10 @@ QStringList PortHolders(const QString &path)
             const qsizetype kind = f.indexOf(QStringLiteral("FLOCK"));
             if (kind < 1 || f.value(1) == QLatin1String("->") || f.value(kind + 4) != where)
                 continue;
+            // The lock names the process that took it, which may have ended since and
+            // left the lock to a child: those are found below by their descriptors.
             const qint64 pid = f.value(kind + 3).toLongLong();
-            if (pid > 0 && pid != self && !pids.contains(pid))
+            if (pid > 0 && pid != self && !pids.contains(pid) && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
                 pids << pid;
         }
     }

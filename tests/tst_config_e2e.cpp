@@ -26,6 +26,7 @@
 #include <sys/file.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <functional>
 #include <memory>
@@ -253,7 +254,7 @@ void TestConfigE2E::failures_data()
     QTest::newRow("read: port gone at block 2") << "read" << "gone2" << QStringList{"*", noLink} << true;
     QTest::newRow("write: silent device") << "write" << "silent" << QStringList{noLink} << false;
     QTest::newRow("write: bad CRC") << "write" << "crc" << QStringList{} << false;
-    QTest::newRow("write: port held by another program") << "write" << "busy" << QStringList{busy} << false;
+    QTest::newRow("write: port held by another program") << "write" << "program" << QStringList{busy} << false;
 }
 
 void TestConfigE2E::failures()
@@ -272,6 +273,7 @@ void TestConfigE2E::failures()
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
 
     int holder = -1;
+    QProcess locker;  // another program that holds the port's lock
     if (failure == QLatin1String("silent"))
         device_->QueueFault(sim::Fault::NoReply);
     else if (failure == QLatin1String("crc"))
@@ -289,6 +291,15 @@ void TestConfigE2E::failures()
         holder = ::open(QFile::encodeName(link_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(holder >= 0);
         QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+    } else if (failure == QLatin1String("program")) {
+        locker.setChildProcessModifier([] { ::setpgid(0, 0); });
+        locker.start(QStringLiteral("flock"), {QStringLiteral("--exclusive"), link_, QStringLiteral("sleep"), QStringLiteral("60")});
+        QVERIFY(WaitFor([&] {
+            const int fd = ::open(QFile::encodeName(link_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+            ::close(fd);
+            return held;
+        }, 5000));
     }
 
     (command == QLatin1String("read") ? form_->N6 : form_->N8)->trigger();
@@ -296,6 +307,11 @@ void TestConfigE2E::failures()
     Spin(300);
     if (holder >= 0)
         ::close(holder);
+    const qint64 lockerPid = locker.processId();
+    if (lockerPid > 0) {  // flock and the command it runs under the lock
+        ::kill(-pid_t(lockerPid), SIGKILL);
+        locker.waitForFinished(5000);
+    }
 
     QCOMPARE(boxes_->Texts.size(), shown.size());
     for (int i = 0; i < shown.size(); ++i) {
@@ -303,6 +319,9 @@ void TestConfigE2E::failures()
             QVERIFY(!boxes_->Texts[i].isEmpty() && !shown.contains(boxes_->Texts[i]));
         else if (failure == QLatin1String("busy"))  // held with flock by another descriptor
             QVERIFY2(SaysWithCause(boxes_->Texts[i], shown[i], TOpenFailure::Busy), qPrintable(boxes_->Texts[i]));
+        else if (failure == QLatin1String("program"))  // which is named
+            QCOMPARE(boxes_->Texts[i], shown[i] + QStringLiteral("\n\n")
+                         + OpenFailureCause(EWOULDBLOCK, {QStringLiteral("flock (pid %1)").arg(lockerPid)}));
         else
             QCOMPARE(boxes_->Texts[i], shown[i]);
     }
@@ -313,7 +332,7 @@ void TestConfigE2E::failures()
     const int split = 2 * ConfigBlock1Count;
     QVERIFY(std::equal(now.begin(), now.begin() + split, (block1Read ? device : old).begin()));
     QVERIFY(std::equal(now.begin() + split, now.end(), old.begin() + split));
-    if (command == QLatin1String("write") && failure != QLatin1String("busy"))
+    if (command == QLatin1String("write") && failure != QLatin1String("program"))
         QCOMPARE(int(Requests().size()), 1);
     // A failed write leaves state 2 until the next command; a failed read ends idle.
     QCOMPARE(ExchangeState, command == QLatin1String("write") ? 2 : 0);
