@@ -126,8 +126,6 @@ private slots:
     void systemList();
     void describePort_data();
     void describePort();
-    void failureCause_data();
-    void failureCause();
     void selectorShowsPortEntry_data();
     void selectorShowsPortEntry();
     void selectorChoiceSetsPort();
@@ -209,6 +207,7 @@ void TestPortList::systemList()
     for (const QString &name : list) {
         const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        qInfo("%s: %s", qPrintable(name), qPrintable(DescribePort(name).Text()));
     }
     qInfo("serial ports here: %s", qPrintable(list.join(QStringLiteral(", "))));
 }
@@ -225,8 +224,6 @@ void TestPortList::describePort_data()
         << QStringLiteral("USB-адаптер VID 1a2b PID 3c4d, драйвер cdc_acm, <dev>/serial/by-id/usb-ttyACM0-if00");
     QTest::newRow("board uart") << QStringLiteral("ttyS0") << int(TPortKind::BoardUart)
         << QStringLiteral("Последовательный порт на системной плате");
-    QTest::newRow("virtual in dev") << QStringLiteral("ttyV0") << int(TPortKind::Virtual)
-        << QStringLiteral("Виртуальный порт, ведёт к <pty>");
     QTest::newRow("virtual by path") << QStringLiteral("<run>/ttyKarven") << int(TPortKind::Virtual)
         << QStringLiteral("Виртуальный порт, ведёт к <pty>");
     QTest::newRow("not a port") << QStringLiteral("tty0") << int(TPortKind::Unknown)
@@ -248,35 +245,6 @@ void TestPortList::describePort()
     const TPortDescription d = DescribePort(place(name), tree.Sys(), tree.Dev());
     QCOMPARE(int(d.Kind), kind);
     QCOMPARE(d.Text(), place(text));
-}
-
-void TestPortList::failureCause_data()
-{
-    QTest::addColumn<int>("err");
-    QTest::addColumn<int>("failure");
-    QTest::addColumn<QString>("start");
-    QTest::newRow("none") << 0 << int(TOpenFailure::None) << QString();
-    QTest::newRow("ENOENT") << ENOENT << int(TOpenFailure::Gone) << QStringLiteral("Причина: такого устройства больше нет");
-    QTest::newRow("ENODEV") << ENODEV << int(TOpenFailure::Gone) << QStringLiteral("Причина: такого устройства больше нет");
-    QTest::newRow("ENXIO") << ENXIO << int(TOpenFailure::Gone) << QStringLiteral("Причина: такого устройства больше нет");
-    QTest::newRow("EACCES") << EACCES << int(TOpenFailure::NoPermission) << QStringLiteral("Причина: нет прав");
-    QTest::newRow("EPERM") << EPERM << int(TOpenFailure::NoPermission) << QStringLiteral("Причина: нет прав");
-    QTest::newRow("EBUSY") << EBUSY << int(TOpenFailure::Busy) << QStringLiteral("Причина: порт занят другой программой.");
-    QTest::newRow("EAGAIN") << EAGAIN << int(TOpenFailure::Busy) << QStringLiteral("Причина: порт занят другой программой.");
-    QTest::newRow("EIO") << EIO << int(TOpenFailure::Other) << QStringLiteral("Причина: ошибка системы EIO (");
-}
-
-void TestPortList::failureCause()
-{
-    QFETCH(int, err);
-    QFETCH(int, failure);
-    QFETCH(QString, start);
-    QCOMPARE(int(ClassifyOpenFailure(err)), failure);
-    const QString busy = QStringLiteral("Порт занят! Выберите другой порт.");
-    const QString text = WithFailureCause(busy, EComPort(1, err == 0 ? -1 : err));
-    QCOMPARE(text, start.isEmpty() ? busy : busy + QStringLiteral("\n\n") + OpenFailureCause(err));
-    QVERIFY2(OpenFailureCause(err).startsWith(start), qPrintable(OpenFailureCause(err)));
-    QCOMPARE(WithFailureCause(busy, std::runtime_error("no system error")), busy);
 }
 
 void TestPortList::selectorShowsPortEntry_data()
