@@ -153,6 +153,18 @@ void ShootDialog(const QString &name)
     dialog->Button2->click();
 }
 
+// Runs inside a message box's modal loop: saves it and closes it with OK.
+void ShootMessageBox(const QString &name)
+{
+    QMessageBox *box = nullptr;
+    if (!WaitFor([&] { return (box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())); },
+                 5000, name))
+        return;
+    WaitFor([&] { return box->isVisible(); }, 2000, name + QStringLiteral(" shown"));
+    Save(box, name);
+    box->accept();
+}
+
 void ShootAll(TForm1 &form)
 {
     form.show();
@@ -192,6 +204,12 @@ void ShootAll(TForm1 &form)
         QTimer::singleShot(0, [name] { ShootModeWindow(name); });
         mode.item->trigger();  // returns when the window has closed
     }
+
+    // The main window's busy-port box with its cause, for a port that has gone: the read
+    // from a port whose link no longer exists.
+    form.ComPort1->SetPort(form.ComPort1->Port() + QStringLiteral(".gone"));
+    QTimer::singleShot(0, [] { ShootMessageBox(QStringLiteral("message-port-gone")); });
+    form.N6->trigger();
 }
 
 }  // namespace
