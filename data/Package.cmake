@@ -20,10 +20,10 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://torvik3.example")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The long description: each line of it becomes a line of the control file's field.
+# The long description, under the summary above: each line of it becomes a line of the
+# control file's field.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-The Karven-12T checks flow transducers against a prover with its detectors
+"The Karven-12T checks flow transducers against a prover with its detectors
 or against a second transducer, counts pulses, flow and K-factors, and
 generates test signals. This desktop program talks to it over a serial
 port: it reads the device's configuration into a tree of parameters,
