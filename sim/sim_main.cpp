@@ -16,13 +16,14 @@ namespace {
 void Usage()
 {
     std::fprintf(stderr,
-                 "usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--quiet]\n"
+                 "usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--crc-low-first] [--quiet]\n"
                  "  --link PATH       where to publish the port (default /dev/ttyV0, or ttyV0 in the\n"
                  "                    user's runtime directory when /dev is not writable)\n"
                  "  --baud N          line speed, 8N2 (default 9600)\n"
                  "  --turnaround MS   pause before a reply (default 5)\n"
                  "  --seed N          seed of the random faults (default 1)\n"
                  "  --fault-rate P    share of replies, 0..1, given a random fault (default 0)\n"
+                 "  --crc-low-first   standard CRC order (low byte first), for general Modbus tools\n"
                  "  --quiet           print nothing but the port's place\n");
 }
 
@@ -67,6 +68,8 @@ int main(int argc, char **argv)
             seed = value;
         } else if (arg == "--fault-rate" && NumberArgument(argc, argv, i, value) && value >= 0 && value <= 1) {
             faultRate = value;
+        } else if (arg == "--crc-low-first") {
+            options.crcLowFirst = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
@@ -116,8 +119,9 @@ int main(int argc, char **argv)
         device.SetRandomFaultRate(options.seed, faultRate);
     {
         std::lock_guard<std::mutex> lock(printing);
-        std::printf("karven-sim: device 10 on %s (%s), %d baud 8N2, turnaround %.1f ms\n",
-                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.baud, options.turnaroundMs);
+        std::printf("karven-sim: device 10 on %s (%s), %d baud 8N2, turnaround %.1f ms%s\n",
+                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.baud, options.turnaroundMs,
+                    options.crcLowFirst ? ", CRC low byte first" : "");
         std::fflush(stdout);
     }
     int received = 0;
