@@ -233,16 +233,13 @@ QString Describe(const ConfigField &field)
 
 QString ParameterGroupText(int index)
 {
-    // The nearest group above the leaf in the tree's depth-first order.
-    for (int i = index; i >= 0; --i)
-        if (ParameterTreeNodes()[i].Level == 1)
-            return QString::fromUtf8(ParameterTreeNodes()[i].Text);
-    return {};
+    const int group = GroupOfNode(index);
+    return group < 0 ? QString() : QString::fromUtf8(TreeNodes()[size_t(group)].Text);
 }
 
 QString ParameterNameText(int index)
 {
-    return QString::fromUtf8(ParameterTreeNodes()[index].Text);
+    return index >= 0 && index < TreeNodeCount ? QString::fromUtf8(TreeNodes()[size_t(index)].Text) : QString();
 }
 
 QString FieldValueText(const ConfigField &field, const TDeviceConfig &config)
