@@ -17,10 +17,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QTextStream>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 
@@ -259,10 +261,16 @@ int RunRead(const TLinkOptions &options, const QString &output, bool table)
         std::fflush(stdout);
         return ExitOk;
     }
-    // The file appears whole or not at all.
-    QSaveFile file(output);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot write: %2").arg(output, file.errorString()));
+    // The file appears whole or not at all: written beside its place, then renamed over it.
+    QTemporaryFile file(output + QStringLiteral(".XXXXXX"));
+    file.setAutoRemove(true);
+    if (!file.open() || file.write(text) != text.size() || !file.flush()
+        || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)
+        || std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(output).constData()) != 0)
+        throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot write: %2")
+                                         .arg(output, file.error() != QFile::NoError ? file.errorString()
+                                                                                     : QString::fromLocal8Bit(std::strerror(errno))));
+    file.setAutoRemove(false);
     return ExitOk;
 }
 

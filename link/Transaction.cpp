@@ -5,11 +5,13 @@
 #include "Receive.h"
 #include "modbus.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -169,11 +171,12 @@ void TTransaction::WaitForSilence()
         const qint64 left = lastActivityNs_ + silenceNs - clock_.nsecsElapsed();
         if (left <= 0)
             return;
-        // Bytes that come meanwhile are read (and dropped) by the handler and restart the wait.
-        QEventLoop pause;
-        QTimer::singleShot(std::chrono::milliseconds((left + 999'999) / 1'000'000), Qt::PreciseTimer, &pause,
-                           &QEventLoop::quit);
-        pause.exec();
+        // A plain sleep keeps the pause close to its length (a timer may fire a whole
+        // millisecond late); bytes that came meanwhile are read (and dropped) by the handler
+        // and restart the wait.
+        const timespec pause{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
+        nanosleep(&pause, nullptr);
+        QCoreApplication::processEvents();
     }
 }
 
