@@ -15,6 +15,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 namespace {
 
 struct Run {
@@ -206,6 +208,26 @@ private slots:
                 QCOMPARE(fields[r + 2], expected);
             }
         }
+    }
+
+    // Ctrl+C ends a run without a count cleanly: whole rows, the mode switched off, status 0.
+    void interrupted()
+    {
+        QProcess process;
+        process.start(QStringLiteral(KARVEN_CLI_EXE), QStringList{QStringLiteral("mode"), QStringLiteral("tq"),
+                                                                   QStringLiteral("--start"), QStringLiteral("--stop")} + Link());
+        QByteArray out;
+        QDeadlineTimer deadline(20000);
+        while (out.count('\n') < 3 && !deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime())))
+            out += process.readAllStandardOutput();
+        QVERIFY(device_->Coil(4));
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        out += process.readAllStandardOutput();
+        QVERIFY(out.endsWith('\n'));
+        QVERIFY(!device_->Coil(4));
     }
 
 private:
