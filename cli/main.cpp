@@ -65,12 +65,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("karven-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KARVEN_VERSION));
     const QStringList arguments = QCoreApplication::arguments();
 
     const QString first = arguments.value(1);
     if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
-        Print(stdout, QStringLiteral("karven-cli 1.0\n"));
+        Print(stdout, QStringLiteral("karven-cli " KARVEN_VERSION "\n"));
         return ExitOk;
     }
     if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")) {

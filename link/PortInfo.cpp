@@ -160,8 +160,10 @@ QStringList PortHolders(const QString &path)
             const qsizetype kind = f.indexOf(QStringLiteral("FLOCK"));
             if (kind < 1 || f.value(1) == QLatin1String("->") || f.value(kind + 4) != where)
                 continue;
+            // The lock names the process that took it, which may have ended since and
+            // left the lock to a child: those are found below by their descriptors.
             const qint64 pid = f.value(kind + 3).toLongLong();
-            if (pid > 0 && pid != self && !pids.contains(pid))
+            if (pid > 0 && pid != self && !pids.contains(pid) && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
                 pids << pid;
         }
     }
@@ -225,4 +227,16 @@ QString WithFailureCause(const QString &text, const std::exception &e, const QSt
         holders = PortHolders(portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName);
     const QString cause = OpenFailureCause(err, holders);
     return cause.isEmpty() ? text : text + QStringLiteral("\n\n") + cause;
+}
+
+QString WithFailureCause(const QString &text, std::exception_ptr e, const QString &portName)
+{
+    try {
+        if (e)
+            std::rethrow_exception(e);
+    } catch (const std::exception &failure) {
+        return WithFailureCause(text, failure, portName);
+    } catch (...) {
+    }
+    return text;
 }

@@ -61,3 +61,4 @@ QString OpenFailureCause(int err, const QStringList &holders = {});
 // text, and under it, as a second paragraph, the cause of the port failure e on the port
 // named portName (as the port list names it); text alone when e carries no system error.
 QString WithFailureCause(const QString &text, const std::exception &e, const QString &portName = {});
+QString WithFailureCause(const QString &text, std::exception_ptr e, const QString &portName = {});

@@ -13,10 +13,13 @@
 
 namespace {
 
-void Usage()
+void Usage(std::FILE *to)
 {
-    std::fprintf(stderr,
-                 "usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--crc-low-first] [--quiet]\n"
+    std::fprintf(to,
+                 "Usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--crc-low-first] [--quiet]\n"
+                 "Stands in for the Karven-12T test device on a pseudo-terminal: answers as slave 10\n"
+                 "with the CRC high byte first and prints every request and reply it sees.\n"
+                 "\n"
                  "  --link PATH       where to publish the port (default /dev/ttyV0, or ttyV0 in the\n"
                  "                    user's runtime directory when /dev is not writable)\n"
                  "  --baud N          line speed, 8N2 (default 9600)\n"
@@ -24,7 +27,11 @@ void Usage()
                  "  --seed N          seed of the random faults (default 1)\n"
                  "  --fault-rate P    share of replies, 0..1, given a random fault (default 0)\n"
                  "  --crc-low-first   standard CRC order (low byte first), for general Modbus tools\n"
-                 "  --quiet           print nothing but the port's place\n");
+                 "  --quiet           print nothing but the port's place\n"
+                 "  --help            print this help and end\n"
+                 "  --version         print the version and end\n"
+                 "\n"
+                 "Ends on Ctrl+C, SIGTERM or SIGHUP and removes the link to the port.\n");
 }
 
 std::string Hex(const std::vector<uint8_t> &bytes)
@@ -72,8 +79,14 @@ int main(int argc, char **argv)
             options.crcLowFirst = true;
         } else if (arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--help") {
+            Usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("karven-sim %s\n", KARVEN_VERSION);
+            return 0;
         } else {
-            Usage();
+            Usage(stderr);
             return 2;
         }
     }

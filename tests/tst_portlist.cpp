@@ -126,13 +126,12 @@ private slots:
     void systemList();
     void describePort_data();
     void describePort();
-    void failureCause_data();
-    void failureCause();
     void selectorShowsPortEntry_data();
     void selectorShowsPortEntry();
     void selectorChoiceSetsPort();
     void selectorChoiceOnOpenPort();
     void selectorFillsOnce();
+    void selectorFollowsHardware();
 };
 
 void TestPortList::listFromFakeTree()
@@ -208,6 +207,7 @@ void TestPortList::systemList()
     for (const QString &name : list) {
         const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        qInfo("%s: %s", qPrintable(name), qPrintable(DescribePort(name).Text()));
     }
     qInfo("serial ports here: %s", qPrintable(list.join(QStringLiteral(", "))));
 }
@@ -224,8 +224,6 @@ void TestPortList::describePort_data()
         << QStringLiteral("USB-адаптер VID 1a2b PID 3c4d, драйвер cdc_acm, <dev>/serial/by-id/usb-ttyACM0-if00");
     QTest::newRow("board uart") << QStringLiteral("ttyS0") << int(TPortKind::BoardUart)
         << QStringLiteral("Последовательный порт на системной плате");
-    QTest::newRow("virtual in dev") << QStringLiteral("ttyV0") << int(TPortKind::Virtual)
-        << QStringLiteral("Виртуальный порт, ведёт к <pty>");
     QTest::newRow("virtual by path") << QStringLiteral("<run>/ttyKarven") << int(TPortKind::Virtual)
         << QStringLiteral("Виртуальный порт, ведёт к <pty>");
     QTest::newRow("not a port") << QStringLiteral("tty0") << int(TPortKind::Unknown)
@@ -247,35 +245,6 @@ void TestPortList::describePort()
     const TPortDescription d = DescribePort(place(name), tree.Sys(), tree.Dev());
     QCOMPARE(int(d.Kind), kind);
     QCOMPARE(d.Text(), place(text));
-}
-
-void TestPortList::failureCause_data()
-{
-    QTest::addColumn<int>("err");
-    QTest::addColumn<int>("failure");
-    QTest::addColumn<QString>("start");
-    QTest::newRow("none") << 0 << int(TOpenFailure::None) << QString();
-    QTest::newRow("ENOENT") << ENOENT << int(TOpenFailure::Gone) << QStringLiteral("Причина: такого устройства больше нет");
-    QTest::newRow("ENODEV") << ENODEV << int(TOpenFailure::Gone) << QStringLiteral("Причина: такого устройства больше нет");
-    QTest::newRow("ENXIO") << ENXIO << int(TOpenFailure::Gone) << QStringLiteral("Причина: такого устройства больше нет");
-    QTest::newRow("EACCES") << EACCES << int(TOpenFailure::NoPermission) << QStringLiteral("Причина: нет прав");
-    QTest::newRow("EPERM") << EPERM << int(TOpenFailure::NoPermission) << QStringLiteral("Причина: нет прав");
-    QTest::newRow("EBUSY") << EBUSY << int(TOpenFailure::Busy) << QStringLiteral("Причина: порт занят другой программой.");
-    QTest::newRow("EAGAIN") << EAGAIN << int(TOpenFailure::Busy) << QStringLiteral("Причина: порт занят другой программой.");
-    QTest::newRow("EIO") << EIO << int(TOpenFailure::Other) << QStringLiteral("Причина: ошибка системы EIO (");
-}
-
-void TestPortList::failureCause()
-{
-    QFETCH(int, err);
-    QFETCH(int, failure);
-    QFETCH(QString, start);
-    QCOMPARE(int(ClassifyOpenFailure(err)), failure);
-    const QString busy = QStringLiteral("Порт занят! Выберите другой порт.");
-    const QString text = WithFailureCause(busy, EComPort(1, err == 0 ? -1 : err));
-    QCOMPARE(text, start.isEmpty() ? busy : busy + QStringLiteral("\n\n") + OpenFailureCause(err));
-    QVERIFY2(OpenFailureCause(err).startsWith(start), qPrintable(OpenFailureCause(err)));
-    QCOMPARE(WithFailureCause(busy, std::runtime_error("no system error")), busy);
 }
 
 void TestPortList::selectorShowsPortEntry_data()
@@ -404,6 +373,46 @@ void TestPortList::selectorFillsOnce()
     fresh.SetComPort(&com);
     QVERIFY_THROWS_EXCEPTION(EComPort, fresh.SetComProperty(cpPort));
     QCOMPARE(fresh.count(), 0);
+}
+
+void TestPortList::selectorFollowsHardware()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    com.SetPort(QStringLiteral("ttyUSB0"));
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+    QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(combo.toolTip(), DescribePort(QStringLiteral("ttyUSB0"), tree.Sys(), tree.Dev()).Text());
+
+    // Pulled out, and another adapter plugged in: the next opening shows the change, the
+    // chosen port stays chosen though no entry shows it.
+    tree.Unplug(QStringLiteral("ttyUSB0"));
+    tree.PlugUsb("ttyUSB1", "1-4", "Other Maker", "Dongle", "pl2303");
+    combo.showPopup();
+    combo.hidePopup();
+    QCOMPARE(combo.findText(QStringLiteral("ttyUSB0")), -1);
+    const int plugged = combo.findText(QStringLiteral("ttyUSB1"));
+    QVERIFY(plugged >= 0);
+    QCOMPARE(combo.itemData(plugged, Qt::ToolTipRole).toString(),
+             QStringLiteral("USB-адаптер Other Maker Dongle, драйвер pl2303, ") + tree.ById(QStringLiteral("ttyUSB1")));
+    QCOMPARE(combo.currentIndex(), -1);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
+
+    // Back again: its entry is selected once more.
+    tree.PlugUsb("ttyUSB0", "1-2", "Acme Devices", "RS485 Cable", "ftdi_sio");
+    combo.showPopup();
+    combo.hidePopup();
+    QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(combo.count(), 9);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
 }
 
 QTEST_MAIN(TestPortList)
