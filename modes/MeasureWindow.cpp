@@ -35,6 +35,7 @@ int GridHeight(int rows)
 {
     return rows * ValueRowHeight + 6;
 }
+
 }  // namespace
 
 TMeasureTraits MeasureTraitsOf(const TModeMap &map, const QString &caption, QSize clientSize, TSendFailure failure)
