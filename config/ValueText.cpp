@@ -61,6 +61,11 @@ float WordSwappedFloat(const uint8_t *bytes)
 
 QString FormatReal(double value)
 {
+    return FormatReal(value, QLocale().decimalPoint());
+}
+
+QString FormatReal(double value, const QString &point)
+{
     if (std::isnan(value))
         return QStringLiteral("NAN");
     if (std::isinf(value))
@@ -79,7 +84,6 @@ QString FormatReal(double value)
     digits[n] = 0;
     const int exponent = (*p == 'e') ? std::atoi(p + 1) : 0;
     const bool negative = std::signbit(value);
-    const QString point = QLocale().decimalPoint();
 
     if (exponent >= SignificantDigits) {
         // More than 10 integer digits: d[,ddd]E+XX, trailing zeros of the mantissa dropped.
@@ -125,6 +129,20 @@ QString FormatReal(double value)
 QString FormatCount(uint32_t value)
 {
     return QString::number(value);
+}
+
+int CodeCount(int index)
+{
+    const CodeList *list = CodeListOf(index);
+    return list ? int(list->Texts.size()) : 0;
+}
+
+QString CodeText(int index, int code)
+{
+    const CodeList *list = CodeListOf(index);
+    if (!list || code < 0 || code >= int(list->Texts.size()))
+        return {};
+    return QString::fromUtf8(list->Texts.begin()[code]);
 }
 
 QString NodeValueText(int index)

@@ -12,9 +12,16 @@ float WordSwappedFloat(const uint8_t *bytes);
 // above 10 integer digits), the locale's decimal separator, no group separators;
 // "NAN", "INF", "-INF" for values that are not finite.
 QString FormatReal(double value);
+// The same with the given decimal separator (".": for programs, whatever the locale).
+QString FormatReal(double value, const QString &point);
 // An unsigned count in decimal, no separators.
 QString FormatCount(uint32_t value);
 
 // The value text of tree node `index` from DeviceConfig, without the leading blank;
 // "Ошибка данных" for a code outside its list; empty for an index with no value.
 QString NodeValueText(int index);
+
+// The code list of tree leaf `index`: how many codes it has (0: the leaf holds no code) and
+// the text of one.
+int CodeCount(int index);
+QString CodeText(int index, int code);

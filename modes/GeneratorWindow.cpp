@@ -7,6 +7,11 @@
 
 #include <algorithm>
 
+TGeneratorTraits GeneratorTraitsOf(const TModeMap &map, const QString &caption)
+{
+    return {caption, uint16_t(map.Coil), map.StatusCoilCount, map.StatusByteOffset, map.StatusMask};
+}
+
 TGeneratorWindow::TGeneratorWindow(QWidget *parent, TModeState state, const TGeneratorTraits &traits)
     : TModeWindow(parent, state, TCycleVariant::StatusOnly, GeneratorStatusTexts), traits_(traits)
 {

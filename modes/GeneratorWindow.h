@@ -2,6 +2,7 @@
 // The form and hooks shared by the generator windows and the TC imitation window:
 // a label with the state, a start/stop button and "Выход", status requests only.
 
+#include "ModeMap.h"
 #include "ModeWindow.h"
 
 struct TGeneratorTraits {
@@ -11,6 +12,9 @@ struct TGeneratorTraits {
     int StatusByteOffset;      // status byte in ReceiveBuffer
     uint8_t StatusMask;        // the mode's bit in it
 };
+
+// The traits of a generator's window: its caption, the rest from the mode's map.
+TGeneratorTraits GeneratorTraitsOf(const TModeMap &map, const QString &caption);
 
 class TGeneratorWindow : public TModeWindow {
     Q_OBJECT

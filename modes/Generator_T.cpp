@@ -9,6 +9,6 @@ uint8_t CommandValue = NoCommand;
 TfmGenerator_T::TfmGenerator_T(QWidget *parent)
     : TGeneratorWindow(parent,
                        {Generator_T::AnswerState, Generator_T::RequestKind, Generator_T::CommandValue},
-                       {QStringLiteral("Генератор T"), 7, 8, 3, 0x80})
+                       GeneratorTraitsOf(ModeMapOf(TModeId::GeneratorT), QStringLiteral("Генератор T")))
 {
 }

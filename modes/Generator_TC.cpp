@@ -9,6 +9,6 @@ uint8_t CommandValue = NoCommand;
 TfmGenerator_TC::TfmGenerator_TC(QWidget *parent)
     : TGeneratorWindow(parent,
                        {Generator_TC::AnswerState, Generator_TC::RequestKind, Generator_TC::CommandValue},
-                       {QStringLiteral("Имитация ТС"), 8, 9, 4, 0x01})
+                       GeneratorTraitsOf(ModeMapOf(TModeId::TcImitation), QStringLiteral("Имитация ТС")))
 {
 }

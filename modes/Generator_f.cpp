@@ -9,6 +9,6 @@ uint8_t CommandValue = NoCommand;
 TfmGenerator_f::TfmGenerator_f(QWidget *parent)
     : TGeneratorWindow(parent,
                        {Generator_f::AnswerState, Generator_f::RequestKind, Generator_f::CommandValue},
-                       {QStringLiteral("Генератор f"), 6, 8, 3, 0x40})
+                       GeneratorTraitsOf(ModeMapOf(TModeId::GeneratorF), QStringLiteral("Генератор f")))
 {
 }

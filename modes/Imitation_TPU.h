@@ -7,7 +7,7 @@ namespace Imitation_TPU {
 extern int32_t AnswerState;
 extern int32_t RequestKind;
 extern uint8_t CommandValue;
-extern const TValueRow Rows[1];
+inline const TValueRow (&Rows)[1] = ModeRows::ImitationTpu;
 }  // namespace Imitation_TPU
 
 class TfmImitation_TPU : public TMeasureWindow {

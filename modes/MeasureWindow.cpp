@@ -38,17 +38,9 @@ int GridHeight(int rows)
 
 }  // namespace
 
-QString ValueRowText(const uint8_t *answer, const TValueRow &row)
+TMeasureTraits MeasureTraitsOf(const TModeMap &map, const QString &caption, QSize clientSize, TSendFailure failure)
 {
-    const uint8_t *bytes = answer + row.Offset;
-    if (row.Kind == TValueKind::Float)
-        return FormatReal(WordSwappedFloat(bytes));
-    return FormatCount(WordSwappedCount(bytes));
-}
-
-bool ValueRowPresent(int length, const TValueRow &row)
-{
-    return row.Offset >= 0 && row.Offset + 4 <= std::min(length, ReceiveBufferSize);
+    return {caption, clientSize, map.Rows, map.ValuesFirst, map.ValuesCount, map.StatusMask, map.Coil, failure};
 }
 
 void SetUpValueGrid(QTableWidget *grid, std::span<const TValueRow> rows)

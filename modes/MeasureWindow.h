@@ -4,6 +4,7 @@
 // status and values requests alternating. Each window lists its grid rows as
 // (caption, answer byte offset, kind) and the one values step below fills them.
 
+#include "ModeMap.h"
 #include "ModeWindow.h"
 
 #include <QSize>
@@ -11,24 +12,6 @@
 #include <span>
 
 class QTableWidget;
-
-enum class TValueKind {
-    Float,  // word-swapped float
-    Count,  // word-swapped unsigned count
-};
-
-// One row of a values grid: caption in column 0, the value from the four answer bytes at
-// Offset (byte 0 is the address) in column 1.
-struct TValueRow {
-    const char *Caption;  // UTF-8
-    int Offset;
-    TValueKind Kind;
-};
-
-// The text of a row's value read from an answer.
-QString ValueRowText(const uint8_t *answer, const TValueRow &row);
-// Whether an answer of `length` bytes carries the row's four bytes.
-bool ValueRowPresent(int length, const TValueRow &row);
 
 // Builds the grid of a measuring window: 2 columns, one row per entry, no headers, grid
 // lines, not editable; column 0 300 px, column 1 100 px, each wider only where the grid's
@@ -51,6 +34,10 @@ struct TMeasureTraits {
     int Coil;              // switched by the command; -1: no start/stop, never a command
     TSendFailure Failure = TSendFailure::Caught;
 };
+
+// The traits of a mode's window: its caption and size, the rest from the mode's map.
+TMeasureTraits MeasureTraitsOf(const TModeMap &map, const QString &caption, QSize clientSize,
+                               TSendFailure failure = TSendFailure::Caught);
 
 constexpr int ValueRowHeight = 24;
 

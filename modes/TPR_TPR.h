@@ -7,7 +7,7 @@ namespace TPR_TPR {
 extern int32_t AnswerState;
 extern int32_t RequestKind;
 extern uint8_t CommandValue;
-extern const TValueRow Rows[6];
+inline const TValueRow (&Rows)[6] = ModeRows::TprTpr;
 }  // namespace TPR_TPR
 
 class TfmTPR_TPR : public TMeasureWindow {

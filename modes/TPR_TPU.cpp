@@ -14,61 +14,28 @@ uint8_t ModeSeenOn = 0;
 uint8_t S2CapturePending = 0;
 uint32_t S2Base = 0;
 
-const TValueRow Rows[20] = {
-    {"Частота, Гц", 3, TValueKind::Float},
-    {"Расход", 7, TValueKind::Float},
-    {"Количество импульсов с долями, N1-2др", 11, TValueKind::Float},
-    {"Суммарное количество импульсов с долями, S1", 15, TValueKind::Float},
-    {"Целое количество импульсов, N1-2цел", 19, TValueKind::Count},
-    {"Суммарное целое количество ипульсов S2", 23, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т1-2,мкС", 27, TValueKind::Count},
-    {"Суммарное время S3, мкС", 31, TValueKind::Count},
-    {"Количество импульсов с долями, N2-1др", 35, TValueKind::Float},
-    {"Целое количество импульсов, N2-1цел", 39, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т2-1,мкС", 43, TValueKind::Count},
-    {"Количество импульсов с долями, N3-4др", 47, TValueKind::Float},
-    {"Целое количество импульсов, N3-4цел", 51, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т3-4,мкС", 55, TValueKind::Count},
-    {"Количество импульсов с долями, N4-3др", 59, TValueKind::Float},
-    {"Целое количество импульсов, N4-3цел", 63, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т4-3,мкС", 67, TValueKind::Count},
-    {"Суммарное количество импульсов с долями, S4", 71, TValueKind::Float},
-    {"Суммарное целое количество ипульсов S5", 75, TValueKind::Count},
-    {"Суммарное время S6, мкС", 79, TValueKind::Count},
-};
-
 void NoteModeState(bool on)
 {
-    if (on) {
-        if (!ModeSeenOn) {
-            ModeSeenOn = 1;
-            S2CapturePending = 1;
-        } else {
-            S2CapturePending = 0;
-        }
-    } else {
-        ModeSeenOn = 0;
-    }
+    NoteS2ModeState(ModeSeenOn, S2CapturePending, on);
 }
 
 uint32_t RelativeS2(uint32_t raw)
 {
-    if (S2CapturePending && ModeSeenOn) {
-        S2Base = raw;
-        S2CapturePending = 0;
-    }
-    return raw - S2Base;
+    return RelativeS2Value(ModeSeenOn, S2CapturePending, S2Base, raw);
 }
 
 }  // namespace TPR_TPU
 
 namespace {
 
-constexpr uint16_t ChannelRegisters = 40;
-
 TMeasureTraits ChannelTraits()
 {
-    return {QStringLiteral("fmTPR_TPU"), QSize(543, 562), TPR_TPU::Rows, 0, ChannelRegisters, 0x01, 0};
+    return MeasureTraitsOf(ModeMapOf(TModeId::TprTpu1), QStringLiteral("fmTPR_TPU"), QSize(543, 562));
+}
+
+const TModeMap &ChannelMap(uint8_t isTpu1)
+{
+    return ModeMapOf(isTpu1 ? TModeId::TprTpu1 : TModeId::TprTpu2);
 }
 
 }  // namespace
@@ -89,9 +56,9 @@ std::optional<TRequestFields> TfmTPR_TPU::RequestFor(int32_t requestKind) const
 {
     switch (requestKind) {
     case RequestValues:
-        return ValuesRequestFields(IsTPU1 ? 0 : ChannelRegisters, ChannelRegisters);
+        return ValuesRequestFields(ChannelMap(IsTPU1).ValuesFirst, ChannelMap(IsTPU1).ValuesCount);
     case RequestCommand:
-        return CommandRequestFields(IsTPU1 ? 0 : 1, Cycle().State().CommandValue);
+        return CommandRequestFields(uint16_t(ChannelMap(IsTPU1).Coil), Cycle().State().CommandValue);
     default:
         return TMeasureWindow::RequestFor(requestKind);
     }
@@ -99,7 +66,7 @@ std::optional<TRequestFields> TfmTPR_TPU::RequestFor(int32_t requestKind) const
 
 bool TfmTPR_TPU::StatusBitSet() const
 {
-    return (ReceiveBuffer[3] & (IsTPU1 ? 0x01 : 0x02)) != 0;
+    return ChannelMap(IsTPU1).StatusBitSet(ReceiveBuffer);
 }
 
 void TfmTPR_TPU::StatusStep()

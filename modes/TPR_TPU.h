@@ -19,8 +19,8 @@ void NoteModeState(bool on);
 // (modulo 2^32).
 uint32_t RelativeS2(uint32_t raw);
 
-extern const TValueRow Rows[20];
-constexpr int S2Row = 5;
+inline const TValueRow (&Rows)[20] = ModeRows::TprTpu;
+constexpr int S2Row = ModeRows::TprTpuS2Row;
 }  // namespace TPR_TPU
 
 class TfmTPR_TPU : public TMeasureWindow {

@@ -7,7 +7,7 @@ namespace TQ {
 extern int32_t AnswerState;
 extern int32_t RequestKind;
 extern uint8_t CommandValue;
-extern const TValueRow Rows[3];
+inline const TValueRow (&Rows)[3] = ModeRows::Tq;
 }  // namespace TQ
 
 class TfmTQ : public TMeasureWindow {

@@ -8,7 +8,7 @@ namespace freq_counter {
 extern int32_t AnswerState;
 extern int32_t RequestKind;
 extern uint8_t CommandValue;
-extern const TValueRow Rows[4];
+inline const TValueRow (&Rows)[4] = ModeRows::FreqCounter;
 }  // namespace freq_counter
 
 class Tfmfreq_counter : public TMeasureWindow {

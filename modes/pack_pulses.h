@@ -9,7 +9,7 @@ namespace pack_pulses {
 extern int32_t AnswerState;
 extern int32_t RequestKind;
 extern uint8_t CommandValue;
-extern const TValueRow Rows[2];
+inline const TValueRow (&Rows)[2] = ModeRows::PackPulses;
 }  // namespace pack_pulses
 
 class Tfmpack_pulses : public TMeasureWindow {

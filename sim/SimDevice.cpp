@@ -533,7 +533,7 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
     request.kind = LogEntry::Request;
     request.bytes = frame;
     request.time = request.end = arrived;
-    request.crcGood = DeviceCrcGood(frame);
+    request.crcGood = CrcGood(frame);
     if (frame.size() < 4)
         request.note = "ignored: too short";
     else if (frame[0] != DeviceAddress)
@@ -551,8 +551,18 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
         const Clock::time_point now = Clock::now();
         m_model.Advance(std::chrono::duration<double>(now - m_lastAdvance).count());
         m_lastAdvance = now;
-        reply = m_model.Handle(frame);
+        if (m_options.crcLowFirst) {
+            // The model speaks the device's order: the request in it (an echo copies it),
+            // the reply back out in the peer's.
+            std::vector<uint8_t> inDeviceOrder = frame;
+            std::swap(inDeviceOrder[inDeviceOrder.size() - 2], inDeviceOrder[inDeviceOrder.size() - 1]);
+            reply = m_model.Handle(inDeviceOrder);
+        } else {
+            reply = m_model.Handle(frame);
+        }
     }
+    if (m_options.crcLowFirst && reply.size() >= 2)
+        std::swap(reply[reply.size() - 2], reply[reply.size() - 1]);
     const Fault fault = PickFault();
     const Clock::time_point now = Clock::now();
     Clock::time_point start = std::max(arrived + Ms(m_options.turnaroundMs), now);
@@ -590,7 +600,7 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
     default:
         break;
     }
-    sent.crcGood = DeviceCrcGood(reply);
+    sent.crcGood = CrcGood(reply);
     if (fault == Fault::Trailing) {
         std::uniform_int_distribution<int> byte(0, 255);
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -634,9 +644,20 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
             m_out.push_back({at, b});
         }
         noise.end = at;
-        noise.crcGood = DeviceCrcGood(noise.bytes);
+        noise.crcGood = CrcGood(noise.bytes);
         AddLog(noise);
     }
+}
+
+bool SimDevice::CrcGood(const std::vector<uint8_t> &frame) const
+{
+    if (!m_options.crcLowFirst)
+        return DeviceCrcGood(frame);
+    if (frame.size() < 3)
+        return false;
+    std::vector<uint8_t> swapped = frame;
+    std::swap(swapped[swapped.size() - 2], swapped[swapped.size() - 1]);
+    return DeviceCrcGood(swapped);
 }
 
 void SimDevice::FlushOutput(Clock::time_point now)

@@ -49,6 +49,8 @@ struct SimOptions {
     double replugMs = 1000;      // how long a hang-up lasts; negative: until PlugBackIn()
     uint64_t seed = 1;           // jitter of the readings
     double animateMs = 100;      // how often running modes move
+    bool crcLowFirst = false;    // the standard CRC order (low byte first) for general Modbus
+                                 // peers, in requests and replies alike
 };
 
 struct LogEntry {
@@ -57,7 +59,7 @@ struct LogEntry {
     std::vector<uint8_t> bytes;  // a request as received; a reply or noise as sent
     Clock::time_point time;      // request: its last byte arrived; others: first byte leaves
     Clock::time_point end;       // request: as time; others: last byte arrives
-    bool crcGood = false;        // the frame's CRC (high byte first) is right; for a reply
+    bool crcGood = false;        // the frame's CRC (in the device's order) is right; for a reply
                                  // with trailing bytes, the reply proper
     Fault fault = Fault::None;   // reply: the fault applied
     std::string note;            // why a request was ignored, an exception, a path
@@ -129,6 +131,7 @@ private:
     void DoHangUp(Clock::time_point now);
     void DoPlugIn(Clock::time_point now);
     Fault PickFault();
+    bool CrcGood(const std::vector<uint8_t> &frame) const;
     void AddLog(LogEntry entry);
     void Wake();
     Clock::duration Ms(double ms) const;

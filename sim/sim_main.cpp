@@ -16,7 +16,7 @@ namespace {
 void Usage(std::FILE *to)
 {
     std::fprintf(to,
-                 "Usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--quiet]\n"
+                 "Usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--crc-low-first] [--quiet]\n"
                  "Stands in for the Karven-12T test device on a pseudo-terminal: answers as slave 10\n"
                  "with the CRC high byte first and prints every request and reply it sees.\n"
                  "\n"
@@ -26,6 +26,7 @@ void Usage(std::FILE *to)
                  "  --turnaround MS   pause before a reply (default 5)\n"
                  "  --seed N          seed of the random faults (default 1)\n"
                  "  --fault-rate P    share of replies, 0..1, given a random fault (default 0)\n"
+                 "  --crc-low-first   standard CRC order (low byte first), for general Modbus tools\n"
                  "  --quiet           print nothing but the port's place\n"
                  "  --help            print this help and end\n"
                  "  --version         print the version and end\n"
@@ -74,6 +75,8 @@ int main(int argc, char **argv)
             seed = value;
         } else if (arg == "--fault-rate" && NumberArgument(argc, argv, i, value) && value >= 0 && value <= 1) {
             faultRate = value;
+        } else if (arg == "--crc-low-first") {
+            options.crcLowFirst = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help") {
@@ -129,8 +132,9 @@ int main(int argc, char **argv)
         device.SetRandomFaultRate(options.seed, faultRate);
     {
         std::lock_guard<std::mutex> lock(printing);
-        std::printf("karven-sim: device 10 on %s (%s), %d baud 8N2, turnaround %.1f ms\n",
-                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.baud, options.turnaroundMs);
+        std::printf("karven-sim: device 10 on %s (%s), %d baud 8N2, turnaround %.1f ms%s\n",
+                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.baud, options.turnaroundMs,
+                    options.crcLowFirst ? ", CRC low byte first" : "");
         std::fflush(stdout);
     }
     int received = 0;

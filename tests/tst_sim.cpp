@@ -82,6 +82,7 @@ private slots:
     void exceptionReplies_data();
     void exceptionReplies();
     void ignoresBadCrcAndOtherSlave();
+    void standardCrcOrder();
     void runningModesMove_data();
     void runningModesMove();
     void modeEndsByItself();
@@ -255,6 +256,27 @@ void TestSim::ignoresBadCrcAndOtherSlave()
     QCOMPARE(log[1].note, std::string("ignored: slave 11"));
     QCOMPARE(log[2].note, std::string("ignored: slave 0"));
     QCOMPARE(log[4].kind, sim::LogEntry::Reply);
+}
+
+// With the standard CRC order the device takes and gives the low byte first, echoes too,
+// and ignores requests in its own order.
+void TestSim::standardCrcOrder()
+{
+    sim::SimOptions options;
+    options.crcLowFirst = true;
+    StartDevice(options);
+    auto lowFirst = [](Bytes frame) {
+        std::swap(frame[frame.size() - 2], frame[frame.size() - 1]);
+        return frame;
+    };
+    QVERIFY(m_client.Transact(SimRequest(1, 0, 8), 1, 300).empty());
+    const Bytes on = lowFirst(SimRequest(5, 6, 0xFF00));
+    QCOMPARE(m_client.Transact(on, 8), on);
+    const Bytes status = m_client.Transact(lowFirst(SimRequest(1, 0, 8)), 6);
+    QCOMPARE(status, lowFirst(WithDeviceCrc({10, 1, 1, 0x40})));
+    const Bytes read = m_client.Transact(lowFirst(SimRequest(3, 0, 53)), 111);
+    QCOMPARE(read.size(), size_t(111));
+    QVERIFY(ProgramAccepts(lowFirst(read)));
 }
 
 void TestSim::runningModesMove_data()

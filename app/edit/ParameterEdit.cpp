@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <variant>
 
+#include "EditLimits.h"
 #include "Globals.h"
 #include "Input_RaschetSum.h"
 #include "Input_ImitationTC.h"
@@ -33,40 +34,33 @@ enum class TConversion {
 using TField = std::variant<uint8_t TDeviceConfig::*, float TDeviceConfig::*, uint32_t TDeviceConfig::*,
                             uint16_t TDeviceConfig::*>;
 
+// The range and decimals of a number dialog come from the leaf's editing limits.
 struct TEditRow {
     int Index;                   // tree absolute index of the leaf
     uint8_t (*Choose)();         // the choice dialog, or nullptr for a number dialog
     TConversion Conversion;
-    int32_t Decimals;            // real dialog only
-    long double Min;
-    long double Max;
     TField Field;
 };
 
 constexpr TEditRow Choice(int index, uint8_t (*choose)(), uint8_t TDeviceConfig::*field)
 {
-    return {index, choose, TConversion::B, 0, 0, 0, field};
+    return {index, choose, TConversion::B, field};
 }
 
-constexpr TEditRow Real(int index, int32_t decimals, long double min, long double max,
-                        float TDeviceConfig::*field)
+constexpr TEditRow Real(int index, float TDeviceConfig::*field)
 {
-    return {index, nullptr, TConversion::F, decimals, min, max, field};
+    return {index, nullptr, TConversion::F, field};
 }
 
-constexpr TEditRow Whole(int index, long double min, long double max, uint32_t TDeviceConfig::*field)
+constexpr TEditRow Whole(int index, uint32_t TDeviceConfig::*field)
 {
-    return {index, nullptr, TConversion::I, 0, min, max, field};
+    return {index, nullptr, TConversion::I, field};
 }
 
-constexpr TEditRow Word(int index, long double min, long double max, uint16_t TDeviceConfig::*field)
+constexpr TEditRow Word(int index, uint16_t TDeviceConfig::*field)
 {
-    return {index, nullptr, TConversion::W, 0, min, max, field};
+    return {index, nullptr, TConversion::W, field};
 }
-
-constexpr long double KFactorMin = 1, KFactorMax = 99999.99L;
-constexpr long double FrequencyMin = 10, FrequencyMax = 12000;
-constexpr long double PresetMax = 999999;
 
 using C = TDeviceConfig;
 
@@ -76,33 +70,33 @@ const std::array<TEditRow, 39> EditRows = {{
     Choice(4, TfmInput_schemeDetect::Execute, &C::Tpu1DetectorScheme),
     Choice(5, TfmInput_typeTPU::Execute, &C::Tpu1TpuType),
     Choice(6, TfmInput_RaschetSum::Execute, &C::Tpu1SumMethod),
-    Real(7, 2, KFactorMin, KFactorMax, &C::Tpu1KFactor2),
+    Real(7, &C::Tpu1KFactor2),
     Choice(9, TfmInput_countDetect::Execute, &C::Tpu2DetectorCount),
     Choice(10, TfmInput_typeDetect::Execute, &C::Tpu2DetectorType),
     Choice(11, TfmInput_schemeDetect::Execute, &C::Tpu2DetectorScheme),
     Choice(12, TfmInput_typeTPU::Execute, &C::Tpu2TpuType),
     Choice(13, TfmInput_RaschetSum::Execute, &C::Tpu2SumMethod),
-    Real(14, 2, KFactorMin, KFactorMax, &C::Tpu2KFactor2),
-    Whole(16, 0, PresetMax, &C::TprN1Min),
-    Whole(17, 0, PresetMax, &C::TprN1Max),
-    Real(18, 2, KFactorMin, KFactorMax, &C::TprKFactor1),
-    Real(19, 2, KFactorMin, KFactorMax, &C::TprKFactor2),
-    Whole(21, 0, PresetMax, &C::PackCount),
-    Real(22, 1, FrequencyMin, FrequencyMax, &C::PackFrequency),
+    Real(14, &C::Tpu2KFactor2),
+    Whole(16, &C::TprN1Min),
+    Whole(17, &C::TprN1Max),
+    Real(18, &C::TprKFactor1),
+    Real(19, &C::TprKFactor2),
+    Whole(21, &C::PackCount),
+    Real(22, &C::PackFrequency),
     Choice(23, TfmInput_Voltage::Execute, &C::PackVoltage),
     Choice(24, TfmInput_tDelay::Execute, &C::PackDelay),
-    Whole(26, 0, PresetMax, &C::TqN1Min),
-    Whole(27, 0, PresetMax, &C::TqN1Max),
-    Real(28, 1, FrequencyMin, FrequencyMax, &C::TqFrequency),
+    Whole(26, &C::TqN1Min),
+    Whole(27, &C::TqN1Max),
+    Real(28, &C::TqFrequency),
     Choice(29, TfmInput_Voltage::Execute, &C::TqVoltage),
     Choice(31, TfmInput_durationPulses::Execute, &C::ImitTpuDuration),
-    Whole(32, 1, PresetMax, &C::ImitTpuCount),
-    Real(34, 1, FrequencyMin, FrequencyMax, &C::GenFFrequency),
+    Whole(32, &C::ImitTpuCount),
+    Real(34, &C::GenFFrequency),
     Choice(35, TfmInput_Voltage::Execute, &C::GenFVoltage),
-    Whole(37, 100, 100000, &C::GenTPeriod),
+    Whole(37, &C::GenTPeriod),
     Choice(38, TfmInput_Voltage::Execute, &C::GenTVoltage),
-    Word(40, 10, 24000, &C::GenICurrent1),
-    Word(41, 10, 24000, &C::GenICurrent2),
+    Word(40, &C::GenICurrent1),
+    Word(41, &C::GenICurrent2),
     Choice(42, TfmInput_rangeChanel::Execute, &C::GenIRange1),
     Choice(43, TfmInput_stepChanel::Execute, &C::GenIStep1),
     Choice(44, TfmInput_scaleChanel::Execute, &C::GenIScale1),
@@ -129,15 +123,16 @@ struct TResult {
 
 bool RunDialog(const TEditRow &row, TResult &result)
 {
+    const TEditLimits &limits = *EditLimitsOf(row.Index);
     switch (row.Conversion) {
     case TConversion::B:
         result.Position = row.Choose();
         return result.Position != NothingChosen;
     case TConversion::F:
-        return TfmInput_floatValue::Execute(result.Real, row.Decimals, row.Min, row.Max);
+        return TfmInput_floatValue::Execute(result.Real, limits.Decimals, limits.Min, limits.Max);
     case TConversion::I:
     case TConversion::W:
-        return TfmInput_wordValue::Execute(result.Integer, row.Min, row.Max);
+        return TfmInput_wordValue::Execute(result.Integer, limits.Min, limits.Max);
     }
     return false;
 }

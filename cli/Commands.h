@@ -1,0 +1,49 @@
+#pragma once
+// The commands of karven-cli. Each returns the exit status; a failure that ends a command
+// is raised as TCliFailure with its status and message.
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+enum ExitStatus {
+    ExitOk = 0,
+    ExitDiffers = 1,  // diff: the device differs from the file
+    ExitUsage = 2,    // bad command line, bad file
+    ExitPort = 3,     // the port cannot be opened
+    ExitDevice = 4,   // the device does not answer, or answers wrongly, after the retries
+};
+
+class TCliFailure : public std::runtime_error {
+public:
+    TCliFailure(int status, const QString &message)
+        : std::runtime_error(message.toStdString()), Status(status), Message(message) {}
+    int Status;
+    QString Message;  // may hold several lines
+};
+
+struct TLinkOptions {
+    QString Port;  // as the port list names it: relative to /dev, or a full path; empty: the only port found
+    int TimeoutMs = 1000;
+    int Retries = 2;
+    bool Trace = false;
+};
+
+struct TModeOptions {
+    QString Name;
+    bool Start = false;
+    bool Stop = false;
+    long long Count = 0;   // rows; 0: no limit
+    double Duration = 0;   // seconds; 0: no limit
+    bool Json = false;
+};
+
+int RunPorts(bool json);
+int RunRead(const TLinkOptions &link, const QString &output, bool table);
+int RunWrite(const TLinkOptions &link, const QString &file, bool dryRun, bool allowOutOfRange);
+int RunDiff(const TLinkOptions &link, const QString &file);
+int RunMode(const TLinkOptions &link, const TModeOptions &mode);
+
+// The names `mode` takes, in the order of the device's coils.
+QStringList ModeNames();
