@@ -119,7 +119,16 @@ void TModeWindow::SendRequest()
     cycle_.MarkAwaited();
 
     if (failure_ == TSendFailure::Propagate) {
-        OpenPortAndWrite(frame.data(), int(frame.size()));
+        try {
+            OpenPortAndWrite(frame.data(), int(frame.size()));
+        } catch (...) {
+            // The report is shown from inside the tick, so no tick sends while it is on
+            // screen. Once it is dismissed the next attempt waits a whole answer time-out,
+            // which leaves the user time to reach the exit button.
+            ReportException(std::current_exception());
+            cycle_.MarkAwaited();
+            TimerWaitAnswer->start();
+        }
         return;
     }
     try {

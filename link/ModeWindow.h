@@ -47,7 +47,8 @@ extern const TStatusTexts GeneratorStatusTexts;  // "Состояние - Вкл
 // How SendRequest treats a port that cannot be opened or written.
 enum class TSendFailure {
     Caught,     // timers stopped, the busy-port warning, polling stays stopped
-    Propagate,  // not caught: the error reaches the general error report, timers run on
+    Propagate,  // the general error report, timers run on; the next attempt comes a
+                // whole answer time-out after the report is dismissed
 };
 
 extern const QString BusyPortText;
