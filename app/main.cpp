@@ -1,4 +1,5 @@
 #include "MainForm.h"
+#include "QtTranslation.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@ int main(int argc, char **argv)
     // The title used by the message boxes. Set as the application's name rather than its
     // display name, which some window systems append to every window's caption.
     QApplication::setApplicationName(QStringLiteral("Карвен-12Т"));
+    InstallQtTranslation();
 
     TSingleInstance guard(TSingleInstance::ExecutableName());
     if (!guard.Acquire())
