@@ -6,5 +6,6 @@
 #include <QLocale>
 
 // Replaces Qt's translation in use by the one for locale (none for a locale Qt has no
-// translation for: its texts are then English). Returns whether one was loaded.
-bool InstallQtTranslation(const QLocale &locale = QLocale::system());
+// translation for: its texts are then English). Returns whether one was loaded. At start
+// the default locale is the user's.
+bool InstallQtTranslation(const QLocale &locale = QLocale());

@@ -522,7 +522,8 @@ void TestRxCalcEdit::fieldPasteOfNonNumberUndone()
 
 void TestRxCalcEdit::contextMenuInUsersLanguage()
 {
-    QVERIFY(InstallQtTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    QVERIFY(InstallQtTranslation());
     TFieldHost host;
     host.FocusField();
     const QPoint at = host.field->rect().center();
@@ -534,7 +535,8 @@ void TestRxCalcEdit::contextMenuInUsersLanguage()
     for (const QAction *action : menu->actions())
         texts << action->text().remove(u'&').section(u'\t', 0, 0);
     menu->close();
-    InstallQtTranslation(QLocale::c());
+    QLocale::setDefault(QLocale::c());
+    InstallQtTranslation();
     QVERIFY2(texts.contains(QStringLiteral("Вставить")), qPrintable(texts.join(" | ")));
     QVERIFY(!texts.contains(QStringLiteral("Paste")));
 }
