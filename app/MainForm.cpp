@@ -10,6 +10,7 @@
 #include "Imitation_TPU.h"
 #include "Messages.h"
 #include "ParameterEdit.h"
+#include "ParameterTree.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
@@ -35,65 +36,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-struct NodeDef {
-    int Level;  // 0 root, 1 mode group, 2 parameter
-    const char *Text;
-};
-
-// The fixed tree in depth-first order; the position is the node's absolute index.
-const NodeDef TreeNodes[TForm1::NodeCount] = {
-    {0, RootTextModified},
-    {1, "ТПР по ТПУ1"},
-    {2, "Число детекторов"},
-    {2, "Тип детекторов"},
-    {2, "Схема подключения детекторов"},
-    {2, "Тип ТПУ"},
-    {2, "Способ расчета суммы"},
-    {2, "К-фактор (Кф2)"},
-    {1, "ТПР по ТПУ2"},
-    {2, "Число детекторов"},
-    {2, "Тип детекторов"},
-    {2, "Схема подключения детекторов"},
-    {2, "Тип ТПУ"},
-    {2, "Способ расчета суммы"},
-    {2, "К-фактор (Кф2)"},
-    {1, "ТПР по ТПР"},
-    {2, "Преднабор минимум (N1min)"},
-    {2, "Преднабор максимум (N1max)"},
-    {2, "К-фактор для канала 1 (Кф1)"},
-    {2, "К-фактор для канала 2 (Кф2)"},
-    {1, "Пачка импульсов"},
-    {2, "Преднабор (N)"},
-    {2, "Частота (f), Гц"},
-    {2, "Напряжение (U), В"},
-    {2, "t задержки, с"},
-    {1, "TQ"},
-    {2, "Преднабор минимум (N1min)"},
-    {2, "Преднабор максимум (N1max)"},
-    {2, "Частота (f), Гц"},
-    {2, "Напряжение (U), В"},
-    {1, "Имитация ТПУ"},
-    {2, "Длительность импульсов (Длит), с"},
-    {2, "Количество импульсов (N)"},
-    {1, "Генератор f"},
-    {2, "Значение частоты (f), Гц"},
-    {2, "Амплитуда сигнала (U), В"},
-    {1, "Генератор Т"},
-    {2, "Значение периода (T), мкс"},
-    {2, "Значание амплитуды сигнала (U), В"},
-    {1, "Генератор I"},
-    {2, "Ток для канала 1 (I1), мкА"},
-    {2, "Ток для канала 2 (I2), мкА"},
-    {2, "Диапазон для канала 1"},
-    {2, "Шаг канала 1"},
-    {2, "Шкала для канала 1"},
-    {2, "Диапазон для канала 2"},
-    {2, "Шаг для канала 2"},
-    {2, "Шкала для канала 2"},
-    {1, "Имитация ТС"},
-    {2, "Сопротивление (R), Ом"},
-};
 
 constexpr int IndexRole = Qt::UserRole + 1;
 
@@ -223,7 +165,7 @@ void TForm1::BuildTree()
 {
     QTreeWidgetItem *parents[3] = {};
     for (int i = 0; i < NodeCount; ++i) {
-        const NodeDef &def = TreeNodes[i];
+        const TreeNodeDef &def = TreeNodes()[i];
         QTreeWidgetItem *item = def.Level == 0 ? new QTreeWidgetItem(TreeView1)
                                                : new QTreeWidgetItem(parents[def.Level - 1]);
         item->setText(0, QString::fromUtf8(def.Text));

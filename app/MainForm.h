@@ -2,6 +2,8 @@
 // The main window: the parameter tree and value grid, the port selector, the menus that
 // read and write the configuration and open the mode windows, the About window.
 
+#include "ParameterTree.h"
+
 #include <QMainWindow>
 
 #include <functional>
@@ -23,9 +25,6 @@ class TComPort;
 // The font of the program's forms: the desktop's sans-serif font at 8 points.
 QFont FormFont();
 
-// The root's text while the program's configuration may differ from the device's, and after.
-inline constexpr const char *RootTextModified = "Карвен-12Т*";
-inline constexpr const char *RootTextSaved = "Карвен-12Т";
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -35,7 +34,7 @@ public:
 
     static constexpr int ClientWidth = 816;
     static constexpr int ClientHeight = 679;
-    static constexpr int NodeCount = 50;
+    static constexpr int NodeCount = TreeNodeCount;
 
     // False when the window could not be set up (the port list failed): the program ends.
     bool CreatedOk() const { return createdOk_; }

@@ -1,7 +1,5 @@
 #include "Messages.h"
 
-#include "CPort.h"
-
 #include <QApplication>
 #include <QMessageBox>
 
@@ -33,26 +31,13 @@ void ShowInformation(QWidget *parent, const QString &text)
     ShowBox(QMessageBox::Information, parent, text);
 }
 
-void ReportError(const QString &text)
+void InstallMessageBoxErrorSink()
 {
-    if (reportOnScreen)
-        return;  // one report at a time; a further one is not stacked
-    reportOnScreen = true;
-    ShowBox(QMessageBox::Critical, QApplication::activeWindow(), text);
-    reportOnScreen = false;
-}
-
-void ReportException(std::exception_ptr e)
-{
-    QString text;
-    try {
-        std::rethrow_exception(e);
-    } catch (const EComPort &err) {
-        text = err.Message();
-    } catch (const std::exception &err) {
-        text = QString::fromLocal8Bit(err.what());
-    } catch (...) {
-        text = QStringLiteral("Unknown error");
-    }
-    ReportError(text);
+    SetErrorSink([](const QString &text) {
+        if (reportOnScreen)
+            return;  // one report at a time; a further one is not stacked
+        reportOnScreen = true;
+        ShowBox(QMessageBox::Critical, QApplication::activeWindow(), text);
+        reportOnScreen = false;
+    });
 }

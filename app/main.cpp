@@ -1,4 +1,5 @@
 #include "MainForm.h"
+#include "Messages.h"
 #include "QtTranslation.h"
 #include "SingleInstance.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char **argv)
     // display name, which some window systems append to every window's caption.
     QApplication::setApplicationName(QStringLiteral("Карвен-12Т"));
     InstallQtTranslation();
+
+    InstallMessageBoxErrorSink();
 
     TSingleInstance guard(TSingleInstance::ExecutableName());
     if (!guard.Acquire())

@@ -1,6 +1,6 @@
 #include "CPort.h"
 
-#include "Messages.h"
+#include "ErrorReport.h"
 
 #include <QCollator>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #include "CPortCtl.h"
 
-#include "Messages.h"
+#include "ErrorReport.h"
 
 #include <QSignalBlocker>
 
