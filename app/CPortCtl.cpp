@@ -1,6 +1,7 @@
 #include "CPortCtl.h"
 
 #include "ErrorReport.h"
+#include "PortInfo.h"
 
 #include <QSignalBlocker>
 
@@ -33,6 +34,23 @@ void TComComboBox::SetComProperty(TComProperty property)
     property_ = property;
     if (property != cpPort || filled_)
         return;
+    FillPortList();
+}
+
+void TComComboBox::showPopup()
+{
+    if (property_ == cpPort && filled_) {
+        try {
+            FillPortList();
+        } catch (const EComPort &) {
+            // the last list stays; the system's list was reported when it was first read
+        }
+    }
+    QComboBox::showPopup();
+}
+
+void TComComboBox::FillPortList()
+{
     QStringList names;
     ListSerialPorts(names, ListSysRoot, ListDevRoot,
                     ListUserRoot.isEmpty() ? DefaultUserPortDirectory() : ListUserRoot);
@@ -41,6 +59,8 @@ void TComComboBox::SetComProperty(TComProperty property)
         const QSignalBlocker blocker(this);
         clear();
         addItems(names);
+        for (int i = 0; i < names.size(); ++i)
+            setItemData(i, DescribePort(names[i], ListSysRoot, ListDevRoot).Text(), Qt::ToolTipRole);
     }
     filled_ = true;
     ShowPortEntry();
@@ -51,6 +71,7 @@ void TComComboBox::ShowPortEntry()
     const QSignalBlocker blocker(this);
     // MatchFixedString without MatchCaseSensitive compares ignoring case.
     setCurrentIndex(port_ ? findText(port_->Port(), Qt::MatchFixedString) : -1);
+    setToolTip(itemData(currentIndex(), Qt::ToolTipRole).toString());
 }
 
 void TComComboBox::ApplyChoice(int index)
@@ -58,6 +79,7 @@ void TComComboBox::ApplyChoice(int index)
     if (!AutoApply || !port_ || property_ != cpPort || index < 0)
         return;
     const QString name = itemText(index);
+    setToolTip(itemData(index, Qt::ToolTipRole).toString());
     // A port that is open reopens under the new name; its failure goes to the error report,
     // since this runs inside the combo box's signal.
     Guarded([&] { port_->SetPort(name); });

@@ -18,6 +18,11 @@ public:
     // changing the bound port's Port, then selects the entry equal to Port ignoring case.
     void SetComProperty(TComProperty property);
 
+    // Opening the list reads the system's ports again, so that an adapter plugged in or pulled
+    // out since shows; the bound port's Port stays and its entry stays selected. A list that
+    // cannot be read then leaves the last one as it was.
+    void showPopup() override;
+
     bool AutoApply = true;  // the user's choice sets the bound port's Port at once
 
     // Where the port list is read from when it is filled (see ListSerialPorts); tests point
@@ -27,6 +32,8 @@ public:
     inline static QString ListUserRoot;
 
 private:
+    // Fills the list with the ports the system has now, each with a tooltip that tells what it is.
+    void FillPortList();
     void ShowPortEntry();
     void ApplyChoice(int index);
 

@@ -2,6 +2,7 @@
 
 #include "CPort.h"
 #include "Globals.h"
+#include "PortInfo.h"
 #include "Receive.h"
 #include "modbus.h"
 
@@ -46,7 +47,7 @@ void ConfigExchange::SendOrGiveUp(const uint8_t *frame, int size)
     try {
         port_.Open();
         port_.Write(frame, size);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // Everything the failure changes is settled before the box opens: the window's
         // timers go on firing inside the box's own event loop.
         waitTimer_.stop();
@@ -56,7 +57,9 @@ void ConfigExchange::SendOrGiveUp(const uint8_t *frame, int size)
         } catch (const std::exception &) {
             // the descriptor is released all the same; the box below says enough
         }
-        Show(hooks_.ShowWarning, PortBusyText);
+        // The fixed text, and under it why the port could not be used.
+        if (hooks_.ShowWarning)
+            hooks_.ShowWarning(WithFailureCause(QString::fromUtf8(PortBusyText), e, port_.Port()));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "Globals.h"
 #include "Messages.h"
+#include "PortInfo.h"
 #include "Receive.h"
 #include "modbus.h"
 
@@ -143,6 +144,7 @@ void TModeWindow::SendFrame()
     try {
         OpenPortAndWrite(frame.data(), int(frame.size()));
     } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
         // Stop both timers before the box: its loop would let them fire and send again.
         TimerWaitAnswer->stop();
         Timer1->stop();
@@ -151,7 +153,8 @@ void TModeWindow::SendFrame()
         } catch (...) {
         }
         cycle_.SendFailed();
-        ShowWarning(this, BusyPortText);
+        // The fixed text, and under it why the port could not be used.
+        ShowWarning(this, WithFailureCause(BusyPortText, failure, ComPort1->Port()));
     }
 }
 

@@ -1,5 +1,6 @@
 // The main window reads and writes the configuration over a pty against the device
 // simulator at 9600 baud; its message boxes are the real ones, answered by the test.
+#include "CauseText.h"
 #include "CPort.h"
 #include "Globals.h"
 #include "MainForm.h"
@@ -7,11 +8,15 @@
 #include "SimDevice.h"
 #include "ValueText.h"
 #include "modbus.h"
+#include "PortInfo.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QDeadlineTimer>
 #include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,6 +26,7 @@
 #include <sys/file.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <functional>
 #include <memory>
@@ -149,6 +155,7 @@ private slots:
     void writeAfterEdit();
     void failures_data();
     void failures();
+    void readThroughNetworkBridge();
 };
 
 void TestConfigE2E::readListsEveryParameter_data()
@@ -247,7 +254,7 @@ void TestConfigE2E::failures_data()
     QTest::newRow("read: port gone at block 2") << "read" << "gone2" << QStringList{"*", noLink} << true;
     QTest::newRow("write: silent device") << "write" << "silent" << QStringList{noLink} << false;
     QTest::newRow("write: bad CRC") << "write" << "crc" << QStringList{} << false;
-    QTest::newRow("write: port held by another program") << "write" << "busy" << QStringList{busy} << false;
+    QTest::newRow("write: port held by another program") << "write" << "program" << QStringList{busy} << false;
 }
 
 void TestConfigE2E::failures()
@@ -266,6 +273,7 @@ void TestConfigE2E::failures()
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
 
     int holder = -1;
+    QProcess locker;  // another program that holds the port's lock
     if (failure == QLatin1String("silent"))
         device_->QueueFault(sim::Fault::NoReply);
     else if (failure == QLatin1String("crc"))
@@ -283,6 +291,15 @@ void TestConfigE2E::failures()
         holder = ::open(QFile::encodeName(link_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(holder >= 0);
         QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+    } else if (failure == QLatin1String("program")) {
+        locker.setChildProcessModifier([] { ::setpgid(0, 0); });
+        locker.start(QStringLiteral("flock"), {QStringLiteral("--exclusive"), link_, QStringLiteral("sleep"), QStringLiteral("60")});
+        QVERIFY(WaitFor([&] {
+            const int fd = ::open(QFile::encodeName(link_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+            ::close(fd);
+            return held;
+        }, 5000));
     }
 
     (command == QLatin1String("read") ? form_->N6 : form_->N8)->trigger();
@@ -290,11 +307,21 @@ void TestConfigE2E::failures()
     Spin(300);
     if (holder >= 0)
         ::close(holder);
+    const qint64 lockerPid = locker.processId();
+    if (lockerPid > 0) {  // flock and the command it runs under the lock
+        ::kill(-pid_t(lockerPid), SIGKILL);
+        locker.waitForFinished(5000);
+    }
 
     QCOMPARE(boxes_->Texts.size(), shown.size());
     for (int i = 0; i < shown.size(); ++i) {
         if (shown[i] == QLatin1String("*"))
             QVERIFY(!boxes_->Texts[i].isEmpty() && !shown.contains(boxes_->Texts[i]));
+        else if (failure == QLatin1String("busy"))  // held with flock by another descriptor
+            QVERIFY2(SaysWithCause(boxes_->Texts[i], shown[i], TOpenFailure::Busy), qPrintable(boxes_->Texts[i]));
+        else if (failure == QLatin1String("program"))  // which is named
+            QCOMPARE(boxes_->Texts[i], shown[i] + QStringLiteral("\n\n")
+                         + OpenFailureCause(EWOULDBLOCK, {QStringLiteral("flock (pid %1)").arg(lockerPid)}));
         else
             QCOMPARE(boxes_->Texts[i], shown[i]);
     }
@@ -305,7 +332,7 @@ void TestConfigE2E::failures()
     const int split = 2 * ConfigBlock1Count;
     QVERIFY(std::equal(now.begin(), now.begin() + split, (block1Read ? device : old).begin()));
     QVERIFY(std::equal(now.begin() + split, now.end(), old.begin() + split));
-    if (command == QLatin1String("write") && failure != QLatin1String("busy"))
+    if (command == QLatin1String("write") && failure != QLatin1String("program"))
         QCOMPARE(int(Requests().size()), 1);
     // A failed write leaves state 2 until the next command; a failed read ends idle.
     QCOMPARE(ExchangeState, command == QLatin1String("write") ? 2 : 0);
@@ -316,6 +343,54 @@ void TestConfigE2E::failures()
         QCOMPARE(form_->StringGrid1->item(0, 1)->text(), QLatin1Char(' ') + NodeValueText(7));
         QVERIFY(form_->StringGrid1->item(0, 1)->text() != QLatin1Char(' ') + FormatReal(1.25f));
     }
+}
+
+
+// A device behind a network serial server: the server serves the device's port on a TCP port,
+// and socat on this machine turns that back into a pty link, which the port list shows as a
+// virtual port and through which the configuration is read as from the device itself.
+void TestConfigE2E::readThroughNetworkBridge()
+{
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty())
+        QSKIP("socat is missing");
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);  // socat says where it listens on stderr
+    server.start(socat, {QStringLiteral("-d"), QStringLiteral("-d"), QStringLiteral("tcp-listen:0,bind=127.0.0.1"),
+                         QStringLiteral("file:%1,raw,echo=0").arg(link_)});
+    static const QRegularExpression listening(QStringLiteral("listening on .*127\\.0\\.0\\.1:([0-9]+)"));
+    QString port;
+    QVERIFY(WaitFor([&] {
+        server.waitForReadyRead(10);
+        port = listening.match(QString::fromLatin1(server.peek(4096))).captured(1);
+        return !port.isEmpty();
+    }, 5000));
+
+    const QTemporaryDir userDir;
+    const QString netLink = userDir.filePath(QStringLiteral("ttyNet"));
+    QProcess client;
+    client.start(socat, {QStringLiteral("pty,link=%1,raw,echo=0").arg(netLink),
+                         QStringLiteral("tcp:127.0.0.1:") + port});
+    QVERIFY(WaitFor([&] { return QFileInfo(netLink).exists(); }, 5000));
+
+    QStringList ports;
+    ListSerialPorts(ports, QStringLiteral("/sys"), QStringLiteral("/dev"), userDir.path());
+    QVERIFY2(ports.contains(netLink), qPrintable(ports.join(QLatin1Char(' '))));
+    const TPortDescription described = DescribePort(netLink);
+    QCOMPARE(described.Kind, TPortKind::Virtual);
+    QCOMPARE(described.Pty, QFileInfo(netLink).canonicalFilePath());
+
+    form_->ComPort1->SetPort(netLink);
+    form_->N6->trigger();
+    QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 8000));
+    QCOMPARE(PackConfigRegisters(), DeviceRegisters());
+    QCOMPARE(int(Requests().size()), 2);
+    QVERIFY(boxes_->Texts.isEmpty());
+
+    form_->ComPort1->Close();
+    client.terminate();
+    server.terminate();
+    QVERIFY(client.waitForFinished(5000) && server.waitForFinished(5000));
 }
 
 QTEST_MAIN(TestConfigE2E)

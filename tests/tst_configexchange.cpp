@@ -1,5 +1,6 @@
 // The configuration read and write without a window: the exchange drives a real port over
 // a pty, against the device simulator or against bytes the test writes itself.
+#include "CauseText.h"
 #include "CPort.h"
 #include "ConfigExchange.h"
 #include "Globals.h"
@@ -435,7 +436,9 @@ void TestConfigExchange::portBusy()
         rig.exchange->StartRead();
     ::close(other);
 
-    QCOMPARE(rig.warnings, QStringList{QStringLiteral("Порт занят! Выберите другой порт.")});
+    QCOMPARE(rig.warnings.size(), 1);
+    QVERIFY2(SaysWithCause(rig.warnings[0], QStringLiteral("Порт занят! Выберите другой порт."), TOpenFailure::Busy),
+             qPrintable(rig.warnings[0]));
     QCOMPARE(ExchangeState, 2);
     QVERIFY(!rig.waitTimer.isActive());
     QVERIFY(!rig.port.Connected());

@@ -309,7 +309,7 @@ void TestModesE2eMeasure::heldPortReportsUntilClosed()
     QVERIFY(timersRanWhileReported);
     for (const QString &text : texts) {
         QVERIFY(!text.isEmpty());
-        QVERIFY(text != BusyPortText);
+        QVERIFY(!text.startsWith(BusyPortText));
         QCOMPARE(text, texts.first());
     }
     // About every 2 s: the answer time-out and the wait for the next tick.

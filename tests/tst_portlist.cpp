@@ -2,6 +2,7 @@
 // shows it.
 
 #include "CPortCtl.h"
+#include "PortInfo.h"
 #include "MessageBoxCloser.h"
 #include "PtyPair.h"
 
@@ -39,8 +40,6 @@ public:
             {"ttyS2", true, "4\n"},
             {"ttyS3", true, "0\n"},    // a placeholder of the driver: no UART behind it
             {"ttyS10", true, "4\n"},
-            {"ttyUSB0", true, nullptr},
-            {"ttyACM0", true, nullptr},
             {"ttymxc0", true, nullptr},
             {"tty0", false, nullptr},  // virtual console
             {"console", false, nullptr},
@@ -49,8 +48,10 @@ public:
             const QString dir = Sys() + QStringLiteral("/class/tty/") + QLatin1String(t.name);
             QDir().mkpath(dir);
             WriteFile(dir + QStringLiteral("/dev"), "4:64\n");
-            if (t.device)
+            if (t.device) {
                 QDir().mkpath(dir + QStringLiteral("/device"));
+                QFile::link(Sys() + QStringLiteral("/bus/platform/drivers/serial8250"), dir + QStringLiteral("/device/driver"));
+            }
             if (t.type)
                 WriteFile(dir + QStringLiteral("/type"), t.type);
         }
@@ -63,7 +64,45 @@ public:
         WriteFile(Dev() + QStringLiteral("/ttyS7"), "");  // a plain node name, no link
         QFile::link(pty.SlavePath(), User() + QStringLiteral("/ttyKarven"));
         QFile::link(root_.filePath(QStringLiteral("plain")), User() + QStringLiteral("/notes"));
+        QDir().mkpath(Sys() + QStringLiteral("/bus/platform/drivers/serial8250"));
+        PlugUsb("ttyUSB0", "1-2", "Acme Devices", "RS485 Cable", "ftdi_sio");
+        PlugUsb("ttyACM0", "1-3", nullptr, nullptr, "cdc_acm");
     }
+
+    // A USB adapter in the way the kernel shows one: the USB device (ids, maker, product)
+    // above its interface, the tty's device link into it, the node and its by-id link.
+    // A maker of nullptr leaves the names out, as some adapters do.
+    void PlugUsb(const char *tty, const char *bus, const char *maker, const char *product, const char *driver)
+    {
+        const QString name = QLatin1String(tty);
+        const QString usb = Sys() + QStringLiteral("/devices/usb1/") + QLatin1String(bus);
+        const QString port = usb + QLatin1Char('/') + QLatin1String(bus) + QStringLiteral(":1.0/") + name;
+        const QString drivers = Sys() + QStringLiteral("/bus/usb/drivers/") + QLatin1String(driver);
+        QDir().mkpath(port);
+        QDir().mkpath(drivers);
+        QFile::link(drivers, port + QStringLiteral("/driver"));
+        WriteFile(usb + QStringLiteral("/idVendor"), "1a2b\n");
+        WriteFile(usb + QStringLiteral("/idProduct"), "3c4d\n");
+        if (maker) {
+            WriteFile(usb + QStringLiteral("/manufacturer"), QByteArray(maker) + '\n');
+            WriteFile(usb + QStringLiteral("/product"), QByteArray(product) + '\n');
+        }
+        const QString dir = Sys() + QStringLiteral("/class/tty/") + name;
+        QDir().mkpath(dir);
+        QFile::link(port, dir + QStringLiteral("/device"));
+        WriteFile(Dev() + QLatin1Char('/') + name, "");
+        QDir().mkpath(Dev() + QStringLiteral("/serial/by-id"));
+        QFile::link(QStringLiteral("../../") + name, ById(name));
+    }
+
+    void Unplug(const QString &tty)
+    {
+        QDir(Sys() + QStringLiteral("/class/tty/") + tty).removeRecursively();
+        QFile::remove(Dev() + QLatin1Char('/') + tty);
+        QFile::remove(ById(tty));
+    }
+
+    QString ById(const QString &tty) const { return Dev() + QStringLiteral("/serial/by-id/usb-") + tty + QStringLiteral("-if00"); }
 
     QString Sys() const { return root_.filePath(QStringLiteral("sys")); }
     QString Dev() const { return root_.filePath(QStringLiteral("dev")); }
@@ -85,11 +124,14 @@ private slots:
     void unreadableTreeFails_data();
     void unreadableTreeFails();
     void systemList();
+    void describePort_data();
+    void describePort();
     void selectorShowsPortEntry_data();
     void selectorShowsPortEntry();
     void selectorChoiceSetsPort();
     void selectorChoiceOnOpenPort();
     void selectorFillsOnce();
+    void selectorFollowsHardware();
 };
 
 void TestPortList::listFromFakeTree()
@@ -165,8 +207,44 @@ void TestPortList::systemList()
     for (const QString &name : list) {
         const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        qInfo("%s: %s", qPrintable(name), qPrintable(DescribePort(name).Text()));
     }
     qInfo("serial ports here: %s", qPrintable(list.join(QStringLiteral(", "))));
+}
+
+void TestPortList::describePort_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    const QString byId = QStringLiteral("/serial/by-id/usb-ttyUSB0-if00");
+    QTest::newRow("usb adapter") << QStringLiteral("ttyUSB0") << int(TPortKind::UsbAdapter)
+        << QStringLiteral("USB-адаптер Acme Devices RS485 Cable, драйвер ftdi_sio, <dev>") + byId;
+    QTest::newRow("usb without names") << QStringLiteral("ttyACM0") << int(TPortKind::UsbAdapter)
+        << QStringLiteral("USB-адаптер VID 1a2b PID 3c4d, драйвер cdc_acm, <dev>/serial/by-id/usb-ttyACM0-if00");
+    QTest::newRow("board uart") << QStringLiteral("ttyS0") << int(TPortKind::BoardUart)
+        << QStringLiteral("Последовательный порт на системной плате");
+    QTest::newRow("virtual by path") << QStringLiteral("<run>/ttyKarven") << int(TPortKind::Virtual)
+        << QStringLiteral("Виртуальный порт, ведёт к <pty>");
+    QTest::newRow("not a port") << QStringLiteral("tty0") << int(TPortKind::Unknown)
+        << QStringLiteral("Последовательный порт");
+}
+
+void TestPortList::describePort()
+{
+    QFETCH(QString, name);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    auto place = [&](QString s) {
+        return s.replace(QStringLiteral("<dev>"), tree.Dev()).replace(QStringLiteral("<run>"), tree.User())
+            .replace(QStringLiteral("<pty>"), pty.SlavePath());
+    };
+    const TPortDescription d = DescribePort(place(name), tree.Sys(), tree.Dev());
+    QCOMPARE(int(d.Kind), kind);
+    QCOMPARE(d.Text(), place(text));
 }
 
 void TestPortList::selectorShowsPortEntry_data()
@@ -295,6 +373,46 @@ void TestPortList::selectorFillsOnce()
     fresh.SetComPort(&com);
     QVERIFY_THROWS_EXCEPTION(EComPort, fresh.SetComProperty(cpPort));
     QCOMPARE(fresh.count(), 0);
+}
+
+void TestPortList::selectorFollowsHardware()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    TComComboBox::ListSysRoot = tree.Sys();
+    TComComboBox::ListDevRoot = tree.Dev();
+    TComComboBox::ListUserRoot = tree.User();
+
+    TComPort com;
+    com.SetPort(QStringLiteral("ttyUSB0"));
+    TComComboBox combo;
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+    QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(combo.toolTip(), DescribePort(QStringLiteral("ttyUSB0"), tree.Sys(), tree.Dev()).Text());
+
+    // Pulled out, and another adapter plugged in: the next opening shows the change, the
+    // chosen port stays chosen though no entry shows it.
+    tree.Unplug(QStringLiteral("ttyUSB0"));
+    tree.PlugUsb("ttyUSB1", "1-4", "Other Maker", "Dongle", "pl2303");
+    combo.showPopup();
+    combo.hidePopup();
+    QCOMPARE(combo.findText(QStringLiteral("ttyUSB0")), -1);
+    const int plugged = combo.findText(QStringLiteral("ttyUSB1"));
+    QVERIFY(plugged >= 0);
+    QCOMPARE(combo.itemData(plugged, Qt::ToolTipRole).toString(),
+             QStringLiteral("USB-адаптер Other Maker Dongle, драйвер pl2303, ") + tree.ById(QStringLiteral("ttyUSB1")));
+    QCOMPARE(combo.currentIndex(), -1);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
+
+    // Back again: its entry is selected once more.
+    tree.PlugUsb("ttyUSB0", "1-2", "Acme Devices", "RS485 Cable", "ftdi_sio");
+    combo.showPopup();
+    combo.hidePopup();
+    QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(combo.count(), 9);
+    QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
 }
 
 QTEST_MAIN(TestPortList)

@@ -1,0 +1,23 @@
+#pragma once
+// The box about a port that could not be used: its fixed text, then, as a second paragraph,
+// the cause of the given kind.
+
+#include "PortInfo.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cerrno>
+
+inline bool SaysWithCause(const QString &shown, const QString &text, TOpenFailure cause)
+{
+    const int err = cause == TOpenFailure::Gone ? ENOENT
+                    : cause == TOpenFailure::NoPermission ? EACCES
+                    : cause == TOpenFailure::Busy ? EBUSY : 0;
+    const QStringList parts = shown.split(QStringLiteral("\n\n"));
+    if (err == 0 || parts.size() != 2 || parts[0] != text)
+        return false;
+    // A busy port's cause goes on to name who holds it, where that can be seen.
+    const QString expected = OpenFailureCause(err);
+    return cause == TOpenFailure::Busy ? parts[1].startsWith(expected.chopped(1)) : parts[1] == expected;
+}
