@@ -6,12 +6,10 @@
 #include "MessageBoxCloser.h"
 #include "PtyPair.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -533,15 +531,7 @@ void TestCPort::hangUpAfterBytesPostedIsNoError()
     port.OnRxChar = [&](QObject *, int) { ++calls; };
     port.SetPort(pty.SlavePath());
     port.Open();
-    QStringList reported;
-    QTimer boxes;
-    QObject::connect(&boxes, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            reported << box->text();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    boxes.start(20);
+    MessageBoxCollector boxes;
 
     // The device's bytes arrive and their event is posted; the device vanishes before the
     // event runs, so the count fails. That is the hang-up, not an error of its own.
@@ -549,7 +539,7 @@ void TestCPort::hangUpAfterBytesPostedIsNoError()
     QThread::msleep(100);
     pty.CloseMaster();
     RunEventLoop(500);
-    QCOMPARE(reported, QStringList{});
+    QCOMPARE(boxes.Texts, QStringList{});
     QCOMPARE(calls, 0);
 }
 

@@ -6,6 +6,7 @@
 #include "Globals.h"
 #include "Imitation_TPU.h"
 #include "MeasureWindow.h"
+#include "MessageBoxCloser.h"
 #include "ModeTestRig.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
@@ -122,22 +123,6 @@ void ThroughFirstStatus(Rig &rig, uint8_t bits)
 {
     Exchange(rig, Status(bits));
 }
-
-struct BoxCatcher {
-    QStringList Texts;
-    QTimer Timer;
-    BoxCatcher()
-    {
-        Timer.setInterval(20);
-        QObject::connect(&Timer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                Texts << box->text();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        Timer.start();
-    }
-};
 
 }  // namespace
 
@@ -778,7 +763,7 @@ void TestMeasurement::busyPort()
     rig.Link->FailOpen = true;
     w.StartPolling();
     if (which != "pack") {
-        BoxCatcher boxes;
+        MessageBoxCollector boxes;
         w.Timer1Timer();
         QVERIFY(WaitFor([&] { return !boxes.Texts.isEmpty(); }, 3000));
         QCOMPARE(boxes.Texts.size(), 1);
@@ -788,7 +773,7 @@ void TestMeasurement::busyPort()
         QCOMPARE(w.Cycle().State().AnswerState, AnswerReady);
         return;
     }
-    BoxCatcher boxes;
+    MessageBoxCollector boxes;
     w.Timer1Timer();
     QCOMPARE(boxes.Texts, QStringList{EComPort(1, 16).Message()});
     QVERIFY(w.Timer1->isActive());
