@@ -31,9 +31,9 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <algorithm>
-#include <QTreeWidget>
 
 namespace {
 
