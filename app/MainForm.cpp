@@ -33,6 +33,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int IndexRole = Qt::UserRole + 1;
@@ -332,9 +334,24 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+namespace {
+
+// The node whose row holds pos (viewport coordinates), anywhere across the tree's width:
+// column 0 is only as wide as the widest text shown, and the blank part of a row right of
+// it belongs to the row all the same. Null below the last node.
+QTreeWidgetItem *NodeOnRow(const QTreeWidget &tree, const QPoint &pos)
+{
+    const QHeaderView *header = tree.header();
+    const int left = header->sectionViewportPosition(0);
+    const int right = left + std::max(header->sectionSize(0), 1) - 1;
+    return tree.itemAt(QPoint(std::clamp(pos.x(), left, right), pos.y()));
+}
+
+}  // namespace
+
 void TForm1::TreeView1MouseDown(Qt::MouseButton button, const QPoint &pos)
 {
-    QTreeWidgetItem *node = TreeView1->itemAt(pos);
+    QTreeWidgetItem *node = NodeOnRow(*TreeView1, pos);
     AutoPopup = false;
     if (!node || button != Qt::RightButton)
         return;

@@ -1,5 +1,6 @@
 #include "MainForm.h"
 #include "Messages.h"
+#include "QtTranslation.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char **argv)
     // The title used by the message boxes. Set as the application's name rather than its
     // display name, which some window systems append to every window's caption.
     QApplication::setApplicationName(QStringLiteral("Карвен-12Т"));
+    InstallQtTranslation();
 
     InstallMessageBoxErrorSink();
 

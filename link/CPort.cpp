@@ -191,6 +191,17 @@ int SetModemLine(int fd, bool on, int line)
 
 }  // namespace
 
+namespace {
+
+// Whether the other end of the line has gone (adapter pulled out, device end closed).
+bool LineHungUp(int fd)
+{
+    pollfd pfd{fd, POLLIN, 0};
+    return poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Event thread
 //
@@ -344,10 +355,13 @@ private:
             if (got & (1u << evRxChar)) {
                 int count = 0;
                 if (ioctl(port->d->fd, FIONREAD, &count) < 0) {
-                    // A device that has gone fails the count (EIO): the line-error event
-                    // that comes with it already says so, and there is nothing to read.
-                    if (!(got & (1u << evError)))
-                        throw EComPort(10, errno);
+                    // A device that has gone fails the count (EIO) and there is nothing to
+                    // read. The hang-up is the line-error event's to tell, whether it came
+                    // with these bytes or only after their event was posted: either way it
+                    // is not a failure of the count.
+                    const int err = errno;
+                    if (!(got & (1u << evError)) && !LineHungUp(port->d->fd))
+                        throw EComPort(10, err);
                     count = 0;
                 }
                 if (count > 0 && port->OnRxChar) {

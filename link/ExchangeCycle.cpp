@@ -35,8 +35,10 @@ bool TExchangeCycle::ChooseRequest()
         state_.RequestKind = state_.RequestKind == RequestStatus ? RequestValues : RequestStatus;
     else
         state_.RequestKind = RequestStatus;
-    if (state_.CommandValue != NoCommand)
+    if (state_.CommandValue != NoCommand) {
         state_.RequestKind = RequestCommand;
+        commandSent_ = state_.CommandValue;
+    }
     return true;
 }
 
@@ -73,7 +75,10 @@ TAnswerStep TExchangeCycle::TakeAnswer()
         step = TAnswerStep::Status;
         break;
     case RequestCommand:
-        state_.CommandValue = NoCommand;
+        // The echo answers the value that was sent; a click since then has queued another
+        // one, which goes out next.
+        if (state_.CommandValue == commandSent_)
+            state_.CommandValue = NoCommand;
         step = TAnswerStep::CommandDone;
         break;
     default:

@@ -72,7 +72,8 @@ public:
     void TimedOut();
 
     // The processing half of a tick: with an answer in hand, says what to do with it,
-    // clears a command that its echo confirmed, and makes the cycle ready again.
+    // clears a command that its echo confirmed (unless a later click replaced it), and
+    // makes the cycle ready again.
     TAnswerStep TakeAnswer();
 
     // Start/stop click: queues the command opposite to the shown state; returns the
@@ -82,4 +83,5 @@ public:
 private:
     TModeState state_;
     TCycleVariant variant_;
+    uint8_t commandSent_ = NoCommand;  // the value of the last command request
 };

@@ -107,6 +107,24 @@ void TModeWindow::Timer1Timer()
 
 void TModeWindow::SendRequest()
 {
+    if (failure_ == TSendFailure::Caught) {
+        SendFrame();
+        return;
+    }
+    try {
+        SendFrame();
+    } catch (...) {
+        // The report is shown from inside the tick, so no tick sends while it is on
+        // screen. Once it is dismissed the next attempt waits a whole answer time-out,
+        // which leaves the user time to reach the exit button.
+        ReportException(std::current_exception());
+        cycle_.MarkAwaited();
+        TimerWaitAnswer->start();
+    }
+}
+
+void TModeWindow::SendFrame()
+{
     ClosePort();
 
     const std::optional<TRequestFields> fields = RequestFor(cycle_.State().RequestKind);

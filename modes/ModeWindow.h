@@ -47,7 +47,8 @@ extern const TStatusTexts GeneratorStatusTexts;  // "Состояние - Вкл
 // How SendRequest treats a port that cannot be opened or written.
 enum class TSendFailure {
     Caught,     // timers stopped, the busy-port warning, polling stays stopped
-    Propagate,  // not caught: the error reaches the general error report, timers run on
+    Propagate,  // any failure of the send goes to the general error report, timers run
+                // on; the next attempt comes a whole answer time-out after it is dismissed
 };
 
 extern const QString BusyPortText;
@@ -109,6 +110,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Closes the port, then opens it and writes the request of the current kind.
+    void SendFrame();
+
     TExchangeCycle cycle_;
     TStatusTexts texts_;
     TSendFailure failure_;

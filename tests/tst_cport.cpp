@@ -123,6 +123,7 @@ private slots:
     void closedPortRefusesWriteAndRead();
     void rxCharOnUserInterfaceThreadWithCount();
     void handlerExceptionGoesToErrorReport();
+    void hangUpAfterBytesPostedIsNoError();
     void closeUnderStreamingInput();
     void closeAndReopenInsideHandOver_data();
     void closeAndReopenInsideHandOver();
@@ -519,6 +520,27 @@ void TestCPort::handlerExceptionGoesToErrorReport()
     // The port goes on delivering after the report.
     QVERIFY(pty.WriteMaster("\x02"));
     QVERIFY(WaitFor([&] { return calls == 2; }));
+}
+
+void TestCPort::hangUpAfterBytesPostedIsNoError()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    TComPort port;
+    int calls = 0;
+    port.OnRxChar = [&](QObject *, int) { ++calls; };
+    port.SetPort(pty.SlavePath());
+    port.Open();
+    MessageBoxCollector boxes;
+
+    // The device's bytes arrive and their event is posted; the device vanishes before the
+    // event runs, so the count fails. That is the hang-up, not an error of its own.
+    QVERIFY(pty.WriteMaster("\x0a\x03"));
+    QThread::msleep(100);
+    pty.CloseMaster();
+    RunEventLoop(500);
+    QCOMPARE(boxes.Texts, QStringList{});
+    QCOMPARE(calls, 0);
 }
 
 void TestCPort::closeUnderStreamingInput()

@@ -127,6 +127,10 @@ void TestExchangeCycle::sequence_data()
     QTest::newRow("gen: second click turns the command off") << gen << "c c t g t" << "C- d";
     QTest::newRow("gen: click after the command went out replaces it")
         << gen << "c t c o t g t t" << "C+ C- d S";
+    QTest::newRow("gen: echo of the earlier command keeps the later click pending")
+        << gen << "c t c g t t g t t" << "C+ d C- d S";
+    QTest::newRow("3: echo of the earlier command keeps the later click pending")
+        << three << "tgt c t c g t t g t t" << "S s C+ d C- d S";
     QTest::newRow("3: late answer after a time-out is processed as the current request")
         << three << "tgt t o g t t" << "S s V v S";
     QTest::newRow("3: failed send leaves the cycle ready for the next request")

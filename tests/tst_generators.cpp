@@ -7,6 +7,7 @@
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "Globals.h"
+#include "MessageBoxCloser.h"
 #include "ModeTestRig.h"
 
 #include <QApplication>
@@ -67,25 +68,6 @@ QByteArray CommandFrame(const QString &which, bool on)
     f[4] = char(on ? 0xFF : 0x00);
     return AppendDeviceCrc(f);
 }
-
-// Reads and dismisses the first modal box that appears; keeps its text.
-struct BoxCatcher {
-    QString Text;
-    int Seen = 0;
-    QTimer Timer;
-    BoxCatcher()
-    {
-        Timer.setInterval(20);
-        QObject::connect(&Timer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                ++Seen;
-                Text = box->text();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        Timer.start();
-    }
-};
 
 // A three-request window in the shape of the pulse pack window, to show the shell serves
 // it: values of registers 102..105, status bit 3, coil 3.
@@ -340,7 +322,7 @@ void TestGenerators::timeoutRepeatsSilently()
     rig.Feed(StatusAnswer("TC", true));
     w.Timer1Timer();
 
-    BoxCatcher boxes;
+    MessageBoxCollector boxes;
     w.Timer1Timer();
     QCOMPARE(rig.Link->Sent.size(), 2);
     w.TimerWaitAnswerTimer();
@@ -351,7 +333,7 @@ void TestGenerators::timeoutRepeatsSilently()
     QCOMPARE(w.lbRezim->text(), QStringLiteral("Состояние - Включен"));
     QCOMPARE(w.Button1->text(), QStringLiteral("Выключить"));
     QCoreApplication::processEvents();
-    QCOMPARE(boxes.Seen, 0);
+    QCOMPARE(int(boxes.Texts.size()), 0);
 }
 
 void TestGenerators::answerInPiecesAndFlood()
@@ -384,10 +366,11 @@ void TestGenerators::busyPortStopsPolling()
     Rig rig = MakeRig("f");
     TGeneratorWindow &w = *rig.Window;
     rig.Link->FailOpen = true;
-    BoxCatcher boxes;
+    MessageBoxCollector boxes;
     w.StartPolling();
-    QVERIFY(WaitFor([&] { return boxes.Seen > 0; }, 5000));
-    QVERIFY2(SaysWithCause(boxes.Text, BusyPortText, TOpenFailure::Busy), qPrintable(boxes.Text));
+    QVERIFY(WaitFor([&] { return boxes.Texts.size() > 0; }, 5000));
+    QVERIFY2(SaysWithCause(boxes.Texts.last(), BusyPortText, TOpenFailure::Busy),
+             qPrintable(boxes.Texts.last()));
     QVERIFY(!w.Timer1->isActive());
     QVERIFY(!w.TimerWaitAnswer->isActive());
     QCOMPARE(w.Cycle().State().AnswerState, AnswerReady);
@@ -397,7 +380,7 @@ void TestGenerators::busyPortStopsPolling()
     WaitFor([] { return false; }, 2600);
     QCOMPARE(rig.Link->Attempts, 1);
     QVERIFY(rig.Link->Sent.isEmpty());
-    QCOMPARE(boxes.Seen, 1);
+    QCOMPARE(int(boxes.Texts.size()), 1);
     QCOMPARE(w.lbRezim->text(), QStringLiteral("Состояние - "));
 }
 

@@ -329,6 +329,32 @@ private slots:
         QCOMPARE(form->TreeView1->currentItem(), form->NodeAt(15));
     }
 
+    void rightClickOnBlankPartOfRow_data()
+    {
+        QTest::addColumn<QList<int>>("open");
+        QTest::addColumn<int>("node");
+        QTest::newRow("leaf, its group alone open") << QList<int>{48} << 49;
+        QTest::newRow("leaf, every group open") << QList<int>{1, 8, 15, 20, 25, 30, 33, 36, 39, 48} << 49;
+        QTest::newRow("leaf of a short group") << QList<int>{20} << 22;
+        QTest::newRow("group, another group open") << QList<int>{33} << 48;
+        QTest::newRow("group, none open") << QList<int>{} << 15;
+    }
+    // A right click near the right edge of a row finds the row's node, however wide the
+    // texts shown are.
+    void rightClickOnBlankPartOfRow()
+    {
+        QFETCH(QList<int>, open);
+        QFETCH(int, node);
+        for (int group : open)
+            form->NodeAt(group)->setExpanded(true);
+        const int y = NodePoint(node).y();
+        Click(Qt::RightButton, QPoint(form->TreeView1->viewport()->width() - 3, y));
+        QCOMPARE(form->TreeView1->currentItem(), form->NodeAt(node));
+        const bool leaf = form->NodeAt(node)->childCount() == 0;
+        QCOMPARE(form->PopupMenu1->isVisible(), leaf);
+        QCOMPARE(EditedNodeIndex, leaf ? node : 0);
+    }
+
     void leftClickOnLeafSelectsWithoutMenu()
     {
         form->NodeAt(20)->setExpanded(true);

@@ -6,6 +6,7 @@
 #include "Globals.h"
 #include "Imitation_TPU.h"
 #include "MeasureWindow.h"
+#include "MessageBoxCloser.h"
 #include "ModeTestRig.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
@@ -17,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -122,22 +124,6 @@ void ThroughFirstStatus(Rig &rig, uint8_t bits)
     Exchange(rig, Status(bits));
 }
 
-struct BoxCatcher {
-    QStringList Texts;
-    QTimer Timer;
-    BoxCatcher()
-    {
-        Timer.setInterval(20);
-        QObject::connect(&Timer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                Texts << box->text();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        Timer.start();
-    }
-};
-
 }  // namespace
 
 class TestMeasurement : public QObject {
@@ -156,6 +142,8 @@ private slots:
     void statusBit();
     void startStop_data();
     void startStop();
+    void clickBeforeEchoWins_data() { startStop_data(); }
+    void clickBeforeEchoWins();
     void frequencyCounterNeverCommands();
     void values_data();
     void values();
@@ -172,6 +160,7 @@ private slots:
     void s2Logic();
     void busyPort_data();
     void busyPort();
+    void busyPortLeavesTimeToExit();
 };
 
 void TestMeasurement::form_data()
@@ -438,6 +427,29 @@ void TestMeasurement::startStop()
     // The request after a command is a status request.
     w.Timer1Timer();
     QCOMPARE(rig.Sent().last(), HexBytes("0A 01 00 00 00 08 B7 3C"));
+}
+
+// Start goes out, stop is clicked before start's echo is processed: the echo does not
+// clear the stop, which goes out next, and the window ends off.
+void TestMeasurement::clickBeforeEchoWins()
+{
+    QFETCH(QString, which);
+    Rig rig = MakeRig(which);
+    TMeasureWindow &w = rig.W();
+    ThroughFirstStatus(rig, 0);
+    w.Button1->click();
+    w.Timer1Timer();
+    QCOMPARE(uint8_t(rig.Sent().last()[4]), CommandOn);
+    w.Button1->click();
+    Exchange(rig, rig.Sent().last());
+    w.Timer1Timer();
+    QCOMPARE(uint8_t(rig.Sent().last()[1]), uint8_t(5));
+    QCOMPARE(uint8_t(rig.Sent().last()[4]), CommandOff);
+    Exchange(rig, rig.Sent().last());
+    Exchange(rig, Status(0));
+    QCOMPARE(rig.Sent().last(), HexBytes("0A 01 00 00 00 08 B7 3C"));
+    QCOMPARE(w.lbRezim->text(), ModeStatusTexts.LabelOff);
+    QCOMPARE(w.Cycle().State().CommandValue, NoCommand);
 }
 
 void TestMeasurement::frequencyCounterNeverCommands()
@@ -751,7 +763,7 @@ void TestMeasurement::busyPort()
     rig.Link->FailOpen = true;
     w.StartPolling();
     if (which != "pack") {
-        BoxCatcher boxes;
+        MessageBoxCollector boxes;
         w.Timer1Timer();
         QVERIFY(WaitFor([&] { return !boxes.Texts.isEmpty(); }, 3000));
         QCOMPARE(boxes.Texts.size(), 1);
@@ -761,7 +773,9 @@ void TestMeasurement::busyPort()
         QCOMPARE(w.Cycle().State().AnswerState, AnswerReady);
         return;
     }
-    QVERIFY_THROWS_EXCEPTION(EComPort, w.Timer1Timer());
+    MessageBoxCollector boxes;
+    w.Timer1Timer();
+    QCOMPARE(boxes.Texts, QStringList{EComPort(1, 16).Message()});
     QVERIFY(w.Timer1->isActive());
     QVERIFY(w.TimerWaitAnswer->isActive());
     QCOMPARE(w.Cycle().State().AnswerState, AnswerAwaited);
@@ -771,6 +785,48 @@ void TestMeasurement::busyPort()
     w.Timer1Timer();
     QCOMPARE(rig.Sent(), QList<QByteArray>{AppendDeviceCrc(HexBytes("0A 04 00 66 00 04"))});
     w.Timer1->stop();
+}
+
+// The pulse pack window on a port that stays busy, each report read for 3 s: the next
+// attempt waits a whole answer time-out after OK, time enough to leave with "Выход".
+void TestMeasurement::busyPortLeavesTimeToExit()
+{
+    Rig rig = MakeRig("pack");
+    TMeasureWindow &w = rig.W();
+    rig.Link->FailOpen = true;
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> shownAt, dismissedAt;
+    QPointer<QMessageBox> current;
+    int attemptsAtExit = -1;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box->isVisible() && box != current) {
+            current = box;
+            shownAt << clock.elapsed();
+        } else if (box && box == current && clock.elapsed() - shownAt.last() >= 3000) {
+            dismissedAt << clock.elapsed();
+            box->button(QMessageBox::Ok)->click();
+        } else if (!box && attemptsAtExit < 0
+                   && ((dismissedAt.size() == 2 && clock.elapsed() - dismissedAt.last() >= 1000)
+                       || clock.elapsed() > 30000)) {
+            attemptsAtExit = rig.Link->Attempts;
+            w.Button2->click();
+        }
+    });
+    driver.start(20);
+    w.StartPolling();
+    QCOMPARE(w.exec(), 1);
+    const int attemptsAfter = rig.Link->Attempts;
+    rig.Window.reset();
+
+    QCOMPARE(shownAt.size(), 2);
+    QCOMPARE(dismissedAt.size(), 2);
+    const qint64 gap = shownAt[1] - dismissedAt[0];
+    QVERIFY2(gap >= 1800, qPrintable(QStringLiteral("next report %1 ms after OK").arg(gap)));
+    QCOMPARE(attemptsAtExit, 2);
+    QCOMPARE(attemptsAfter, attemptsAtExit);
 }
 
 Q_DECLARE_METATYPE(QList<QByteArray>)

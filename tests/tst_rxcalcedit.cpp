@@ -1,6 +1,7 @@
 // The numeric field: its number rules, its calculator arithmetic, and the widget itself.
 
 #include <QClipboard>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -9,6 +10,7 @@
 
 #include "CalculatorEngine.h"
 #include "NumberRules.h"
+#include "QtTranslation.h"
 #include "RxCalcEdit.h"
 #include "dialog_driver.h"
 
@@ -88,6 +90,7 @@ private slots:
     void fieldEscRestores();
     void fieldPasteOfNonNumberUndone_data();
     void fieldPasteOfNonNumberUndone();
+    void contextMenuInUsersLanguage();
     void fieldUnfocusedDisplay_data();
     void fieldUnfocusedDisplay();
     void calculatorResultGoesIntoField_data();
@@ -209,6 +212,12 @@ void TestRxCalcEdit::typing_data()
     QTest::newRow("any length") << "c" << "123456789012345" << 0 << true << true;
     QTest::newRow("ru third decimal") << "ru" << "1,234" << 2 << true << false;
     QTest::newRow("ru two decimals") << "ru" << "1,23" << 2 << true << true;
+    QTest::newRow("space inside") << "c" << "1 2" << 2 << true << false;
+    QTest::newRow("space in front") << "c" << " 12" << 2 << true << false;
+    QTest::newRow("space behind") << "c" << "12 " << 2 << true << false;
+    QTest::newRow("space alone") << "c" << " " << 2 << false << false;
+    QTest::newRow("tab") << "c" << "1\t2" << 2 << true << false;
+    QTest::newRow("ru no-break group separator") << "ru" << "1\u00a0234" << 2 << true << false;
 }
 
 void TestRxCalcEdit::typing()
@@ -490,6 +499,8 @@ void TestRxCalcEdit::fieldPasteOfNonNumberUndone_data()
     QTest::newRow("number with letters") << "3x" << "12";
     QTest::newRow("negative in a non-negative field") << "-4" << "12";
     QTest::newRow("too many decimals") << "1.234" << "12";
+    QTest::newRow("spaces around a number") << " 345 " << "12";
+    QTest::newRow("space inside a number") << "3 45" << "12";
     QTest::newRow("a number is kept") << "345.5" << "345.5";
 }
 
@@ -507,6 +518,27 @@ void TestRxCalcEdit::fieldPasteOfNonNumberUndone()
     host.field->selectAll();
     QTest::keyClick(host.field, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(host.field->text(), expected);
+}
+
+void TestRxCalcEdit::contextMenuInUsersLanguage()
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    QVERIFY(InstallQtTranslation());
+    TFieldHost host;
+    host.FocusField();
+    const QPoint at = host.field->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, host.field->mapToGlobal(at));
+    QApplication::sendEvent(host.field, &event);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    QStringList texts;
+    for (const QAction *action : menu->actions())
+        texts << action->text().remove(u'&').section(u'\t', 0, 0);
+    menu->close();
+    QLocale::setDefault(QLocale::c());
+    InstallQtTranslation();
+    QVERIFY2(texts.contains(QStringLiteral("Вставить")), qPrintable(texts.join(" | ")));
+    QVERIFY(!texts.contains(QStringLiteral("Paste")));
 }
 
 void TestRxCalcEdit::fieldUnfocusedDisplay_data()

@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -116,6 +117,10 @@ int CountDecimals(const QString &normalisedText, const TNumberSeparators &seps)
 bool IsAcceptableTyping(const QString &text, const TNumberSeparators &seps, int decimalPlaces,
                         bool nonNegative)
 {
+    // A space makes no number, wherever it stands (a no-break group separator included:
+    // the text being edited is never grouped).
+    if (std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); }))
+        return false;
     const QString normalised = NormaliseNumberText(text, seps);
     if (CountDecimals(normalised, seps) > std::max(decimalPlaces, 0))
         return false;

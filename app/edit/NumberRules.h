@@ -32,7 +32,7 @@ bool IsNumberOrStart(const QString &text, const TNumberSeparators &seps);
 // Count of digits after the decimal separator, up to an exponent letter.
 int CountDecimals(const QString &normalisedText, const TNumberSeparators &seps);
 
-// Whether the field takes a text produced by a typed key.
+// Whether the field takes a text produced by a typed key: never one with a space.
 bool IsAcceptableTyping(const QString &text, const TNumberSeparators &seps, int decimalPlaces,
                         bool nonNegative);
 

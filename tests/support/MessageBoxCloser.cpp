@@ -19,3 +19,14 @@ void CloseNextMessageBox(QString *text)
     });
     timer->start();
 }
+
+MessageBoxCollector::MessageBoxCollector()
+{
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            Texts << box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    timer_.start(20);
+}

@@ -4,5 +4,17 @@
 // The poll timer deletes itself once it has closed a box.
 
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 void CloseNextMessageBox(QString *text);
+
+// Clicks OK on every modal message box that appears while it lives; keeps their texts.
+class MessageBoxCollector {
+public:
+    MessageBoxCollector();
+    QStringList Texts;
+
+private:
+    QTimer timer_;
+};
