@@ -104,6 +104,13 @@ public:
 
     QString ById(const QString &tty) const { return Dev() + QStringLiteral("/serial/by-id/usb-") + tty + QStringLiteral("-if00"); }
 
+    // Makes every port selector fill its list from this tree.
+    void PointSelectorHere() const
+    {
+        TComComboBox::ListSysRoot = Sys();
+        TComComboBox::ListDevRoot = Dev();
+        TComComboBox::ListUserRoot = User();
+    }
     QString Sys() const { return root_.filePath(QStringLiteral("sys")); }
     QString Dev() const { return root_.filePath(QStringLiteral("dev")); }
     QString User() const { return root_.filePath(QStringLiteral("run")); }
@@ -264,9 +271,7 @@ void TestPortList::selectorShowsPortEntry()
     PtyPair pty;
     QVERIFY(pty.IsOpen());
     FakeTree tree(pty);
-    TComComboBox::ListSysRoot = tree.Sys();
-    TComComboBox::ListDevRoot = tree.Dev();
-    TComComboBox::ListUserRoot = tree.User();
+    tree.PointSelectorHere();
 
     TComPort com;
     com.SetPort(port);
@@ -289,9 +294,7 @@ void TestPortList::selectorChoiceSetsPort()
     PtyPair pty;
     QVERIFY(pty.IsOpen());
     FakeTree tree(pty);
-    TComComboBox::ListSysRoot = tree.Sys();
-    TComComboBox::ListDevRoot = tree.Dev();
-    TComComboBox::ListUserRoot = tree.User();
+    tree.PointSelectorHere();
 
     TComPort com;
     TComComboBox combo;
@@ -319,9 +322,7 @@ void TestPortList::selectorChoiceOnOpenPort()
     PtyPair other;
     QVERIFY(pty.IsOpen() && other.IsOpen());
     FakeTree tree(pty);
-    TComComboBox::ListSysRoot = tree.Sys();
-    TComComboBox::ListDevRoot = tree.Dev();
-    TComComboBox::ListUserRoot = tree.User();
+    tree.PointSelectorHere();
 
     TComPort com;
     com.SetPort(other.SlavePath());
@@ -355,9 +356,7 @@ void TestPortList::selectorFillsOnce()
     PtyPair pty;
     QVERIFY(pty.IsOpen());
     FakeTree tree(pty);
-    TComComboBox::ListSysRoot = tree.Sys();
-    TComComboBox::ListDevRoot = tree.Dev();
-    TComComboBox::ListUserRoot = tree.User();
+    tree.PointSelectorHere();
 
     TComPort com;
     TComComboBox combo;
@@ -380,9 +379,7 @@ void TestPortList::selectorFollowsHardware()
     PtyPair pty;
     QVERIFY(pty.IsOpen());
     FakeTree tree(pty);
-    TComComboBox::ListSysRoot = tree.Sys();
-    TComComboBox::ListDevRoot = tree.Dev();
-    TComComboBox::ListUserRoot = tree.User();
+    tree.PointSelectorHere();
 
     TComPort com;
     com.SetPort(QStringLiteral("ttyUSB0"));
