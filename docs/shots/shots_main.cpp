@@ -141,28 +141,28 @@ void ShootModeWindow(const QString &name)
     window->Button2->click();
 }
 
-// Runs inside the input dialog's modal loop: saves it and leaves through "Отмена".
-void ShootDialog(const QString &name)
+// Runs inside a modal loop: waits for the modal window of type Modal, saves it and closes
+// it with close (the input dialog through "Отмена", a message box with OK).
+template <typename Modal, typename Close>
+void ShootModal(const QString &name, Close close)
 {
-    TInputDialog *dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = qobject_cast<TInputDialog *>(QApplication::activeModalWidget())); },
+    Modal *modal = nullptr;
+    if (!WaitFor([&] { return (modal = qobject_cast<Modal *>(QApplication::activeModalWidget())); },
                  5000, name))
         return;
-    WaitFor([&] { return dialog->isVisible(); }, 2000, name + QStringLiteral(" shown"));
-    Save(dialog, name);
-    dialog->Button2->click();
+    WaitFor([&] { return modal->isVisible(); }, 2000, name + QStringLiteral(" shown"));
+    Save(modal, name);
+    close(modal);
 }
 
-// Runs inside a message box's modal loop: saves it and closes it with OK.
+void ShootDialog(const QString &name)
+{
+    ShootModal<TInputDialog>(name, [](TInputDialog *dialog) { dialog->Button2->click(); });
+}
+
 void ShootMessageBox(const QString &name)
 {
-    QMessageBox *box = nullptr;
-    if (!WaitFor([&] { return (box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())); },
-                 5000, name))
-        return;
-    WaitFor([&] { return box->isVisible(); }, 2000, name + QStringLiteral(" shown"));
-    Save(box, name);
-    box->accept();
+    ShootModal<QMessageBox>(name, [](QMessageBox *box) { box->accept(); });
 }
 
 void ShootAll(TForm1 &form)
