@@ -1,6 +1,6 @@
-#include "PortInfo.h"
+// Port descriptions and failure causes on Linux: sysfs, /dev, /proc and errno.
 
-#include "CPort.h"
+#include "PortInfo.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,6 +56,11 @@ QString ByIdLink(const QString &devRoot, const QString &target)
 
 }  // namespace
 
+QString PortDevicePath(const QString &name)
+{
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
 TPortDescription DescribePort(const QString &name, const QString &sysRoot, const QString &devRoot)
 {
     TPortDescription d;
@@ -95,27 +100,6 @@ TPortDescription DescribePort(const QString &name, const QString &sysRoot, const
     return d;
 }
 
-QString TPortDescription::Text() const
-{
-    switch (Kind) {
-    case TPortKind::UsbAdapter: {
-        QString text = QStringLiteral("USB-адаптер %1 %2").arg(Maker, Product);
-        if (!Driver.isEmpty())
-            text += QStringLiteral(", драйвер %1").arg(Driver);
-        if (!ById.isEmpty())
-            text += QStringLiteral(", %1").arg(ById);
-        return text;
-    }
-    case TPortKind::BoardUart:
-        return QStringLiteral("Последовательный порт на системной плате");
-    case TPortKind::Virtual:
-        return QStringLiteral("Виртуальный порт, ведёт к %1").arg(Pty);
-    case TPortKind::Unknown:
-        break;
-    }
-    return QStringLiteral("Последовательный порт");
-}
-
 TOpenFailure ClassifyOpenFailure(int err)
 {
     switch (err) {
@@ -132,12 +116,6 @@ TOpenFailure ClassifyOpenFailure(int err)
     default:
         return err > 0 ? TOpenFailure::Other : TOpenFailure::None;
     }
-}
-
-int PortFailureErrno(const std::exception &e)
-{
-    const auto *port = dynamic_cast<const EComPort *>(&e);
-    return port && port->WinCode > 0 ? port->WinCode : 0;
 }
 
 QStringList PortHolders(const QString &path)
@@ -217,26 +195,4 @@ QString OpenFailureCause(int err, const QStringList &holders)
     const char *name = strerrorname_np(err);
     return QStringLiteral("Причина: ошибка системы %1 (%2).")
         .arg(name ? QString::fromLatin1(name) : QString::number(err), QString::fromLocal8Bit(std::strerror(err)));
-}
-
-QString WithFailureCause(const QString &text, const std::exception &e, const QString &portName)
-{
-    const int err = PortFailureErrno(e);
-    QStringList holders;
-    if (ClassifyOpenFailure(err) == TOpenFailure::Busy && !portName.isEmpty())
-        holders = PortHolders(portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName);
-    const QString cause = OpenFailureCause(err, holders);
-    return cause.isEmpty() ? text : text + QStringLiteral("\n\n") + cause;
-}
-
-QString WithFailureCause(const QString &text, std::exception_ptr e, const QString &portName)
-{
-    try {
-        if (e)
-            std::rethrow_exception(e);
-    } catch (const std::exception &failure) {
-        return WithFailureCause(text, failure, portName);
-    } catch (...) {
-    }
-    return text;
 }
