@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a program of the Windows build under Wine, in the build's own Wine prefix, which is
 # made on first use.   wine_run.sh PREFIX DLL_DIRS PROGRAM [ARGS...]
+# PROGRAM --prepare only makes the prefix.
 # DLL_DIRS: the Linux folders of Qt's DLLs and the mingw runtime, ':'-separated.
 # Wine passes no QT_* variable of Linux on, so the prefix's own environment says that Qt
 # draws off screen; a program started with -platform still gets its own choice.
@@ -24,5 +25,6 @@ mkdir -p "$(dirname "$prefix")"
     touch "$prefix/.karven-ready"
   fi
 ) 9>"$prefix.lock"
+[ "$1" = --prepare ] && exit 0
 exec wine "$@" 2> >(grep -v -e '^it looks like wine32 is missing' -e '^multiarch needs to be enabled' \
                         -e '^execute "dpkg --add-architecture' -e '^apt-get install wine32' >&2)

@@ -1,0 +1,283 @@
+// The serial component on Windows against the Linux device simulator on COM9 (Wine):
+// open and close, exclusive use, the event thread's hand-over of whole answers, closing
+// from inside a hand-over, no spin, and the port list from the registry.
+
+#include "CPort.h"
+#include "Globals.h"
+#include "PortInfo.h"
+#include "SimOnCom9.h"
+#include "modbus.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// Reads registers 0..37 of the configuration: the answer is 81 bytes.
+const QByteArray ConfigRead = QByteArray::fromHex("0a03000000266bc5");
+constexpr int ConfigAnswerLength = 81;
+
+template <typename Pred>
+bool WaitFor(Pred pred, int timeoutMs = 5000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+void RunEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Collects what arrives through OnRxChar, reading exactly the reported count.
+struct Receiver {
+    QByteArray bytes;
+    int events = 0;
+    bool offThread = false;
+    bool badCount = false;
+
+    void Attach(TCustomComPort &port)
+    {
+        port.OnRxChar = [this, &port](QObject *sender, int count) {
+            offThread |= QThread::currentThread() != qApp->thread() || sender != &port;
+            badCount |= count <= 0;
+            ++events;
+            QByteArray buf(count, '\0');
+            bytes += buf.left(port.Read(buf.data(), count));
+        };
+    }
+};
+
+bool CrcGood(const QByteArray &answer)
+{
+    ReceiveLength = 0;
+    AppendToReceiveBuffer(reinterpret_cast<const uint8_t *>(answer.constData()), int(answer.size()));
+    return AnswerCrcGood();
+}
+
+}  // namespace
+
+class TestComPortWin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openAndCloseAreIdempotent();
+    void secondOpenIsRefused_data();
+    void secondOpenIsRefused();
+    void settingTheSameNameKeepsThePortOpen();
+    void wholeAnswersHandedOver();
+    void closeAndReopenInsideHandOver_data();
+    void closeAndReopenInsideHandOver();
+    void noSpinWithBytesLeftUnread();
+    void portListOrder();
+};
+
+void TestComPortWin::openAndCloseAreIdempotent()
+{
+    TComPort port;
+    QCOMPARE(port.Port(), QStringLiteral("COM1"));
+    port.Close();  // not open: nothing happens
+    QVERIFY(!port.Connected());
+    port.SetPort(SimPort);
+    QVERIFY(!port.Connected());  // naming a closed port does not open it
+    port.Open();
+    QVERIFY(port.Connected());
+    port.Open();  // already open: no second handle that the first would refuse
+    QVERIFY(port.Connected());
+    port.Close();
+    port.Close();
+    QVERIFY(!port.Connected());
+    port.Open();
+    QVERIFY(port.Connected());
+}
+
+void TestComPortWin::secondOpenIsRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("holdFirst");
+    QTest::addColumn<int>("failure");
+    QTest::newRow("held by another opener") << SimPort << true << int(TOpenFailure::Busy);
+    QTest::newRow("no such port") << QStringLiteral("COM77") << false << int(TOpenFailure::Gone);
+}
+
+void TestComPortWin::secondOpenIsRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, holdFirst);
+    QFETCH(int, failure);
+    TComPort first;
+    first.SetPort(SimPort);
+    if (holdFirst)
+        first.Open();
+    TComPort second;
+    second.SetPort(name);
+    try {
+        second.Open();
+        QFAIL("opened");
+    } catch (const EComPort &e) {
+        QCOMPARE(e.Code, 1);
+        QCOMPARE(int(ClassifyOpenFailure(e.WinCode)), failure);
+        qInfo("%s", qPrintable(WithFailureCause(QStringLiteral("Порт занят!"), e, name)));
+    }
+    QVERIFY(!second.Connected());
+    if (holdFirst) {
+        first.Close();
+        second.Open();  // the failed open left nothing behind
+        QVERIFY(second.Connected());
+    }
+}
+
+void TestComPortWin::settingTheSameNameKeepsThePortOpen()
+{
+    TComPort port;
+    port.SetPort(SimPort);
+    port.Open();
+    QCOMPARE(port.Write(ConfigRead.constData(), int(ConfigRead.size())), int(ConfigRead.size()));
+    // No handler: the answer stays queued, and a reopen would discard it.
+    QDeadlineTimer deadline(5000);
+    char probe[ConfigAnswerLength * 2];
+    QByteArray answer;
+    port.SetPort(SimPort);
+    QVERIFY(port.Connected());
+    while (answer.size() < ConfigAnswerLength && !deadline.hasExpired()) {
+        RunEventLoop(50);
+        answer += QByteArray(probe, port.Read(probe, sizeof probe));
+    }
+    QCOMPARE(int(answer.size()), ConfigAnswerLength);
+    QVERIFY(CrcGood(answer));
+}
+
+void TestComPortWin::wholeAnswersHandedOver()
+{
+    TComPort port;
+    Receiver rx;
+    rx.Attach(port);
+    port.SetPort(SimPort);
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int Rounds = 20;
+    for (int i = 0; i < Rounds; ++i) {
+        // As the program's senders do: close, reopen, write.
+        port.Close();
+        port.Open();
+        rx.bytes.clear();
+        port.Write(ConfigRead.constData(), int(ConfigRead.size()));
+        QVERIFY2(WaitFor([&] { return rx.bytes.size() >= ConfigAnswerLength; }),
+                 qPrintable(QStringLiteral("round %1: %2 bytes").arg(i).arg(rx.bytes.size())));
+        QCOMPARE(int(rx.bytes.size()), ConfigAnswerLength);
+        QVERIFY(CrcGood(rx.bytes));
+    }
+    qInfo("%d configuration reads of 81 bytes: %.1f ms each, %.1f receive events each", Rounds,
+          double(clock.elapsed()) / Rounds, double(rx.events) / Rounds);
+    QVERIFY(!rx.offThread);
+    QVERIFY(!rx.badCount);
+}
+
+void TestComPortWin::closeAndReopenInsideHandOver_data()
+{
+    QTest::addColumn<bool>("nestedLoop");
+    QTest::newRow("directly in the handler") << false;
+    QTest::newRow("from a timer in a nested event loop") << true;
+}
+
+void TestComPortWin::closeAndReopenInsideHandOver()
+{
+    QFETCH(bool, nestedLoop);
+    TComPort port;
+    port.SetPort(SimPort);
+    int reopened = 0;
+    QByteArray after;
+    port.OnRxChar = [&](QObject *, int count) {
+        QByteArray buf(count, '\0');
+        buf.truncate(port.Read(buf.data(), count));
+        if (reopened) {
+            after += buf;
+            return;
+        }
+        ++reopened;
+        auto closeAndOpen = [&] {
+            port.Close();
+            port.Open();
+        };
+        if (!nestedLoop)
+            return closeAndOpen();
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, [&] {
+            closeAndOpen();
+            QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        });
+        loop.exec();
+    };
+    port.Open();
+    port.Write(ConfigRead.constData(), int(ConfigRead.size()));
+    QVERIFY(WaitFor([&] { return reopened == 1; }));
+    RunEventLoop(300);  // the rest of that answer went with the reopen
+    after.clear();
+    // The new event thread hands over what comes after the reopen.
+    port.Write(ConfigRead.constData(), int(ConfigRead.size()));
+    QVERIFY(WaitFor([&] { return after.size() >= ConfigAnswerLength; }));
+    QVERIFY(CrcGood(after));
+    QVERIFY(port.Connected());
+}
+
+void TestComPortWin::noSpinWithBytesLeftUnread()
+{
+    TComPort port;
+    int calls = 0;
+    port.OnRxChar = [&](QObject *, int) { ++calls; };  // reads nothing
+    port.SetPort(SimPort);
+    port.Open();
+    port.Write(ConfigRead.constData(), int(ConfigRead.size()));
+    QVERIFY(WaitFor([&] { return calls > 0; }));
+    RunEventLoop(300);
+    const int callsBefore = calls;
+    const double before = ProcessCpuSeconds();
+    RunEventLoop(2000);
+    const double used = ProcessCpuSeconds() - before;
+    qInfo("CPU over 2 s with the answer left queued: %.3f s; receive events %d then %d", used, callsBefore, calls);
+    QVERIFY2(used < 0.2, qPrintable(QString::number(used)));
+    QCOMPARE(calls, callsBefore);
+    char buf[ConfigAnswerLength * 2];
+    QCOMPARE(port.Read(buf, sizeof buf), ConfigAnswerLength);
+}
+
+void TestComPortWin::portListOrder()
+{
+    const QStringList values{QStringLiteral("KarvenTest3"), QStringLiteral("KarvenTest10"),
+                             QStringLiteral("KarvenTest1")};
+    QVERIFY(AddSerialPortValue(values[0], QStringLiteral("COM3")));
+    QVERIFY(AddSerialPortValue(values[1], QStringLiteral("COM10")));
+    QVERIFY(AddSerialPortValue(values[2], QStringLiteral("COM1")));
+    QStringList ports;
+    ListSerialPorts(ports);
+    for (const QString &value : values)
+        RemoveSerialPortValue(value);
+    qInfo("%s", qPrintable(ports.join(QLatin1Char(' '))));
+    ports.removeDuplicates();  // Wine lists a COM1 of its own
+    QStringList ours;
+    for (const QString &port : ports)
+        if (QStringList{"COM1", "COM10", "COM3"}.contains(port))
+            ours << port;
+    QCOMPARE(ours, (QStringList{"COM1", "COM10", "COM3"}));
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestComPortWin test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_comport_win.moc"
