@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs a test program of the Windows build under Wine against the Linux device simulator:
-#   win_sim.sh SIM PREFIX WINE_RUN... PROGRAM
+#   win_sim.sh SIM PREFIX DLL_DIRS PROGRAM [ARGS...]   (PREFIX, DLL_DIRS: see wine_run.sh)
 # The simulator serves a pseudo-terminal and the prefix's COM9 leads to it. The program ends
 # the simulator, as a device that goes away, by creating the file named by $KARVEN_SIM_STOP.
 set -u
-sim=$1 prefix=$2
-shift 2
+sim=$1 prefix=$(realpath -m "$2") dirs=$3
+shift 3
+wine_run=(bash "$(dirname "$0")/wine_run.sh" "$prefix" "$dirs")
 [ -x "$sim" ] || { echo "no Linux simulator (${sim:-not given}): skipped"; exit 77; }
 work=$(mktemp -d)
 simpid="" watch=""
@@ -18,7 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"${@:1:$#-1}" --prepare || exit 1
+"${wine_run[@]}" --prepare || exit 1
 "$sim" --link "$work/tty" --quiet >"$work/sim.out" 2>&1 &
 simpid=$!
 for _ in $(seq 100); do [ -L "$work/tty" ] && break; sleep 0.1; done
@@ -30,4 +31,4 @@ export KARVEN_SIM_STOP=$work/stop
 ( while [ ! -e "$KARVEN_SIM_STOP" ]; do sleep 0.2; done; kill "$simpid" ) &
 watch=$!
 
-"$@"
+"${wine_run[@]}" "$@"

@@ -6,7 +6,7 @@
 # Wine passes no QT_* variable of Linux on, so the prefix's own environment says that Qt
 # draws off screen; a program started with -platform still gets its own choice.
 set -eu
-prefix=$1 dirs=$2
+prefix=$(realpath -m "$1") dirs=$2
 shift 2
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 winepath=""
