@@ -58,11 +58,12 @@ class TestCli : public QObject {
     }
     QStringList Link() const { return {QStringLiteral("--port"), link_}; }
     QString Path(const QString &name) const { return dir_.filePath(name); }
-    void Save(const QString &name, const QString &text)
+    void Save(const QString &name, const QString &text) { Save(name, text.toUtf8()); }
+    void Save(const QString &name, const QByteArray &bytes)
     {
         QFile file(Path(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text.toUtf8());
+        file.write(bytes);
     }
     // The file's text with one parameter's value replaced by raw JSON text.
     static QString WithValue(QString text, const char *field, const QString &value)
@@ -137,34 +138,36 @@ private slots:
         QTest::addColumn<QString>("value");   // raw JSON
         QTest::addColumn<QString>("find");    // then this text is replaced
         QTest::addColumn<QString>("replace");
-        QTest::addColumn<QString>("prefix");  // put before the file
+        QTest::addColumn<QByteArray>("prefix");  // put before the file
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("outOfRangeStatus");  // with --allow-out-of-range
         const QString packKey = QStringLiteral("\"field\": \"PackCount\", \"value\"");
-        QTest::newRow("not JSON") << "" << "{\"format\": 1," << "" << "" << "" << "not JSON: line 1, column 14" << 2 << 2;
-        QTest::newRow("format 2") << "" << "{\"format\": 2, \"parameters\": []}" << "" << "" << "" << "format 1" << 2 << 2;
-        QTest::newRow("missing") << "" << "{\"format\": 1, \"parameters\": []}" << "" << "" << "" << "Tpu1KFactor2 (ТПР по ТПУ1" << 2 << 2;
-        QTest::newRow("text for a number") << "TprKFactor1" << "\"1.5\"" << "" << "" << "" << "TprKFactor1" << 2 << 2;
-        QTest::newRow("fraction for a code") << "Tpu1DetectorCount" << "1.5" << "" << "" << "" << "Tpu1DetectorCount" << 2 << 2;
-        QTest::newRow("negative") << "PackCount" << "-1" << "" << "" << "" << "PackCount" << 2 << 2;
-        QTest::newRow("too large") << "ImitTpuCount" << "4294967296" << "" << "" << "" << "ImitTpuCount" << 2 << 2;
-        QTest::newRow("NaN") << "TqFrequency" << "\"NaN\"" << "" << "" << "" << "TqFrequency" << 2 << 2;
-        QTest::newRow("code not in the list") << "Tpu1DetectorType" << "2" << "" << "" << "" << "0 (НО), 1 (НЗ)" << 2 << 0;
-        QTest::newRow("out of range") << "GenTPeriod" << "50" << "" << "" << "" << "from 100 to 100000" << 2 << 0;
-        QTest::newRow("more decimals") << "PackFrequency" << "100.25" << "" << "" << "" << "at most 1 decimal" << 2 << 0;
-        QTest::newRow("byte-order mark and a fraction") << "PackCount" << "5.7" << "" << "" << "\uFEFF" << "PackCount" << 2 << 2;
+        QTest::newRow("not JSON") << "" << "{\"format\": 1," << "" << "" << QByteArray() << "not JSON: line 1, column 14" << 2 << 2;
+        QTest::newRow("format 2") << "" << "{\"format\": 2, \"parameters\": []}" << "" << "" << QByteArray() << "format 1" << 2 << 2;
+        QTest::newRow("missing") << "" << "{\"format\": 1, \"parameters\": []}" << "" << "" << QByteArray()
+                                 << "Tpu1KFactor2 (ТПР по ТПУ1" << 2 << 2;
+        QTest::newRow("text for a number") << "TprKFactor1" << "\"1.5\"" << "" << "" << QByteArray() << "TprKFactor1" << 2 << 2;
+        QTest::newRow("fraction for a code") << "Tpu1DetectorCount" << "1.5" << "" << "" << QByteArray() << "Tpu1DetectorCount"
+                                             << 2 << 2;
+        QTest::newRow("negative") << "PackCount" << "-1" << "" << "" << QByteArray() << "PackCount" << 2 << 2;
+        QTest::newRow("too large") << "ImitTpuCount" << "4294967296" << "" << "" << QByteArray() << "ImitTpuCount" << 2 << 2;
+        QTest::newRow("NaN") << "TqFrequency" << "\"NaN\"" << "" << "" << QByteArray() << "TqFrequency" << 2 << 2;
+        QTest::newRow("code not in the list") << "Tpu1DetectorType" << "2" << "" << "" << QByteArray() << "0 (НО), 1 (НЗ)" << 2 << 0;
+        QTest::newRow("out of range") << "GenTPeriod" << "50" << "" << "" << QByteArray() << "from 100 to 100000" << 2 << 0;
+        QTest::newRow("more decimals") << "PackFrequency" << "100.25" << "" << "" << QByteArray() << "at most 1 decimal" << 2 << 0;
+        QTest::newRow("byte-order mark and a fraction") << "PackCount" << "5.7" << "" << "" << QByteArray("\xEF\xBB\xBF")
+                                                        << "PackCount" << 2 << 2;
         QTest::newRow("escaped key and a fraction") << "PackCount" << "5.7" << packKey << "\"field\": \"PackCount\", \"v\\u0061lue\""
-                                                    << "" << "value 5.7 is not allowed" << 2 << 2;
-        QTest::newRow("value twice") << "" << "" << packKey << packKey + ": 3, \"value\"" << ""
+                                                    << QByteArray() << "value 5.7 is not allowed" << 2 << 2;
+        QTest::newRow("value twice") << "" << "" << packKey << packKey + ": 3, \"value\"" << QByteArray()
                                      << "\"value\" is given twice in parameter 17 of the list" << 2 << 2;
-        QTest::newRow("parameters twice") << "" << "" << "\"format\": 1," << "\"format\": 1, \"parameters\": []," << ""
+        QTest::newRow("parameters twice") << "" << "" << "\"format\": 1," << "\"format\": 1, \"parameters\": []," << QByteArray()
                                           << "\"parameters\" is given twice in the file's top level" << 2 << 2;
-        QTest::newRow("value missing") << "" << "" << packKey << "\"field\": \"PackCount\", \"valeu\"" << ""
+        QTest::newRow("value missing") << "" << "" << packKey << "\"field\": \"PackCount\", \"valeu\"" << QByteArray()
                                        << "PackCount (Пачка импульсов / Преднабор (N)): the value is missing" << 2 << 2;
-        QTest::newRow("over a MiB") << "" << "{}" << "" << "" << QString(1 << 20, QLatin1Char(' '))
-                                    << "larger than 1048576 bytes" << 2 << 2;
-        QTest::newRow("999.0 for a whole number") << "PackCount" << "999.0" << "" << "" << "" << "" << 0 << 0;
+        QTest::newRow("over a MiB") << "" << "{}" << "" << "" << QByteArray(1 << 20, ' ') << "larger than 1048576 bytes" << 2 << 2;
+        QTest::newRow("999.0 for a whole number") << "PackCount" << "999.0" << "" << "" << QByteArray() << "" << 0 << 0;
     }
     void badFiles()
     {
@@ -172,7 +175,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, find);
         QFETCH(QString, replace);
-        QFETCH(QString, prefix);
+        QFETCH(QByteArray, prefix);
         QFETCH(QString, message);
         QFETCH(int, status);
         QFETCH(int, outOfRangeStatus);
@@ -188,7 +191,7 @@ private slots:
         }
         if (field == QLatin1String("TprKFactor1"))  // an unknown one as well
             text.replace(QStringLiteral("\"field\": \"TprKFactor2\""), QStringLiteral("\"field\": \"TprKFactor3\""));
-        Save(QStringLiteral("bad.json"), prefix + text);
+        Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
         device_->ClearLog();
 
         const Run run = Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("bad.json"))} + Link());
