@@ -257,12 +257,17 @@ QStringList ModeNames()
 
 QString ModeValueKeysText()
 {
+    // Modes that share their rows (TPR by TPU1 and TPU2) are listed together.
     QString text;
-    for (const TModeMap &map : ModeMaps()) {
-        if (map.Rows.empty())
+    const auto maps = ModeMaps();
+    for (size_t i = 0; i < maps.size(); ++i) {
+        if (maps[i].Rows.empty() || (i > 0 && maps[i - 1].Rows.data() == maps[i].Rows.data()))
             continue;
-        text += QStringLiteral(" %1:\n").arg(QLatin1String(map.Name));
-        for (const TValueRow &row : map.Rows)
+        QStringList names;
+        for (size_t j = i; j < maps.size() && maps[j].Rows.data() == maps[i].Rows.data(); ++j)
+            names << QLatin1String(maps[j].Name);
+        text += QStringLiteral(" %1:\n").arg(names.join(QStringLiteral(", ")));
+        for (const TValueRow &row : maps[i].Rows)
             text += QStringLiteral("  %1%2\n").arg(QLatin1String(row.Key), -18).arg(QString::fromUtf8(row.Caption));
     }
     return text;

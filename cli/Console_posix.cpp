@@ -22,9 +22,12 @@ extern "C" void OnEndRequest(int signal)
 {
     const int savedErrno = errno;
     if (signalCount > 0) {
-        // Asked again: end now, as the signal would have ended the process.
+        // Asked again: end now, as the signal would have ended the process (it is taken
+        // once this handler returns).
         ::signal(signal, SIG_DFL);
         ::raise(signal);
+        errno = savedErrno;
+        return;
     }
     signalCount = 1;
     firstSignal = signal;
