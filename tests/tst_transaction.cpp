@@ -156,8 +156,9 @@ private slots:
         QVERIFY(pty.IsOpen() && pty.HoldSlave());
         TComPort port;
         port.SetPort(pty.SlavePath());
-        // A long silence: a busy machine may pause the noise for a few ms, never for 50.
-        TTransaction transaction(port, {1000, 0, 50, {}});
+        // A long silence: a loaded machine may hold the noise back for tens of ms, hardly
+        // for 250.
+        TTransaction transaction(port, {1000, 0, 250, {}});
         transaction.Open();
         std::atomic<bool> done = false;
         std::thread device([&] {
@@ -173,7 +174,7 @@ private slots:
             }
         });
         if (reply.isEmpty())
-            QTest::qWait(50);  // the noise has begun
+            QTest::qWait(100);  // the noise has begun
         QElapsedTimer clock;
         clock.start();
         const TExchangeResult result = transaction.Exchange(request);
