@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <optional>
 
 namespace {
 
