@@ -1,9 +1,12 @@
 #include "Commands.h"
 
 #include "CPort.h"
+#include "Causes.h"
 #include "ConfigFile.h"
+#include "Console.h"
 #include "ExchangeCycle.h"
 #include "ModeMap.h"
+#include "Output.h"
 #include "PortInfo.h"
 #include "RegisterMap.h"
 #include "Transaction.h"
@@ -16,30 +19,19 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
-#include <QTemporaryFile>
-#include <QTextStream>
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
-#include <memory>
+#include <optional>
 
 namespace {
 
-volatile std::sig_atomic_t Interrupted = 0;
-
-extern "C" void OnInterrupt(int)
+void PrintError(const QString &text)
 {
-    Interrupted = 1;
-}
-
-void Print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const QByteArray bytes = QStringLiteral("karven-cli: %1\n").arg(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
 }
 
 QByteArray Frame(const std::array<uint8_t, 8> &frame)
@@ -52,50 +44,51 @@ QByteArray Frame(const TRequestFields &fields)
     return Frame(BuildShortRequest(fields.Function, fields.First, fields.Second));
 }
 
-// Why the port could not be opened, as a person can act on it.
-QString OpenFailureText(const QString &port, const std::exception &e)
+QString PortPath(const QString &port)
 {
-    const int err = PortFailureErrno(e);
-    const QString head = QStringLiteral("cannot open port %1: ").arg(port);
-    switch (ClassifyOpenFailure(err)) {
-    case TOpenFailure::Gone:
-        return head + QStringLiteral("there is no such port (not present, or unplugged)");
-    case TOpenFailure::NoPermission:
-        return head + QStringLiteral("no permission; a member of the dialout group may open serial ports: "
-                                     "sudo usermod -aG dialout $USER, then log in again");
-    case TOpenFailure::Busy: {
-        const QString path = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
-        const QStringList holders = PortHolders(path);
-        return head + QStringLiteral("the port is busy, another program holds it")
-             + (holders.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holders.join(QStringLiteral(", "))));
-    }
-    case TOpenFailure::None:
-    case TOpenFailure::Other:
-        break;
-    }
-    return head + QString::fromStdString(e.what());
+    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
 }
 
-// The port of the run: the one named, else the only one the port list finds.
+// The ports of the list, as the window program lists them. Qt warns on standard error when
+// it falls back to its own runtime directory; that is no news to the user of a listing.
+QStringList SerialPorts()
+{
+    QStringList ports;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QString userRoot = DefaultUserPortDirectory();
+    qInstallMessageHandler(previous);
+    try {
+        ListSerialPorts(ports, QStringLiteral("/sys"), QStringLiteral("/dev"), userRoot);
+    } catch (const std::exception &e) {
+        throw TCliFailure(ExitPort, QStringLiteral("cannot list the serial ports: %1").arg(QString::fromStdString(e.what())));
+    }
+    return ports;
+}
+
+// The port of the run: the one named, else the only one the port list finds, named on
+// standard error.
 QString ChoosePort(const QString &named)
 {
     if (!named.isEmpty())
         return named;
-    QStringList ports;
-    try {
-        ListSerialPorts(ports);
-    } catch (const std::exception &e) {
-        throw TCliFailure(ExitPort, QStringLiteral("cannot list the serial ports: %1").arg(QString::fromStdString(e.what())));
-    }
-    if (ports.size() == 1)
-        return ports.first();
+    const QStringList ports = SerialPorts();
     if (ports.isEmpty())
         throw TCliFailure(ExitPort, QStringLiteral("no serial port found; name one with --port"));
-    throw TCliFailure(ExitUsage, QStringLiteral("several serial ports found, choose one with --port: %1")
-                                     .arg(ports.join(QStringLiteral(", "))));
+    if (ports.size() > 1)
+        throw TCliFailure(ExitUsage, QStringLiteral("several serial ports found, choose one with --port: %1")
+                                         .arg(ports.join(QStringLiteral(", "))));
+    PrintError(QStringLiteral("port %1 (the only one found)").arg(ports.first()));
+    return ports.first();
 }
 
-// The port, open for the whole run, and the exchanges over it.
+// An exchange that Ctrl+C or another request to end cut short.
+class TInterruptedRun : public TCliFailure {
+public:
+    using TCliFailure::TCliFailure;
+};
+
+// The port, open for the whole run, and the exchanges over it. While it is open, a request
+// to end the run (Ctrl+C, SIGTERM, SIGHUP) ends the exchange in progress at once.
 class TDeviceLink {
 public:
     explicit TDeviceLink(const TLinkOptions &options)
@@ -106,11 +99,25 @@ public:
         try {
             transaction_.Open();
         } catch (const std::exception &e) {
-            throw TCliFailure(ExitPort, OpenFailureText(name_, e));
+            throw TCliFailure(ExitPort, QStringLiteral("cannot open port %1: %2")
+                                            .arg(name_, PortFailureCause(e, PortPath(name_), TPortStage::Opening)));
         }
+        QObject::connect(&watch_, &TInterruptWatch::requested, &watch_, [this] {
+            if (!finishing_)
+                transaction_.Interrupt();
+        });
     }
 
     QString PortName() const { return name_; }
+    const TInterruptWatch &Watch() const { return watch_; }
+    // The run is over and what follows (stopping the mode) goes on, whatever asked for the
+    // end: a request that comes now, or came but is still on its way, ends nothing more (a
+    // second one ends the process).
+    void Finish()
+    {
+        finishing_ = true;
+        transaction_.Resume();
+    }
 
     // The answer to frame; what is asked names the request in the message of a failure.
     QByteArray Ask(const QByteArray &frame, const QString &what)
@@ -119,11 +126,23 @@ public:
         try {
             result = transaction_.Exchange(frame);
         } catch (const std::exception &e) {
-            throw TCliFailure(ExitDevice, QStringLiteral("%1: the port failed: %2").arg(what, QString::fromStdString(e.what())));
+            throw TCliFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
+                                              .arg(what, name_, PortFailureCause(e, PortPath(name_), TPortStage::InUse)));
         }
-        if (!result.Ok())
-            throw TCliFailure(ExitDevice, QStringLiteral("%1: %2").arg(what, result.Describe(timeoutMs_)));
-        return result.Answer;
+        if (result.Outcome == TExchangeOutcome::Interrupted)
+            throw TInterruptedRun(watch_.ExitStatus(), QStringLiteral("%1 on port %2: interrupted by %3").arg(what, name_, watch_.What()));
+        if (result.Ok())
+            return result.Answer;
+        QString text = QStringLiteral("%1 on port %2: %3").arg(what, name_, result.Describe(timeoutMs_));
+        if (result.Outcome == TExchangeOutcome::NoAnswer || result.Outcome == TExchangeOutcome::BadCrc
+            || result.Outcome == TExchangeOutcome::WrongAnswer) {
+            // A program that shares the port without a lock takes answers meant for us.
+            const QStringList sharers = PortSharers(PortPath(name_));
+            if (!sharers.isEmpty())
+                text += QStringLiteral("; the port is open in %1 as well, which may take the answers")
+                            .arg(sharers.join(QStringLiteral(", ")));
+        }
+        throw TCliFailure(ExitDevice, text);
     }
 
 private:
@@ -133,10 +152,15 @@ private:
         t.TimeoutMs = options.TimeoutMs;
         t.Retries = options.Retries;
         if (options.Trace)
-            t.Trace = [](const QString &line) { Print(stderr, line + QLatin1Char('\n')); };
+            t.Trace = [](const QString &line) {
+                const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+                std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+            };
         return t;
     }
 
+    TInterruptWatch watch_;
+    bool finishing_ = false;
     TComPort port_;
     QString name_;
     int timeoutMs_;
@@ -148,14 +172,21 @@ struct TDeviceConfigRead {
     TRegisterBytes Registers{};
 };
 
+struct TBlock {
+    int Block, First, Count;
+};
+const TBlock ConfigBlocks[] = {{1, ConfigBlock1First, ConfigBlock1Count}, {2, ConfigBlock2First, ConfigBlock2Count}};
+
+QByteArray BlockRequest(const TBlock &block)
+{
+    return Frame(BuildShortRequest(3, uint16_t(block.First), uint16_t(block.Count)));
+}
+
 TDeviceConfigRead ReadConfiguration(TDeviceLink &link)
 {
     TDeviceConfigRead read;
-    const struct {
-        int Block, First, Count;
-    } blocks[] = {{1, ConfigBlock1First, ConfigBlock1Count}, {2, ConfigBlock2First, ConfigBlock2Count}};
-    for (const auto &block : blocks) {
-        const QByteArray answer = link.Ask(Frame(BuildShortRequest(3, uint16_t(block.First), uint16_t(block.Count))),
+    for (const TBlock &block : ConfigBlocks) {
+        const QByteArray answer = link.Ask(BlockRequest(block),
                                            QStringLiteral("reading registers %1..%2").arg(block.First).arg(block.First + block.Count - 1));
         const auto *bytes = reinterpret_cast<const uint8_t *>(answer.constData());
         UnpackConfigBlockInto(read.Config, bytes, block.Block);
@@ -169,12 +200,20 @@ QByteArray ReadFileText(const QString &file)
     QFile in(file);
     if (file == QLatin1String("-") ? !in.open(stdin, QIODevice::ReadOnly) : !in.open(QIODevice::ReadOnly))
         throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot read: %2").arg(file, in.errorString()));
-    return in.readAll();
+    // Whatever the file is (a FIFO, /dev/zero), no more than the limit is read.
+    const QByteArray text = in.read(ConfigFileMaxBytes + 1);
+    if (in.error() != QFileDevice::NoError)
+        throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot read: %2").arg(file, in.errorString()));
+    if (text.size() > ConfigFileMaxBytes)
+        throw TCliFailure(ExitUsage, QStringLiteral("%1: refused: larger than %2 bytes, which no configuration file is")
+                                         .arg(file)
+                                         .arg(ConfigFileMaxBytes));
+    return text;
 }
 
-TDeviceConfig CheckedFile(const QString &file, bool allowOutOfRange)
+TConfigFileCheck CheckedFile(const QString &file, TFileUse use, bool allowOutOfRange)
 {
-    const TConfigFileCheck check = ReadConfigFile(ReadFileText(file), allowOutOfRange);
+    const TConfigFileCheck check = ReadConfigFile(ReadFileText(file), use, allowOutOfRange);
     if (!check.Ok()) {
         QStringList lines;
         for (const QString &error : check.Errors)
@@ -182,7 +221,7 @@ TDeviceConfig CheckedFile(const QString &file, bool allowOutOfRange)
         lines << QStringLiteral("%1: refused, nothing was sent").arg(file);
         throw TCliFailure(ExitUsage, lines.join(QLatin1Char('\n')));
     }
-    return check.Config;
+    return check;
 }
 
 QString CsvField(const QString &text)
@@ -192,6 +231,18 @@ QString CsvField(const QString &text)
     QString quoted = text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// A value of a mode's answer as a JSON number at the register's full precision (the
+// shortest text that reads back as the same single-precision real); null for no number.
+QString JsonNumber(const uint8_t *answer, const TValueRow &row)
+{
+    if (row.Kind == TValueKind::Count)
+        return QString::number(WordSwappedCount(answer + row.Offset));
+    const float value = WordSwappedFloat(answer + row.Offset);
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::isfinite(value) && ec == std::errc() ? QString::fromLatin1(buffer, int(end - buffer)) : QStringLiteral("null");
 }
 
 }  // namespace
@@ -204,17 +255,54 @@ QStringList ModeNames()
     return names;
 }
 
+QString ModeValueKeysText()
+{
+    // Modes that share their rows (TPR by TPU1 and TPU2) are listed together.
+    QString text;
+    const auto maps = ModeMaps();
+    for (size_t i = 0; i < maps.size(); ++i) {
+        if (maps[i].Rows.empty() || (i > 0 && maps[i - 1].Rows.data() == maps[i].Rows.data()))
+            continue;
+        QStringList names;
+        for (size_t j = i; j < maps.size() && maps[j].Rows.data() == maps[i].Rows.data(); ++j)
+            names << QLatin1String(maps[j].Name);
+        text += QStringLiteral(" %1:\n").arg(names.join(QStringLiteral(", ")));
+        for (const TValueRow &row : maps[i].Rows)
+            text += QStringLiteral("  %1%2\n").arg(QLatin1String(row.Key), -18).arg(QString::fromUtf8(row.Caption));
+    }
+    return text;
+}
+
+int LeastTimeoutMs(const QString &command, const QString &modeName)
+{
+    QList<QByteArray> requests;
+    if (command == QLatin1String("mode")) {
+        const TModeMap *map = FindModeMap(modeName);
+        if (!map)
+            return 0;
+        requests << Frame(StatusRequestFields(map->StatusCoilCount));
+        if (map->HasValues())
+            requests << Frame(ValuesRequestFields(map->ValuesFirst, map->ValuesCount));
+        if (map->Coil >= 0)
+            requests << Frame(CommandRequestFields(uint16_t(map->Coil), CommandOn));
+    } else {
+        for (const TBlock &block : ConfigBlocks)
+            requests << BlockRequest(block);
+    }
+    int least = 0;
+    for (const QByteArray &request : requests)
+        least = std::max(least, AnswerLineTimeMs(request));
+    return least;
+}
+
 int RunPorts(bool json)
 {
-    QStringList ports;
-    try {
-        ListSerialPorts(ports);
-    } catch (const std::exception &e) {
-        throw TCliFailure(ExitPort, QStringLiteral("cannot list the serial ports: %1").arg(QString::fromStdString(e.what())));
-    }
+    const QStringList ports = SerialPorts();
     if (!json) {
+        QString text;
         for (const QString &name : ports)
-            Print(stdout, QStringLiteral("%1\t%2\n").arg(name, DescribePort(name).Text()));
+            text += QStringLiteral("%1\t%2\n").arg(name, DescribePort(name).Text());
+        WriteOutput(text);
         return ExitOk;
     }
     QJsonArray list;
@@ -232,7 +320,7 @@ int RunPorts(bool json)
                                 {QStringLiteral("pty"), d.Pty},
                                 {QStringLiteral("text"), d.Text()}});
     }
-    Print(stdout, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
+    WriteOutput(QJsonDocument(list).toJson(QJsonDocument::Indented));
     return ExitOk;
 }
 
@@ -256,37 +344,40 @@ int RunRead(const TLinkOptions &options, const QString &output, bool table)
     } else {
         text = ConfigFileText(read.Config, read.Registers, link.PortName());
     }
-    if (output.isEmpty() || output == QLatin1String("-")) {
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-        std::fflush(stdout);
-        return ExitOk;
-    }
-    // The file appears whole or not at all: written beside its place, then renamed over it.
-    QTemporaryFile file(output + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(true);
-    if (!file.open() || file.write(text) != text.size() || !file.flush()
-        || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)
-        || std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(output).constData()) != 0)
-        throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot write: %2")
-                                         .arg(output, file.error() != QFile::NoError ? file.errorString()
-                                                                                     : QString::fromLocal8Bit(std::strerror(errno))));
-    file.setAutoRemove(false);
+    if (output.isEmpty() || output == QLatin1String("-"))
+        WriteOutput(text);
+    else
+        WriteFileWhole(output, text);
     return ExitOk;
 }
 
 int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool allowOutOfRange)
 {
-    const TDeviceConfig config = CheckedFile(file, allowOutOfRange);
-    const TRegisterBytes registers = PackConfigRegistersOf(config);
+    const TConfigFileCheck check = CheckedFile(file, TFileUse::Write, allowOutOfRange);
+    TRegisterBytes registers = PackConfigRegistersOf(check.Config);
+    // A real held as no number goes back with the very words it was read as.
+    for (const ConfigField *field : check.Nulls)
+        std::copy_n(check.Registers.begin() + 2 * field->FirstRegister, 4, registers.begin() + 2 * field->FirstRegister);
     const std::array<uint8_t, 115> frame = BuildConfigWriteRequest(registers);
     if (dryRun) {
-        Print(stdout, HexBytes(frame.data(), int(frame.size())) + QLatin1Char('\n'));
+        WriteOutput(HexBytes(frame.data(), int(frame.size())) + QLatin1Char('\n'));
         return ExitOk;
     }
     TDeviceLink link(options);
-    link.Ask(QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size())),
-             QStringLiteral("writing registers 0..52"));
-    const TDeviceConfigRead back = ReadConfiguration(link);
+    try {
+        link.Ask(QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size())),
+                 QStringLiteral("writing registers 0..52"));
+    } catch (const TCliFailure &failure) {
+        throw TCliFailure(failure.Status, failure.Message + QStringLiteral("\nthe device did not confirm the write: "
+                                                                           "it may hold the old values or the new ones"));
+    }
+    TDeviceConfigRead back;
+    try {
+        back = ReadConfiguration(link);
+    } catch (const TCliFailure &failure) {
+        throw TCliFailure(failure.Status, failure.Message + QStringLiteral("\nthe device confirmed the write; "
+                                                                           "reading the values back failed, so they are written, not verified"));
+    }
     QStringList differing;
     for (int r = 0; r < ConfigRegisterCount; ++r) {
         const int sent = registers[2 * r] << 8 | registers[2 * r + 1];
@@ -295,7 +386,8 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
             differing << QStringLiteral("register %1: sent %2, reads back %3").arg(r).arg(sent).arg(held);
     }
     if (!differing.isEmpty())
-        throw TCliFailure(ExitDevice, QStringLiteral("the device holds other values than were written:\n  ")
+        throw TCliFailure(ExitDevice, QStringLiteral("the device on port %1 holds other values than were written:\n  ")
+                                              .arg(link.PortName())
                                           + differing.join(QStringLiteral("\n  ")));
     return ExitOk;
 }
@@ -303,22 +395,40 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
 int RunDiff(const TLinkOptions &options, const QString &file)
 {
     // A backup may hold what the dialogs would not take: compare it as it is.
-    const TDeviceConfig wanted = CheckedFile(file, true);
+    const TConfigFileCheck wanted = CheckedFile(file, TFileUse::Compare, true);
     TDeviceLink link(options);
     const TDeviceConfigRead read = ReadConfiguration(link);
+    QString lines;
     int differing = 0;
     for (const ConfigField &field : ConfigFields()) {
-        uint8_t a[4] = {}, b[4] = {};
-        PackField(field, wanted, a);
-        PackField(field, read.Config, b);
-        if (std::equal(a, a + 2 * field.RegisterCount(), b))
-            continue;
+        if (wanted.IsNull(field)) {
+            // null stands for a real that is no number: any such real on the device equals it.
+            if (!std::isfinite(read.Config.*std::get<float TDeviceConfig::*>(field.Member)))
+                continue;
+        } else {
+            uint8_t a[4] = {}, b[4] = {};
+            PackField(field, wanted.Config, a);
+            PackField(field, read.Config, b);
+            if (std::equal(a, a + 2 * field.RegisterCount(), b))
+                continue;
+        }
         ++differing;
-        Print(stdout, QStringLiteral("%1\t%2 / %3\tfile %4\tdevice %5\n")
-                          .arg(QLatin1String(field.Name), ParameterGroupText(field.TreeIndex),
-                               ParameterNameText(field.TreeIndex), FieldValueText(field, wanted),
-                               FieldValueText(field, read.Config)));
+        auto shown = [&](const TDeviceConfig &config, bool null) {
+            if (null)
+                return QStringLiteral("null");
+            const QString value = FieldValueText(field, config);
+            const QString meaning = FieldMeaningText(field, config);
+            bool number = false;
+            const double meant = meaning.toDouble(&number);
+            if (meaning.isEmpty() || (number && meant == value.toDouble()))
+                return value;
+            return QStringLiteral("%1 (%2)").arg(value, meaning);
+        };
+        lines += QStringLiteral("%1\t%2 / %3\tfile %4\tdevice %5\n")
+                     .arg(QLatin1String(field.Name), ParameterGroupText(field.TreeIndex), ParameterNameText(field.TreeIndex),
+                          shown(wanted.Config, wanted.IsNull(field)), shown(read.Config, false));
     }
+    WriteOutput(lines);
     return differing ? ExitDiffers : ExitOk;
 }
 
@@ -332,90 +442,101 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
         throw TCliFailure(ExitUsage, QStringLiteral("mode %1 is only watched: it cannot be started or stopped").arg(mode.Name));
 
     TDeviceLink link(options);
-    Interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previousInt {}, previousTerm {};
-    sigaction(SIGINT, &action, &previousInt);
-    sigaction(SIGTERM, &action, &previousTerm);
-    struct Restore {
-        struct sigaction &i, &t;
-        ~Restore()
-        {
-            sigaction(SIGINT, &i, nullptr);
-            sigaction(SIGTERM, &t, nullptr);
-        }
-    } restore{previousInt, previousTerm};
-
     auto command = [&](uint8_t value) {
         link.Ask(Frame(CommandRequestFields(uint16_t(map->Coil), value)),
-                 QStringLiteral("switching mode %1 %2").arg(mode.Name, value == CommandOn ? QStringLiteral("on") : QStringLiteral("off")));
+                 QStringLiteral("%1 mode %2").arg(value == CommandOn ? QStringLiteral("starting") : QStringLiteral("stopping"), mode.Name));
     };
-    if (mode.Start)
-        command(CommandOn);
 
-    if (!mode.Json) {
-        QStringList header{QStringLiteral("time"), QStringLiteral("mode")};
-        for (const TValueRow &row : map->Rows)
-            header << CsvField(QString::fromUtf8(row.Caption));
-        Print(stdout, header.join(QLatin1Char(',')) + QLatin1Char('\n'));
+    // Once the port is open every ending switches the mode off when asked to: the end of the
+    // count or the time, a request to end, a reader that has gone, and a failure of the
+    // device, the port or the output (a start that got no answer may have started it).
+    std::optional<TCliFailure> failure;
+    try {
+        if (mode.Start)
+            command(CommandOn);
+        if (!mode.Json) {
+            QStringList header{QStringLiteral("time"), QStringLiteral("mode")};
+            for (const TValueRow &row : map->Rows)
+                header << CsvField(QString::fromUtf8(row.Caption));
+            WriteOutput(header.join(QLatin1Char(',')) + QLatin1Char('\n'));
+        }
+        uint8_t seenOn = 0, capturePending = 0;
+        uint32_t s2Base = 0;
+        QStringList lastValues(int(map->Rows.size()));
+        QStringList lastNumbers(int(map->Rows.size()), QStringLiteral("null"));
+        QElapsedTimer clock;
+        clock.start();
+        long long rows = 0;
+        const QByteArray statusFrame = Frame(StatusRequestFields(map->StatusCoilCount));
+        const QByteArray valuesFrame = Frame(ValuesRequestFields(map->ValuesFirst, map->ValuesCount));
+        while (!link.Watch().Requested()) {
+            const QByteArray status = link.Ask(statusFrame, QStringLiteral("reading the mode's state"));
+            const bool on = status.size() > map->StatusByteOffset
+                         && map->StatusBitSet(reinterpret_cast<const uint8_t *>(status.constData()));
+            if (map->RelativeS2)
+                NoteS2ModeState(seenOn, capturePending, on);
+            if (map->HasValues()) {
+                const QByteArray values = link.Ask(valuesFrame, QStringLiteral("reading the mode's values"));
+                const auto *bytes = reinterpret_cast<const uint8_t *>(values.constData());
+                for (size_t r = 0; r < map->Rows.size(); ++r) {
+                    const TValueRow &row = map->Rows[r];
+                    if (!ValueRowPresent(int(values.size()), row))
+                        continue;
+                    if (map->RelativeS2 && int(r) == ModeRows::TprTpuS2Row) {
+                        const uint32_t s2 = RelativeS2Value(seenOn, capturePending, s2Base, WordSwappedCount(bytes + row.Offset));
+                        lastValues[int(r)] = FormatCount(s2);
+                        lastNumbers[int(r)] = QString::number(s2);
+                    } else {
+                        lastValues[int(r)] = ValueRowPlainText(bytes, row);
+                        lastNumbers[int(r)] = JsonNumber(bytes, row);
+                    }
+                }
+            }
+            const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+            const QString state = on ? QStringLiteral("on") : QStringLiteral("off");
+            if (mode.Json) {
+                // Keys in the grid's order; the captions are in `karven-cli mode --help`.
+                QString line = QStringLiteral("{\"time\":\"%1\",\"mode\":\"%2\"").arg(time, state);
+                if (map->HasValues()) {
+                    QStringList values;
+                    for (size_t r = 0; r < map->Rows.size(); ++r)
+                        values << QStringLiteral("\"%1\":%2").arg(QLatin1String(map->Rows[r].Key), lastNumbers[int(r)]);
+                    line += QStringLiteral(",\"values\":{%1}").arg(values.join(QLatin1Char(',')));
+                }
+                WriteOutput(line + QStringLiteral("}\n"));
+            } else {
+                WriteOutput((QStringList{time, state} + lastValues).join(QLatin1Char(',')) + QLatin1Char('\n'));
+            }
+            ++rows;
+            if (mode.Count > 0 && rows >= mode.Count)
+                break;
+            if (mode.Duration > 0 && clock.elapsed() >= qint64(mode.Duration * 1000))
+                break;
+        }
+    } catch (const TInterruptedRun &) {
+        // asked to end: as the end of the count
+    } catch (const TOutputFailure &output) {
+        if (!output.Gone)
+            failure = output;
+    } catch (const TCliFailure &error) {
+        failure = error;
     }
 
-    uint8_t seenOn = 0, capturePending = 0;
-    uint32_t s2Base = 0;
-    QStringList lastValues(int(map->Rows.size()));
-    QElapsedTimer clock;
-    clock.start();
-    long long rows = 0;
-    const QByteArray statusFrame = Frame(StatusRequestFields(map->StatusCoilCount));
-    const QByteArray valuesFrame = Frame(ValuesRequestFields(map->ValuesFirst, map->ValuesCount));
-    while (!Interrupted) {
-        const QByteArray status = link.Ask(statusFrame, QStringLiteral("reading the mode's state"));
-        const bool on = status.size() > map->StatusByteOffset
-                     && map->StatusBitSet(reinterpret_cast<const uint8_t *>(status.constData()));
-        if (map->RelativeS2)
-            NoteS2ModeState(seenOn, capturePending, on);
-        if (map->HasValues() && !Interrupted) {
-            const QByteArray values = link.Ask(valuesFrame, QStringLiteral("reading the mode's values"));
-            const auto *bytes = reinterpret_cast<const uint8_t *>(values.constData());
-            for (size_t r = 0; r < map->Rows.size(); ++r) {
-                const TValueRow &row = map->Rows[r];
-                if (!ValueRowPresent(int(values.size()), row))
-                    continue;
-                if (map->RelativeS2 && int(r) == ModeRows::TprTpuS2Row)
-                    lastValues[int(r)] = FormatCount(RelativeS2Value(seenOn, capturePending, s2Base, WordSwappedCount(bytes + row.Offset)));
-                else
-                    lastValues[int(r)] = ValueRowPlainText(bytes, row);
-            }
-        } else if (map->HasValues()) {
-            break;
+    if (mode.Stop) {
+        link.Finish();
+        try {
+            command(CommandOff);
+            if (failure)
+                failure->Message += QStringLiteral("\nmode %1 was stopped").arg(mode.Name);
+        } catch (const TCliFailure &stop) {
+            const QString stopText = stop.Message + QStringLiteral("; mode %1 may still be running").arg(mode.Name);
+            if (failure)
+                failure->Message += QStringLiteral("\n") + stopText;
+            else
+                failure = TCliFailure(stop.Status, stopText);
         }
-        const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        if (mode.Json) {
-            QJsonObject values;
-            for (size_t r = 0; r < map->Rows.size(); ++r) {
-                bool number = false;
-                const double v = lastValues[int(r)].toDouble(&number);
-                values.insert(QString::fromUtf8(map->Rows[r].Caption),
-                              number && std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null));
-            }
-            QJsonObject line{{QStringLiteral("time"), time}, {QStringLiteral("mode"), on ? QStringLiteral("on") : QStringLiteral("off")}};
-            if (map->HasValues())
-                line.insert(QStringLiteral("values"), values);
-            Print(stdout, QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
-        } else {
-            QStringList fields{time, on ? QStringLiteral("on") : QStringLiteral("off")};
-            fields << lastValues;
-            Print(stdout, fields.join(QLatin1Char(',')) + QLatin1Char('\n'));
-        }
-        ++rows;
-        if (mode.Count > 0 && rows >= mode.Count)
-            break;
-        if (mode.Duration > 0 && clock.elapsed() >= qint64(mode.Duration * 1000))
-            break;
     }
-    if (mode.Stop)
-        command(CommandOff);
+    if (failure)
+        throw *failure;
     return ExitOk;
 }

@@ -10,7 +10,7 @@
 enum ExitStatus {
     ExitOk = 0,
     ExitDiffers = 1,  // diff: the device differs from the file
-    ExitUsage = 2,    // bad command line, bad file
+    ExitUsage = 2,    // bad command line, bad file, output that cannot be written
     ExitPort = 3,     // the port cannot be opened
     ExitDevice = 4,   // the device does not answer, or answers wrongly, after the retries
 };
@@ -47,3 +47,9 @@ int RunMode(const TLinkOptions &link, const TModeOptions &mode);
 
 // The names `mode` takes, in the order of the device's coils.
 QStringList ModeNames();
+// The keys of a mode's values in --json lines with the grid's captions, one "key  caption"
+// line per value, for the help.
+QString ModeValueKeysText();
+// The least --timeout of a command (the mode's name for `mode`): the line time of the
+// longest answer it awaits. 0 for a name that is no mode.
+int LeastTimeoutMs(const QString &command, const QString &modeName);

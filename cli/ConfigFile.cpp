@@ -1,6 +1,7 @@
 #include "ConfigFile.h"
 
 #include "EditLimits.h"
+#include "JsonReader.h"
 #include "ParameterTree.h"
 #include "ValueText.h"
 
@@ -9,15 +10,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QLocale>
 #include <QVariant>
 
 #include <charconv>
 #include <cfloat>
-#include <cctype>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -32,8 +30,6 @@ QString Json(const QString &text)
 
 QString JsonOf(const QJsonValue &value)
 {
-    if (value.isUndefined())
-        return QStringLiteral("nothing");
     const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
@@ -81,146 +77,79 @@ QString AllowedText(const ConfigField &field, bool allowOutOfRange)
     return {};
 }
 
-// The JSON reader keeps 1.0 as the whole number 1; the file's own text tells a real from a
-// whole number. Walks a text the reader has accepted and gives, for each entry of the
-// top-level "parameters" list, the literal text of its "value" (empty: no number there).
-class TValueLiterals {
-public:
-    explicit TValueLiterals(const QByteArray &text) : text_(text) { Value(0); }
-    QList<QByteArray> Literals;
-
-private:
-    void Space()
-    {
-        while (at_ < text_.size() && std::isspace(uchar(text_[at_])))
-            ++at_;
-    }
-    QByteArray String()
-    {
-        const qsizetype start = ++at_;
-        while (at_ < text_.size() && text_[at_] != '"')
-            at_ += text_[at_] == '\\' ? 2 : 1;
-        return text_.mid(start, at_++ - start);
-    }
-    // depth 0: the document; 1: an entry of "parameters"; 2: that entry's "value".
-    void Value(int depth)
-    {
-        Space();
-        if (at_ >= text_.size())
-            return;
-        const char c = text_[at_];
-        if (c == '{') {
-            ++at_;
-            for (Space(); at_ < text_.size() && text_[at_] != '}'; Space()) {
-                if (text_[at_] == ',') {
-                    ++at_;
-                    continue;
-                }
-                const QByteArray key = String();
-                Space();
-                ++at_;  // ':'
-                if (depth == 0 && key == "parameters")
-                    Parameters();
-                else
-                    Value(depth == 1 && key == "value" ? 2 : -1);
-            }
-            ++at_;
-        } else if (c == '[') {
-            ++at_;
-            for (Space(); at_ < text_.size() && text_[at_] != ']'; Space()) {
-                if (text_[at_] == ',')
-                    ++at_;
-                else
-                    Value(-1);
-            }
-            ++at_;
-        } else if (c == '"') {
-            String();
-        } else {
-            const qsizetype start = at_;
-            while (at_ < text_.size() && !std::strchr(",]} \t\r\n", text_[at_]))
-                ++at_;
-            if (depth == 2 && !Literals.isEmpty())
-                Literals.last() = text_.mid(start, at_ - start);
-        }
-    }
-    void Parameters()
-    {
-        Space();
-        if (at_ >= text_.size() || text_[at_] != '[') {
-            Value(-1);
-            return;
-        }
-        ++at_;
-        for (Space(); at_ < text_.size() && text_[at_] != ']'; Space()) {
-            if (text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            Literals.append(QByteArray());
-            Value(1);
-        }
-        ++at_;
-    }
-
-    const QByteArray &text_;
-    qsizetype at_ = 0;
-};
-
-bool IsWholeLiteral(const QJsonValue &value, const QByteArray &literal)
+bool IsWhole(double number)
 {
-    return value.isDouble() && !literal.contains('.') && !literal.contains('e') && !literal.contains('E');
+    return std::floor(number) == number;
 }
 
+enum class TStored { Yes, No, Null };
+
 // Stores value into the field when its type and (unless allowOutOfRange) its range fit.
-bool StoreValue(const ConfigField &field, const QJsonValue &value, const QByteArray &literal, bool allowOutOfRange,
-                TDeviceConfig &config)
+TStored StoreValue(const ConfigField &field, const QJsonValue &value, bool allowOutOfRange, TDeviceConfig &config)
 {
     const TEditLimits *limits = allowOutOfRange ? nullptr : EditLimitsOf(field.TreeIndex);
+    if (value.isNull() && field.Kind() == FieldKind::Real)
+        return TStored::Null;
     if (!value.isDouble())
-        return false;
+        return TStored::No;
     const double number = value.toDouble();
     if (!std::isfinite(number))
-        return false;
+        return TStored::No;
     switch (field.Kind()) {
     case FieldKind::Code: {
-        if (!IsWholeLiteral(value, literal) || number < 0 || number > 255)
-            return false;
+        if (!IsWhole(number) || number < 0 || number > 255)
+            return TStored::No;
         if (limits && number >= CodeCount(field.TreeIndex))
-            return false;
+            return TStored::No;
         config.*std::get<uint8_t TDeviceConfig::*>(field.Member) = uint8_t(number);
-        return true;
+        return TStored::Yes;
     }
     case FieldKind::U16:
     case FieldKind::U32: {
         const double top = field.Kind() == FieldKind::U16 ? 65535.0 : 4294967295.0;
-        if (!IsWholeLiteral(value, literal) || number < 0 || number > top)
-            return false;
+        if (!IsWhole(number) || number < 0 || number > top)
+            return TStored::No;
         if (limits && (number < double(limits->Min) || number > double(limits->Max)))
-            return false;
+            return TStored::No;
         if (field.Kind() == FieldKind::U16)
             config.*std::get<uint16_t TDeviceConfig::*>(field.Member) = uint16_t(number);
         else
             config.*std::get<uint32_t TDeviceConfig::*>(field.Member) = uint32_t(number);
-        return true;
+        return TStored::Yes;
     }
     case FieldKind::Real: {
         if (std::fabs(number) > double(FLT_MAX))
-            return false;
+            return TStored::No;
         const float stored = float(number);
         if (limits) {
             if (number < double(limits->Min) || number > double(limits->Max))
-                return false;
+                return TStored::No;
             // More decimals than the dialog takes: the value differs from its rounding.
             const double scale = std::pow(10.0, limits->Decimals);
             if (float(std::round(number * scale) / scale) != stored)
-                return false;
+                return TStored::No;
         }
         config.*std::get<float TDeviceConfig::*>(field.Member) = stored;
-        return true;
+        return TStored::Yes;
     }
     }
-    return false;
+    return TStored::No;
+}
+
+// The file's "registers" as wire bytes, when they are 53 whole numbers from 0 to 65535.
+bool ReadRegisters(const QJsonValue &value, TRegisterBytes &registers)
+{
+    const QJsonArray list = value.toArray();
+    if (!value.isArray() || list.size() != ConfigRegisterCount)
+        return false;
+    for (int r = 0; r < ConfigRegisterCount; ++r) {
+        const double word = list.at(r).toDouble(-1);
+        if (!list.at(r).isDouble() || !IsWhole(word) || word < 0 || word > 65535)
+            return false;
+        registers[size_t(2 * r)] = uint8_t(int(word) >> 8);
+        registers[size_t(2 * r + 1)] = uint8_t(int(word) & 0xFF);
+    }
+    return true;
 }
 
 QString Describe(const ConfigField &field)
@@ -254,6 +183,20 @@ QString FieldValueText(const ConfigField &field, const TDeviceConfig &config)
                 return QString::number(v);
         },
         field.Member);
+}
+
+QString FieldMeaningText(const ConfigField &field, const TDeviceConfig &config)
+{
+    // The grid's text with a point whatever the user's locale, from the program's shared
+    // record while it is made.
+    const QLocale userLocale;
+    QLocale::setDefault(QLocale::c());
+    const TDeviceConfig saved = DeviceConfig;
+    DeviceConfig = config;
+    const QString text = NodeValueText(field.TreeIndex);
+    DeviceConfig = saved;
+    QLocale::setDefault(userLocale);
+    return text;
 }
 
 QByteArray ConfigFileText(const TDeviceConfig &config, const TRegisterBytes &registers, const QString &port)
@@ -290,19 +233,19 @@ QByteArray ConfigFileText(const TDeviceConfig &config, const TRegisterBytes &reg
     return text.toUtf8();
 }
 
-TConfigFileCheck ReadConfigFile(const QByteArray &text, bool allowOutOfRange)
+TConfigFileCheck ReadConfigFile(const QByteArray &text, TFileUse use, bool allowOutOfRange)
 {
     TConfigFileCheck check;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError) {
-        check.Errors << QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
+    const TJsonRead read = ReadJson(text);
+    if (!read.Ok()) {
+        check.Errors << (read.Syntax ? QStringLiteral("not JSON: %1").arg(read.Error) : read.Error);
         return check;
     }
-    const QJsonObject root = document.object();
+    const QJsonObject root = read.Root.toObject();
     const QJsonValue format = root.value(QStringLiteral("format"));
-    if (!document.isObject() || !format.isDouble() || format.toDouble() != 1) {
-        check.Errors << QStringLiteral("not a configuration file of format 1 (\"format\": %1)").arg(JsonOf(format));
+    if (!read.Root.isObject() || !format.isDouble() || format.toDouble() != 1) {
+        check.Errors << QStringLiteral("not a configuration file of format 1 (\"format\": %1)")
+                            .arg(format.isUndefined() ? QStringLiteral("missing") : JsonOf(format));
         return check;
     }
     const QJsonValue parameters = root.value(QStringLiteral("parameters"));
@@ -316,7 +259,7 @@ TConfigFileCheck ReadConfigFile(const QByteArray &text, bool allowOutOfRange)
         byName.insert(QLatin1String(field.Name), &field);
     QHash<const ConfigField *, int> seen;
     const QJsonArray list = parameters.toArray();
-    const QList<QByteArray> literals = TValueLiterals(text).Literals;
+    const bool registersRead = ReadRegisters(root.value(QStringLiteral("registers")), check.Registers);
     for (qsizetype i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
         const QJsonValue name = entry.value(QStringLiteral("field"));
@@ -324,7 +267,7 @@ TConfigFileCheck ReadConfigFile(const QByteArray &text, bool allowOutOfRange)
         if (!list.at(i).isObject() || !field) {
             check.Errors << QStringLiteral("parameter %1 of the list: unknown parameter (\"field\": %2)")
                                 .arg(i + 1)
-                                .arg(JsonOf(name));
+                                .arg(name.isUndefined() ? QStringLiteral("missing") : JsonOf(name));
             continue;
         }
         if (seen.contains(field)) {
@@ -333,11 +276,44 @@ TConfigFileCheck ReadConfigFile(const QByteArray &text, bool allowOutOfRange)
         }
         seen.insert(field, int(i));
         const QJsonValue value = entry.value(QStringLiteral("value"));
-        const QByteArray literal = literals.value(i);
-        if (!StoreValue(*field, value, literal, allowOutOfRange, check.Config))
+        if (value.isUndefined()) {
+            check.Errors << QStringLiteral("%1: the value is missing").arg(Describe(*field));
+            continue;
+        }
+        switch (StoreValue(*field, value, allowOutOfRange, check.Config)) {
+        case TStored::Yes:
+            continue;
+        case TStored::No:
             check.Errors << QStringLiteral("%1: value %2 is not allowed; it may be %3")
-                                .arg(Describe(*field), literal.isEmpty() ? JsonOf(value) : QString::fromUtf8(literal),
-                                     AllowedText(*field, allowOutOfRange));
+                                .arg(Describe(*field), JsonOf(value), AllowedText(*field, allowOutOfRange));
+            continue;
+        case TStored::Null:
+            break;
+        }
+        // A real the device held as no number: compared as such; written back, when asked
+        // to, with the words the file's registers recorded for it.
+        check.Nulls << field;
+        if (use == TFileUse::Compare)
+            continue;
+        if (!allowOutOfRange) {
+            check.Errors << QStringLiteral("%1: value null (the device held no number) is not allowed; it may be %2, "
+                                           "or with --allow-out-of-range the words the file's registers hold")
+                                .arg(Describe(*field), AllowedText(*field, false));
+            continue;
+        }
+        const QString words = QStringLiteral("registers %1..%2").arg(field->FirstRegister).arg(field->FirstRegister + 1);
+        if (!registersRead) {
+            check.Errors << QStringLiteral("%1: value null takes its words from \"registers\", which is not a list of "
+                                           "%2 whole numbers from 0 to 65535")
+                                .arg(Describe(*field))
+                                .arg(ConfigRegisterCount);
+            continue;
+        }
+        UnpackField(*field, check.Registers.data() + 2 * field->FirstRegister, check.Config);
+        const float real = check.Config.*std::get<float TDeviceConfig::*>(field->Member);
+        if (std::isfinite(real))
+            check.Errors << QStringLiteral("%1: value null, but the file's %2 hold the number %3")
+                                .arg(Describe(*field), words, ShortestFloatText(real));
     }
     for (const ConfigField &field : ConfigFields())
         if (!seen.contains(&field))

@@ -2,29 +2,90 @@
 // configuration, and logs a mode's readings, over the program's own exchanges.
 
 #include "Commands.h"
+#include "Console.h"
+#include "Output.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHash>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
-const char *const Overview =
-    "The \"Карвен-12Т\" from the command line.\n"
-    "\n"
-    "Commands:\n"
-    "  ports            the serial ports, with what the system knows of each\n"
-    "  read [-o FILE]   the configuration as a JSON file (or --table: the grid's rows)\n"
-    "  write FILE       checks the file, writes all 53 registers and reads them back\n"
-    "  diff FILE        the parameters whose values differ from the file\n"
-    "  mode NAME        polls a mode, one CSV row per answer\n"
-    "\n"
-    "karven-cli COMMAND --help tells more of each. Exit status: 0 done (diff: equal),\n"
-    "1 diff: they differ, 2 usage or file error, 3 the port cannot be opened,\n"
-    "4 the device does not answer, or answers wrongly, after the retries.\n";
+enum CommandBits : unsigned {
+    Ports = 1,
+    Read = 2,
+    Write = 4,
+    Diff = 8,
+    Mode = 16,
+    Link = Read | Write | Diff | Mode,  // they talk to the device
+    All = Ports | Link,
+};
 
-void Print(FILE *stream, const QString &text)
+struct TCommand {
+    const char *Name;
+    unsigned Bit;
+    const char *Argument;  // the one positional argument, or empty
+    const char *Summary;   // for the list of commands
+    const char *Description;
+};
+
+const TCommand Commands[] = {
+    {"ports", Ports, "", "the serial ports, with what the system knows of each",
+     "Lists the serial ports the window program lists, with driver and USB product."},
+    {"read", Read, "", "the configuration as a JSON file (or --table: the grid's rows)",
+     "Reads registers 0..37 and 38..52 and writes the configuration as JSON."},
+    {"write", Write, "FILE", "checks FILE, writes all 53 registers and reads them back",
+     "Checks the whole FILE (- for standard input), writes all 53 registers in one request and reads them back."},
+    {"diff", Diff, "FILE", "the parameters whose values on the device differ from FILE",
+     "Lists the parameters whose values on the device differ from FILE, with what the values mean (status 1 when any do)."},
+    {"mode", Mode, "NAME", "polls a mode: one CSV row (or JSON line) per answer",
+     "Polls one mode as its window does: one CSV row per values answer (per status answer for a mode without values)."},
+};
+
+struct TOption {
+    const char *Long;
+    char Short;
+    const char *Value;  // the value's name, or nullptr for a switch
+    unsigned Commands;
+    const char *Description;
+};
+
+const TOption Options[] = {
+    {"help", 'h', nullptr, All, "This help."},
+    {"json", 0, nullptr, Ports, "A JSON list."},
+    {"port", 0, "NAME", Link,
+     "The serial port: relative to /dev (ttyUSB0) or a full path. write needs it; read, diff and mode take the only "
+     "port the list finds, and name it on standard error."},
+    {"timeout", 0, "MS", Link,
+     "Time for each answer from the request's last byte, in milliseconds: default 1000, at least the line time of the "
+     "command's longest answer (93 for the configuration), at most 60000."},
+    {"retries", 0, "N", Link, "Times a request is sent again after a time-out or a bad answer: default 2, at most 10."},
+    {"trace", 0, nullptr, Link, "Every frame sent and received, in hex with milliseconds, on standard error."},
+    {"output", 'o', "FILE", Read,
+     "Write to FILE instead of standard output. A regular file is replaced as a whole, keeping its permissions (a link: "
+     "its target); a FIFO or a device is written into."},
+    {"table", 0, nullptr, Read, "The grid's rows (group, parameter, value text) instead of JSON."},
+    {"dry-run", 0, nullptr, Write, "Check FILE and print the request frame in hex; send nothing."},
+    {"allow-out-of-range", 0, nullptr, Write,
+     "Take values the editing dialogs would not, and a null real with the words of the file's registers (a backup of "
+     "such a device)."},
+    {"start", 0, nullptr, Mode, "Start the mode first."},
+    {"stop", 0, nullptr, Mode,
+     "Stop the mode at the end, whatever ends the run: the count, the time, Ctrl+C, SIGTERM, SIGHUP, a closed pipe, "
+     "or a failure of the device, the port or the output."},
+    {"count", 0, "N", Mode, "End after N rows (1 to 1000000000)."},
+    {"duration", 0, "S", Mode, "End after S seconds (above 0, at most 31536000: a year)."},
+    {"json", 0, nullptr, Mode,
+     "JSON lines instead of CSV: {\"time\", \"mode\", \"values\": {KEY: number or null, ...}} with the keys in the "
+     "grid's order and the values at the registers' full precision."},
+};
+
+constexpr int OptionColumn = 26;
+constexpr int LineWidth = 79;
+
+void PrintTo(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
@@ -33,154 +94,298 @@ void Print(FILE *stream, const QString &text)
 
 int Fail(int status, const QString &message)
 {
-    Print(stderr, QStringLiteral("karven-cli: %1\n").arg(message));
+    PrintTo(stderr, QStringLiteral("karven-cli: %1\n").arg(message));
     return status;
 }
 
-struct TCommand {
-    const char *Name;
-    const char *Arguments;
-    const char *Description;
-    bool Link;  // talks to the device
-};
-
-const TCommand Commands[] = {
-    {"ports", "", "Lists the serial ports the window program lists, with driver and USB product.", false},
-    {"read", "", "Reads registers 0..37 and 38..52 and writes the configuration as JSON.", true},
-    {"write", "FILE", "Checks the whole FILE, writes all 53 registers in one request and reads them back.", true},
-    {"diff", "FILE", "Lists the parameters whose values on the device differ from FILE (status 1 when any do).", true},
-    {"mode", "NAME", "Polls one mode as its window does: one CSV row per values answer.", true},
-};
-
-int NumberOption(const QCommandLineParser &parser, const QString &name, long long min, bool &ok)
+QString OptionName(const TOption &option)
 {
-    const long long value = parser.value(name).toLongLong(&ok);
-    ok = ok && value >= min && value <= 1'000'000'000;
-    return int(value);
+    QString name = option.Short ? QStringLiteral("-%1, --%2").arg(QLatin1Char(option.Short)).arg(QLatin1String(option.Long))
+                                : QStringLiteral("--%1").arg(QLatin1String(option.Long));
+    if (option.Value)
+        name += QLatin1Char(' ') + QLatin1String(option.Value);
+    return name;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+// text broken into lines of at most LineWidth, each after `indent` spaces but the first,
+// which goes on from `column`.
+QString Wrapped(const QString &text, int indent, int column)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("karven-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KARVEN_VERSION));
-    const QStringList arguments = QCoreApplication::arguments();
+    QString out;
+    bool lineStart = true;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!lineStart && column + 1 + word.size() > LineWidth) {
+            out += QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
+            column = indent;
+            lineStart = true;
+        }
+        if (!lineStart) {
+            out += QLatin1Char(' ');
+            ++column;
+        }
+        out += word;
+        column += int(word.size());
+        lineStart = false;
+    }
+    return out + QLatin1Char('\n');
+}
 
+QString Paragraph(const QString &text)
+{
+    return Wrapped(text, 0, 0);
+}
+
+// "  NAME      text" with the text wrapped under its column.
+QString Item(const QString &name, const QString &text)
+{
+    QString out = QStringLiteral("  ") + name;
+    if (out.size() + 2 > OptionColumn)
+        out += QLatin1Char('\n') + QString(OptionColumn, QLatin1Char(' '));
+    else
+        out += QString(OptionColumn - out.size(), QLatin1Char(' '));
+    return out + Wrapped(text, OptionColumn, OptionColumn);
+}
+
+QString OptionsText(unsigned exactly)
+{
+    QString text;
+    for (const TOption &option : Options)
+        if (option.Commands == exactly && QLatin1String(option.Long) != QLatin1String("help"))
+            text += Item(OptionName(option), QString::fromUtf8(option.Description));
+    return text;
+}
+
+QString OverviewHelp()
+{
+    QString text = QStringLiteral("Usage: karven-cli COMMAND [options]\n")
+                 + Paragraph(QStringLiteral("The \"Карвен-12Т\" from the command line: backs up, restores and compares "
+                                            "the configuration and logs a mode's readings, over the window program's own "
+                                            "exchanges."))
+                 + QStringLiteral("\nCommands:\n");
+    for (const TCommand &c : Commands)
+        text += Item(QStringLiteral("%1 %2").arg(QLatin1String(c.Name), QLatin1String(c.Argument)).trimmed(),
+                     QString::fromUtf8(c.Summary));
+    text += QStringLiteral("\n")
+          + Paragraph(QStringLiteral("karven-cli COMMAND --help tells the options of one command. Exit status: 0 done "
+                                     "(diff: equal), 1 diff: they differ, 2 usage, file or output error, 3 the port "
+                                     "cannot be opened, 4 the device does not answer, or answers wrongly, after the "
+                                     "retries; 128+N when signal N ended a command (130: Ctrl+C), but mode ends with 0."))
+          + QStringLiteral("\nOptions:\n");
+    text += Item(QStringLiteral("-h, --help"), QStringLiteral("This help; after a command, that command's options."));
+    text += Item(QStringLiteral("-v, --version"), QStringLiteral("The version."));
+    text += QStringLiteral("\nOptions of read, write, diff and mode:\n") + OptionsText(Link);
+    for (const TCommand &c : Commands)
+        if (!OptionsText(c.Bit).isEmpty())
+            text += QStringLiteral("\nOptions of %1:\n").arg(QLatin1String(c.Name)) + OptionsText(c.Bit);
+    text += QStringLiteral("\n") + Paragraph(QStringLiteral("Modes: %1.").arg(ModeNames().join(QStringLiteral(", "))));
+    return text;
+}
+
+QString CommandHelp(const TCommand &command)
+{
+    QString text = QStringLiteral("Usage: karven-cli %1 [options]%2\n")
+                       .arg(QLatin1String(command.Name),
+                            *command.Argument ? QStringLiteral(" ") + QLatin1String(command.Argument) : QString())
+                 + Paragraph(QString::fromUtf8(command.Description)) + QStringLiteral("\nOptions:\n");
+    for (const TOption &option : Options)
+        if (option.Commands & command.Bit)
+            text += Item(OptionName(option), QString::fromUtf8(option.Description));
+    if (command.Bit == Mode) {
+        text += QStringLiteral("\nArguments:\n") + Item(QStringLiteral("NAME"), QStringLiteral("One of: ") + ModeNames().join(QStringLiteral(", ")) + QLatin1Char('.'));
+        text += QStringLiteral("\nKeys of the values in --json lines, with the grid's captions:\n") + ModeValueKeysText();
+    }
+    return text;
+}
+
+// The command line of one command: its options by long name, and its positional arguments.
+struct TParsed {
+    QHash<QString, QString> Values;  // a switch maps to an empty value
+    QStringList Positional;
+    bool Has(const char *name) const { return Values.contains(QLatin1String(name)); }
+    QString Value(const char *name) const { return Values.value(QLatin1String(name)); }
+};
+
+TParsed Parse(const TCommand &command, const QStringList &arguments)
+{
+    const QString name = QLatin1String(command.Name);
+    auto usage = [&](const QString &text) {
+        return TCliFailure(ExitUsage, QStringLiteral("%1: %2 (karven-cli %1 --help lists the options)").arg(name, text));
+    };
+    TParsed parsed;
+    bool optionsEnd = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString argument = arguments[i];
+        if (optionsEnd || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))) {
+            parsed.Positional << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnd = true;
+            continue;
+        }
+        // --name, --name=value, -x, -xvalue
+        QString key, value;
+        bool inlineValue = false;
+        const TOption *option = nullptr;
+        if (argument.startsWith(QLatin1String("--"))) {
+            const qsizetype equals = argument.indexOf(QLatin1Char('='));
+            key = argument.mid(2, equals < 0 ? -1 : equals - 2);
+            inlineValue = equals >= 0;
+            value = inlineValue ? argument.mid(equals + 1) : QString();
+            for (const TOption &o : Options)
+                if ((o.Commands & command.Bit) && key == QLatin1String(o.Long))
+                    option = &o;
+        } else {
+            key = argument.mid(1, 1);
+            for (const TOption &o : Options)
+                if ((o.Commands & command.Bit) && o.Short && key == QLatin1Char(o.Short))
+                    option = &o;
+            inlineValue = argument.size() > 2;
+            value = argument.mid(2);
+        }
+        if (!option)
+            throw usage(QStringLiteral("unknown option %1").arg(argument.section(QLatin1Char('='), 0, 0)));
+        const QString shown = QStringLiteral("--") + QLatin1String(option->Long);
+        if (parsed.Values.contains(QLatin1String(option->Long)))
+            throw usage(QStringLiteral("%1 is given twice").arg(shown));
+        if (!option->Value && inlineValue)
+            throw usage(QStringLiteral("%1 takes no value").arg(shown));
+        if (option->Value && !inlineValue) {
+            if (i + 1 >= arguments.size())
+                throw usage(QStringLiteral("%1 needs a value (%2)").arg(shown, QLatin1String(option->Value)));
+            value = arguments[++i];
+        }
+        parsed.Values.insert(QLatin1String(option->Long), value);
+    }
+    const int wanted = *command.Argument ? 1 : 0;
+    if (parsed.Positional.size() > wanted)
+        throw TCliFailure(ExitUsage, wanted ? QStringLiteral("%1 takes one %2; \"%3\" is one too many")
+                                                  .arg(name, QLatin1String(command.Argument), parsed.Positional[1])
+                                            : QStringLiteral("%1 takes no argument; \"%2\" is one too many")
+                                                  .arg(name, parsed.Positional[0]));
+    return parsed;
+}
+
+// A whole number of the option within [least, most], or a usage failure that says so.
+long long WholeOption(const TParsed &parsed, const char *name, long long least, long long most, const QString &what)
+{
+    bool ok = false;
+    const long long value = parsed.Value(name).toLongLong(&ok);
+    if (!ok || value < least || value > most)
+        throw TCliFailure(ExitUsage, QStringLiteral("--%1 takes %2, a whole number from %3 to %4, not \"%5\"")
+                                         .arg(QLatin1String(name), what)
+                                         .arg(least)
+                                         .arg(most)
+                                         .arg(parsed.Value(name)));
+    return value;
+}
+
+int Run(const QStringList &arguments)
+{
     const QString first = arguments.value(1);
     if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
-        Print(stdout, QStringLiteral("karven-cli " KARVEN_VERSION "\n"));
+        WriteOutput(QStringLiteral("karven-cli " KARVEN_VERSION "\n"));
         return ExitOk;
     }
-    if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")) {
-        Print(first.isEmpty() ? stderr : stdout,
-              QStringLiteral("Usage: karven-cli COMMAND [options]\n") + QString::fromUtf8(Overview));
-        return first.isEmpty() ? ExitUsage : ExitOk;
+    if (first.isEmpty()) {
+        PrintTo(stderr, OverviewHelp());
+        return ExitUsage;
+    }
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        WriteOutput(OverviewHelp());
+        return ExitOk;
     }
     const TCommand *command = nullptr;
     for (const TCommand &c : Commands)
         if (first == QLatin1String(c.Name))
             command = &c;
     if (!command)
-        return Fail(ExitUsage, QStringLiteral("unknown command \"%1\" (karven-cli --help lists them)").arg(first));
+        throw TCliFailure(ExitUsage, first.startsWith(QLatin1Char('-'))
+                                         ? QStringLiteral("unknown option %1 before the command (karven-cli --help lists the commands)").arg(first)
+                                         : QStringLiteral("unknown command \"%1\" (karven-cli --help lists them)").arg(first));
 
-    const QString name = QLatin1String(command->Name);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(command->Description));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This help."));
-    parser.addOption(help);
-    if (command->Link) {
-        parser.addOption({QStringLiteral("port"),
-                          QStringLiteral("The serial port: relative to /dev (ttyUSB0) or a full path. Default: the only port found."),
-                          QStringLiteral("NAME")});
-        parser.addOption({QStringLiteral("timeout"), QStringLiteral("Time for each answer (default 1000)."),
-                          QStringLiteral("MS"), QStringLiteral("1000")});
-        parser.addOption({QStringLiteral("retries"), QStringLiteral("Times a request is sent again (default 2)."),
-                          QStringLiteral("N"), QStringLiteral("2")});
-        parser.addOption({QStringLiteral("trace"), QStringLiteral("Every frame sent and received, in hex with milliseconds, on stderr.")});
-    }
-    if (name == QLatin1String("ports") || name == QLatin1String("mode"))
-        parser.addOption({QStringLiteral("json"), name == QLatin1String("ports") ? QStringLiteral("A JSON list.")
-                                                                                 : QStringLiteral("JSON lines instead of CSV.")});
-    if (name == QLatin1String("read")) {
-        parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("Write to FILE instead of stdout."), QStringLiteral("FILE")});
-        parser.addOption({QStringLiteral("table"), QStringLiteral("The grid's rows (group, parameter, value text) instead of JSON.")});
-    }
-    if (name == QLatin1String("write")) {
-        parser.addOption({QStringLiteral("dry-run"), QStringLiteral("Print the request frame and send nothing.")});
-        parser.addOption({QStringLiteral("allow-out-of-range"),
-                          QStringLiteral("Take values the editing dialogs would not (a backup of such a device).")});
-    }
-    if (name == QLatin1String("mode")) {
-        parser.addOption({QStringLiteral("start"), QStringLiteral("Switch the mode on first.")});
-        parser.addOption({QStringLiteral("stop"), QStringLiteral("Switch the mode off at the end.")});
-        parser.addOption({QStringLiteral("count"), QStringLiteral("End after N rows."), QStringLiteral("N")});
-        parser.addOption({QStringLiteral("duration"), QStringLiteral("End after S seconds."), QStringLiteral("S")});
-    }
-    if (*command->Arguments)
-        parser.addPositionalArgument(QLatin1String(command->Arguments),
-                                     name == QLatin1String("mode") ? QStringLiteral("One of: ") + ModeNames().join(QStringLiteral(", "))
-                                                                   : QStringLiteral("The configuration file (JSON, format 1)."));
-
-    QStringList rest = arguments;
-    rest.removeAt(1);
-    if (!parser.parse(rest))
-        return Fail(ExitUsage, parser.errorText());
-    if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        text.replace(QStringLiteral("karven-cli [options]"), QStringLiteral("karven-cli %1 [options]").arg(name));
-        Print(stdout, text);
+    const TParsed parsed = Parse(*command, arguments.mid(2));
+    if (parsed.Has("help")) {
+        WriteOutput(CommandHelp(*command));
         return ExitOk;
     }
-    const QStringList positional = parser.positionalArguments();
-    const int wanted = *command->Arguments ? 1 : 0;
-    if (positional.size() != wanted)
-        return Fail(ExitUsage, wanted ? QStringLiteral("%1 needs %2 (karven-cli %1 --help)").arg(name, QLatin1String(command->Arguments))
-                                      : QStringLiteral("%1 takes no argument: %2").arg(name, positional.join(QLatin1Char(' '))));
+    const QString name = QLatin1String(command->Name);
+    if (*command->Argument && parsed.Positional.isEmpty())
+        throw TCliFailure(ExitUsage, QStringLiteral("%1 needs %2 (karven-cli %1 --help)").arg(name, QLatin1String(command->Argument)));
+    const QString argument = parsed.Positional.value(0);
 
     TLinkOptions link;
-    if (command->Link) {
-        bool ok = true;
-        link.Port = parser.value(QStringLiteral("port"));
-        link.TimeoutMs = NumberOption(parser, QStringLiteral("timeout"), 1, ok);
-        if (!ok)
-            return Fail(ExitUsage, QStringLiteral("--timeout takes milliseconds, a whole number above 0"));
-        link.Retries = NumberOption(parser, QStringLiteral("retries"), 0, ok);
-        if (!ok)
-            return Fail(ExitUsage, QStringLiteral("--retries takes a whole number, 0 or more"));
-        link.Trace = parser.isSet(QStringLiteral("trace"));
+    if (command->Bit & Link) {
+        link.Port = parsed.Value("port");
+        if (parsed.Has("port") && link.Port.isEmpty())
+            throw TCliFailure(ExitUsage, QStringLiteral("--port names no port"));
+        if (command->Bit == Write && link.Port.isEmpty() && !parsed.Has("dry-run"))
+            throw TCliFailure(ExitUsage, QStringLiteral("write needs --port NAME: it changes the device, so the port is never guessed"));
+        if (parsed.Has("timeout")) {
+            // A shorter wait gives up on an answer still coming, and the retry meets it on the line.
+            const int least = std::max(1, LeastTimeoutMs(name, argument));
+            link.TimeoutMs = int(WholeOption(parsed, "timeout", 1, 60000, QStringLiteral("milliseconds")));
+            if (link.TimeoutMs < least)
+                throw TCliFailure(ExitUsage, QStringLiteral("--timeout %1 is too short: the longest answer of %2 takes %3 ms "
+                                                            "on the line, so the least time-out is %3")
+                                                 .arg(link.TimeoutMs)
+                                                 .arg(command->Bit == Mode ? QStringLiteral("mode ") + argument : name)
+                                                 .arg(least));
+        }
+        if (parsed.Has("retries"))
+            link.Retries = int(WholeOption(parsed, "retries", 0, 10, QStringLiteral("the times a request is sent again")));
+        link.Trace = parsed.Has("trace");
     }
 
-    try {
-        if (name == QLatin1String("ports"))
-            return RunPorts(parser.isSet(QStringLiteral("json")));
-        if (name == QLatin1String("read"))
-            return RunRead(link, parser.value(QStringLiteral("o")), parser.isSet(QStringLiteral("table")));
-        if (name == QLatin1String("write"))
-            return RunWrite(link, positional.first(), parser.isSet(QStringLiteral("dry-run")),
-                            parser.isSet(QStringLiteral("allow-out-of-range")));
-        if (name == QLatin1String("diff"))
-            return RunDiff(link, positional.first());
-        TModeOptions mode;
-        mode.Name = positional.first();
-        mode.Start = parser.isSet(QStringLiteral("start"));
-        mode.Stop = parser.isSet(QStringLiteral("stop"));
-        mode.Json = parser.isSet(QStringLiteral("json"));
-        if (parser.isSet(QStringLiteral("count"))) {
-            bool ok = true;
-            mode.Count = NumberOption(parser, QStringLiteral("count"), 1, ok);
-            if (!ok)
-                return Fail(ExitUsage, QStringLiteral("--count takes a whole number above 0"));
-        }
-        if (parser.isSet(QStringLiteral("duration"))) {
-            bool ok = false;
-            mode.Duration = parser.value(QStringLiteral("duration")).toDouble(&ok);
-            if (!ok || !(mode.Duration > 0))
-                return Fail(ExitUsage, QStringLiteral("--duration takes seconds, a number above 0"));
-        }
-        return RunMode(link, mode);
-    } catch (const TCliFailure &failure) {
-        return Fail(failure.Status, failure.Message);
+    switch (command->Bit) {
+    case Ports:
+        return RunPorts(parsed.Has("json"));
+    case Read:
+        return RunRead(link, parsed.Value("output"), parsed.Has("table"));
+    case Write:
+        return RunWrite(link, argument, parsed.Has("dry-run"), parsed.Has("allow-out-of-range"));
+    case Diff:
+        return RunDiff(link, argument);
+    default:
+        break;
     }
+    TModeOptions mode;
+    mode.Name = argument;
+    mode.Start = parsed.Has("start");
+    mode.Stop = parsed.Has("stop");
+    mode.Json = parsed.Has("json");
+    if (parsed.Has("count"))
+        mode.Count = WholeOption(parsed, "count", 1, 1'000'000'000, QStringLiteral("rows"));
+    if (parsed.Has("duration")) {
+        bool ok = false;
+        mode.Duration = parsed.Value("duration").toDouble(&ok);
+        if (!ok || !std::isfinite(mode.Duration) || mode.Duration <= 0 || mode.Duration > 31'536'000)
+            throw TCliFailure(ExitUsage, QStringLiteral("--duration takes seconds, a number above 0 and at most 31536000, not \"%1\"")
+                                             .arg(parsed.Value("duration")));
+    }
+    return RunMode(link, mode);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    PrepareConsole();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("karven-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KARVEN_VERSION));
+
+    int status = ExitOk;
+    try {
+        status = Run(QCoreApplication::arguments());
+    } catch (const TCliFailure &failure) {
+        status = Fail(failure.Status, failure.Message);
+    }
+    try {
+        CloseOutput();
+    } catch (const TCliFailure &failure) {
+        if (status == ExitOk)
+            status = Fail(failure.Status, failure.Message);
+    }
+    return status;
 }

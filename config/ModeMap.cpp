@@ -8,58 +8,58 @@
 namespace ModeRows {
 
 const TValueRow TprTpu[20] = {
-    {"Частота, Гц", 3, TValueKind::Float},
-    {"Расход", 7, TValueKind::Float},
-    {"Количество импульсов с долями, N1-2др", 11, TValueKind::Float},
-    {"Суммарное количество импульсов с долями, S1", 15, TValueKind::Float},
-    {"Целое количество импульсов, N1-2цел", 19, TValueKind::Count},
-    {"Суммарное целое количество ипульсов S2", 23, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т1-2,мкС", 27, TValueKind::Count},
-    {"Суммарное время S3, мкС", 31, TValueKind::Count},
-    {"Количество импульсов с долями, N2-1др", 35, TValueKind::Float},
-    {"Целое количество импульсов, N2-1цел", 39, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т2-1,мкС", 43, TValueKind::Count},
-    {"Количество импульсов с долями, N3-4др", 47, TValueKind::Float},
-    {"Целое количество импульсов, N3-4цел", 51, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т3-4,мкС", 55, TValueKind::Count},
-    {"Количество импульсов с долями, N4-3др", 59, TValueKind::Float},
-    {"Целое количество импульсов, N4-3цел", 63, TValueKind::Count},
-    {"Время между срабатываниями детекторов Т4-3,мкС", 67, TValueKind::Count},
-    {"Суммарное количество импульсов с долями, S4", 71, TValueKind::Float},
-    {"Суммарное целое количество ипульсов S5", 75, TValueKind::Count},
-    {"Суммарное время S6, мкС", 79, TValueKind::Count},
+    {"Частота, Гц", "frequency_hz", 3, TValueKind::Float},
+    {"Расход", "flow", 7, TValueKind::Float},
+    {"Количество импульсов с долями, N1-2др", "n12_fractional", 11, TValueKind::Float},
+    {"Суммарное количество импульсов с долями, S1", "s1", 15, TValueKind::Float},
+    {"Целое количество импульсов, N1-2цел", "n12_whole", 19, TValueKind::Count},
+    {"Суммарное целое количество ипульсов S2", "s2", 23, TValueKind::Count},
+    {"Время между срабатываниями детекторов Т1-2,мкС", "t12_us", 27, TValueKind::Count},
+    {"Суммарное время S3, мкС", "s3_us", 31, TValueKind::Count},
+    {"Количество импульсов с долями, N2-1др", "n21_fractional", 35, TValueKind::Float},
+    {"Целое количество импульсов, N2-1цел", "n21_whole", 39, TValueKind::Count},
+    {"Время между срабатываниями детекторов Т2-1,мкС", "t21_us", 43, TValueKind::Count},
+    {"Количество импульсов с долями, N3-4др", "n34_fractional", 47, TValueKind::Float},
+    {"Целое количество импульсов, N3-4цел", "n34_whole", 51, TValueKind::Count},
+    {"Время между срабатываниями детекторов Т3-4,мкС", "t34_us", 55, TValueKind::Count},
+    {"Количество импульсов с долями, N4-3др", "n43_fractional", 59, TValueKind::Float},
+    {"Целое количество импульсов, N4-3цел", "n43_whole", 63, TValueKind::Count},
+    {"Время между срабатываниями детекторов Т4-3,мкС", "t43_us", 67, TValueKind::Count},
+    {"Суммарное количество импульсов с долями, S4", "s4", 71, TValueKind::Float},
+    {"Суммарное целое количество ипульсов S5", "s5", 75, TValueKind::Count},
+    {"Суммарное время S6, мкС", "s6_us", 79, TValueKind::Count},
 };
 
 const TValueRow TprTpr[6] = {
-    {"Частота по каналу 1, Гц", 3, TValueKind::Float},
-    {"Частота по каналу 2, Гц", 7, TValueKind::Float},
-    {"Расход по каналу 1", 11, TValueKind::Float},
-    {"Расход по каналу 2", 15, TValueKind::Float},
-    {"Количество импульсов по каналу 1", 19, TValueKind::Count},
-    {"Количество импульсов по каналу 2", 23, TValueKind::Count},
+    {"Частота по каналу 1, Гц", "frequency1_hz", 3, TValueKind::Float},
+    {"Частота по каналу 2, Гц", "frequency2_hz", 7, TValueKind::Float},
+    {"Расход по каналу 1", "flow1", 11, TValueKind::Float},
+    {"Расход по каналу 2", "flow2", 15, TValueKind::Float},
+    {"Количество импульсов по каналу 1", "pulses1", 19, TValueKind::Count},
+    {"Количество импульсов по каналу 2", "pulses2", 23, TValueKind::Count},
 };
 
 const TValueRow FreqCounter[4] = {
-    {"Частота по каналу 1, Гц", 3, TValueKind::Float},
-    {"Частота по каналу 2, Гц", 7, TValueKind::Float},
-    {"Период по каналу 1", 11, TValueKind::Float},
-    {"Период по каналу 2", 15, TValueKind::Float},
+    {"Частота по каналу 1, Гц", "frequency1_hz", 3, TValueKind::Float},
+    {"Частота по каналу 2, Гц", "frequency2_hz", 7, TValueKind::Float},
+    {"Период по каналу 1", "period1", 11, TValueKind::Float},
+    {"Период по каналу 2", "period2", 15, TValueKind::Float},
 };
 
 // The first value of the answer (registers 102-103) is the output count.
 const TValueRow PackPulses[2] = {
-    {"Количество импульсов N1(вх)", 7, TValueKind::Count},
-    {"Количество импульсов N2(вых)", 3, TValueKind::Count},
+    {"Количество импульсов N1(вх)", "pulses_in", 7, TValueKind::Count},
+    {"Количество импульсов N2(вых)", "pulses_out", 3, TValueKind::Count},
 };
 
 const TValueRow Tq[3] = {
-    {"Количество выданных импульсов", 3, TValueKind::Count},
-    {"Количество поступивших импульсов", 7, TValueKind::Count},
-    {"К-фактор", 11, TValueKind::Float},
+    {"Количество выданных импульсов", "pulses_out", 3, TValueKind::Count},
+    {"Количество поступивших импульсов", "pulses_in", 7, TValueKind::Count},
+    {"К-фактор", "k_factor", 11, TValueKind::Float},
 };
 
 const TValueRow ImitationTpu[1] = {
-    {"Количество импульсов", 3, TValueKind::Count},
+    {"Количество импульсов", "pulses", 3, TValueKind::Count},
 };
 
 }  // namespace ModeRows

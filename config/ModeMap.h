@@ -19,6 +19,7 @@ enum class TValueKind {
 // Offset (byte 0 is the address) in column 1.
 struct TValueRow {
     const char *Caption;  // UTF-8
+    const char *Key;      // the companion's name of the value: ASCII, stable ("frequency_hz")
     int Offset;
     TValueKind Kind;
 };

@@ -116,6 +116,25 @@ def mode_receive():
           + events([answer(4, [1, 2, 3, 4])], tick=True, new_request=True))
 
 
+def transaction_answer():
+    # Requests in the target's order: 0 block 1, 1 block 2, 2 status, 3 values, 4 command,
+    # 5 configuration write; bit 3 asks slave 11.
+    block1 = answer(3, registers(38, 0x0100))
+    write("transaction_answer", "block1-split", bytes([0]) + events(split(block1, 1, 2, 40)))
+    write("transaction_answer", "block2-noise-after", bytes([1]) + events([answer(3, registers(15, 0x0200)) + b"\x00\xff"]))
+    write("transaction_answer", "status", bytes([2]) + events([answer(1, [0x10, 0x00])]))
+    write("transaction_answer", "values", bytes([3]) + events(pieces(answer(4, registers(40, 0x0300)))))
+    write("transaction_answer", "command-echo", bytes([4]) + events(split(frame(10, 5, 0, 4, 0xFF, 0), 3)))
+    write("transaction_answer", "write-echo", bytes([5]) + events([frame(10, 16, 0, 0, 0, 53)]))
+    write("transaction_answer", "exception-noise", bytes([0]) + events([frame(10, 0x83, 2) + b"\x55"]))
+    write("transaction_answer", "other-slave", bytes([8 | 2]) + events([answer(1, [0x01, 0x00])]))
+    bad = bytearray(block1)
+    bad[10] ^= 0x01
+    write("transaction_answer", "bad-crc-then-again",
+          bytes([0]) + events(pieces(bytes(bad))) + events(pieces(block1), new_request=True))
+
+
 if __name__ == "__main__":
     main_receive()
     mode_receive()
+    transaction_answer()

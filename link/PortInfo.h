@@ -63,6 +63,12 @@ int PortFailureErrno(const std::exception &e);
 // only those this user may see. Windows does not tell who holds a port: always empty there.
 QStringList PortHolders(const QString &path);
 
+// Other programs that have the tty at path open, as "name (pid N)": while this program
+// holds the port they take no lock, and they may read the answers meant for it. The owner of a pseudo-terminal (one that
+// also holds its master side, such as a device stand-in or a serial bridge) is no sharer.
+// Windows does not tell: always empty there.
+QStringList PortSharers(const QString &path);
+
 // The cause of a failure with system error err, in Russian, for the message boxes; empty when err
 // tells nothing (0 or -1). holders (see PortHolders) are named for a busy port.
 QString OpenFailureCause(int err, const QStringList &holders = {});

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string.h>
@@ -172,6 +173,60 @@ QStringList PortHolders(const QString &path)
         holders << QStringLiteral("%1 (pid %2)").arg(name.isEmpty() ? QStringLiteral("?") : name).arg(pid);
     }
     return holders;
+}
+
+namespace {
+
+// The pseudo-terminal index of each master descriptor that process pid holds.
+QList<int> PtyMastersOf(const QString &pid)
+{
+    QList<int> indexes;
+    const QString dir = QStringLiteral("/proc/%1/fdinfo").arg(pid);
+    for (const QString &fd : QDir(dir).entryList(QDir::Files)) {
+        QFile info(dir + QLatin1Char('/') + fd);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.read(4096).split('\n'))
+            if (line.startsWith("tty-index:"))
+                indexes << line.mid(10).trimmed().toInt();
+    }
+    return indexes;
+}
+
+}  // namespace
+
+QStringList PortSharers(const QString &path)
+{
+    struct stat dev{};
+    if (::stat(QFile::encodeName(path).constData(), &dev) != 0 || !S_ISCHR(dev.st_mode))
+        return {};
+    const QString target = QFileInfo(path).canonicalFilePath();
+    // Every opening of the multiplexer is a pseudo-terminal of its own: nobody shares it.
+    if (target == QLatin1String("/dev/ptmx") || target == QLatin1String("/dev/pts/ptmx"))
+        return {};
+    const bool pty = IsPtyPath(target);
+    const int ptyIndex = pty ? target.mid(9).toInt() : -1;
+    const QString self = QString::number(::getpid());
+    QStringList sharers;
+    const QStringList procs = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &proc : procs) {
+        bool numeric = false;
+        proc.toLongLong(&numeric);
+        if (!numeric || proc == self)
+            continue;
+        const QString fdDir = QStringLiteral("/proc/") + proc + QStringLiteral("/fd");
+        const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        const bool holds = std::any_of(fds.begin(), fds.end(), [&](const QString &fd) {
+            struct stat st{};
+            return ::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &st) == 0
+                && S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev;
+        });
+        if (!holds || (pty && PtyMastersOf(proc).contains(ptyIndex)))
+            continue;
+        const QString name = ReadLine(QStringLiteral("/proc/%1/comm").arg(proc));
+        sharers << QStringLiteral("%1 (pid %2)").arg(name.isEmpty() ? QStringLiteral("?") : name, proc);
+    }
+    return sharers;
 }
 
 QString OpenFailureCause(int err, const QStringList &holders)

@@ -93,6 +93,11 @@ QStringList PortHolders(const QString &)
     return {};
 }
 
+QStringList PortSharers(const QString &)
+{
+    return {};
+}
+
 QString OpenFailureCause(int err, const QStringList &holders)
 {
     switch (ClassifyOpenFailure(err)) {

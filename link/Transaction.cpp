@@ -1,8 +1,6 @@
 #include "Transaction.h"
 
 #include "CPort.h"
-#include "Globals.h"
-#include "Receive.h"
 #include "modbus.h"
 
 #include <QCoreApplication>
@@ -10,8 +8,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <ctime>
+#include <cstring>
+#include <thread>
 
 namespace {
 
@@ -20,21 +20,10 @@ uint16_t Field(const uint8_t *frame, int at)
     return uint16_t(frame[at] << 8 | frame[at + 1]);
 }
 
-// Data bytes a read answer carries for the request, or -1 for a request that is no read.
-int ExpectedByteCount(const uint8_t *frame, int size)
+bool CrcEnds(const uint8_t *frame, int length)
 {
-    if (size < 6)
-        return -1;
-    switch (frame[1]) {
-    case 1:
-    case 2:
-        return (Field(frame, 4) + 7) / 8;
-    case 3:
-    case 4:
-        return 2 * Field(frame, 4);
-    default:
-        return -1;
-    }
+    const uint16_t crc = ModbusCrc16(frame, uint16_t(length - 2));
+    return frame[length - 2] == (crc >> 8) && frame[length - 1] == (crc & 0xFF);
 }
 
 }  // namespace
@@ -84,9 +73,114 @@ QString TExchangeResult::Describe(int timeoutMs) const
     case TExchangeOutcome::WrongAnswer:
         return QStringLiteral("answers that do not fit the request (%1): %2")
             .arg(attempts, HexBytes(reinterpret_cast<const uint8_t *>(Answer.constData()), int(Answer.size())));
+    case TExchangeOutcome::NoisyLine:
+        return QStringLiteral("the line is never quiet: %1 bytes came within %2 ms, so no request could be sent")
+            .arg(NoiseBytes)
+            .arg(timeoutMs);
+    case TExchangeOutcome::Interrupted:
+        return QStringLiteral("interrupted");
     }
     return {};
 }
+
+int ExpectedAnswerLength(const uint8_t *request, int size)
+{
+    if (size < 6)
+        return -1;
+    switch (request[1]) {
+    case 1:
+    case 2:
+        return (Field(request, 4) + 7) / 8 + 5;
+    case 3:
+    case 4:
+        return 2 * Field(request, 4) + 5;
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+        return 8;
+    default:
+        return -1;
+    }
+}
+
+int AnswerLineTimeMs(const QByteArray &request)
+{
+    const int length = ExpectedAnswerLength(reinterpret_cast<const uint8_t *>(request.constData()), int(request.size()));
+    return int(std::ceil(std::max(length, 5) * LineByteMs));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TAnswerCollector
+
+void TAnswerCollector::Begin(const uint8_t *request, int size)
+{
+    requestSize_ = std::clamp(size, 0, int(request_.size()));
+    request_.fill(0);
+    if (requestSize_ > 0)
+        std::memcpy(request_.data(), request, size_t(requestSize_));
+    expected_ = ExpectedAnswerLength(request, size);
+    received_ = 0;
+    length_ = 0;
+    verdict_ = Verdict::Pending;
+}
+
+int TAnswerCollector::Held() const
+{
+    return int(std::min<qint64>(received_, Capacity));
+}
+
+TAnswerCollector::Verdict TAnswerCollector::Add(const uint8_t *bytes, int count)
+{
+    if (bytes && count > 0) {
+        const int held = Held();
+        const int kept = std::min(count, Capacity - held);
+        if (kept > 0)
+            std::memcpy(held_.data() + held, bytes, size_t(kept));
+        received_ += count;
+    }
+    if (verdict_ == Verdict::Pending)
+        verdict_ = Judge();
+    return verdict_;
+}
+
+TAnswerCollector::Verdict TAnswerCollector::Judge()
+{
+    const int held = Held();
+    if (held < 2 || requestSize_ < 2)
+        return Verdict::Pending;
+    const uint8_t function = request_[1];
+    const uint8_t *a = held_.data();
+    if (a[1] == (function | 0x80)) {
+        if (held < 5)
+            return Verdict::Pending;
+        length_ = 5;
+        if (!CrcEnds(a, 5))
+            return Verdict::BadCrc;
+        return a[0] == request_[0] ? Verdict::Exception : Verdict::WrongAnswer;
+    }
+    // The answer's own length: an echo for a write or a coil, else its byte count and 5.
+    int length = 0;
+    if (a[1] == 5 || a[1] == 6 || a[1] == 15 || a[1] == 16)
+        length = 8;
+    else if (held >= 3)
+        length = a[2] + 5;
+    else
+        return Verdict::Pending;
+    if (held < length)
+        return Verdict::Pending;
+    length_ = length;
+    if (!CrcEnds(a, length))
+        return Verdict::BadCrc;
+    if (a[0] != request_[0] || a[1] != function || (expected_ >= 0 && length != expected_))
+        return Verdict::WrongAnswer;
+    if (length == 8 && std::memcmp(a, request_.data(), 6) != 0)
+        return Verdict::WrongAnswer;
+    return Verdict::Answer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTransaction
 
 TTransaction::TTransaction(TCustomComPort &port, TTransactionOptions options)
     : port_(port), options_(std::move(options))
@@ -117,66 +211,87 @@ void TTransaction::Close()
     port_.Close();
 }
 
-void TTransaction::Received(int count)
+void TTransaction::Interrupt()
 {
-    lastActivityNs_ = clock_.nsecsElapsed();
-    if (!collecting_) {
-        // Nothing is awaited: whatever comes is no answer to anything of ours.
-        uint8_t stray[ReceiveBufferSize];
-        while (count > 0) {
-            const int got = port_.Read(stray, std::min<int>(count, sizeof stray));
-            if (got <= 0)
-                break;
-            TraceFrame("<-", stray, got, QStringLiteral("stray"));
-            count -= got;
-        }
-        return;
-    }
-    CollectReceivedBytes(port_, count);
-    lastActivityNs_ = clock_.nsecsElapsed();
-    if (Judge() != Verdict::Pending && loop_)
+    interrupted_ = true;
+    if (loop_)
         loop_->quit();
 }
 
-TTransaction::Verdict TTransaction::Judge() const
+void TTransaction::Resume()
 {
-    if (ReceiveLength == 5 && ReceiveBuffer[1] == (function_ | 0x80) && AnswerCrcGood())
-        return Verdict::Exception;
-    // The write of the configuration is answered by an 8-byte echo, as the main window
-    // expects it; every other request by the mode windows' rule.
-    const bool complete = function_ == 16 ? MainAnswerComplete(4) : ModeAnswerComplete();
-    return complete ? Verdict::Complete : Verdict::Pending;
+    interrupted_ = false;
 }
 
-TExchangeOutcome TTransaction::Check(const uint8_t *frame, int size) const
+void TTransaction::Received(int count)
 {
-    if (!AnswerCrcGood())
-        return TExchangeOutcome::BadCrc;
-    const int length = ReceiveLength;
-    if (ReceiveBuffer[0] != frame[0] || ReceiveBuffer[1] != frame[1])
-        return TExchangeOutcome::WrongAnswer;
-    const int expected = ExpectedByteCount(frame, size);
-    if (expected >= 0)
-        return ReceiveBuffer[2] == expected && length == expected + 5 ? TExchangeOutcome::Answer
-                                                                       : TExchangeOutcome::WrongAnswer;
-    if ((frame[1] == 5 || frame[1] == 6 || frame[1] == 16) && size >= 6)
-        return std::equal(frame, frame + 6, ReceiveBuffer) ? TExchangeOutcome::Answer : TExchangeOutcome::WrongAnswer;
-    return TExchangeOutcome::Answer;
+    lastActivityNs_ = clock_.nsecsElapsed();
+    // A failure to read ends the wait; Exchange raises it on its own thread of control.
+    try {
+        if (!collecting_) {
+            DropStray(count);
+        } else {
+            uint8_t piece[TAnswerCollector::Capacity];
+            while (count > 0) {
+                const int got = port_.Read(piece, std::min<int>(count, sizeof piece));
+                if (got <= 0)
+                    break;
+                answer_.Add(piece, got);
+                count -= got;
+            }
+        }
+    } catch (...) {
+        portError_ = std::current_exception();
+    }
+    lastActivityNs_ = clock_.nsecsElapsed();
+    if ((portError_ || (collecting_ && answer_.Current() != TAnswerCollector::Verdict::Pending)) && loop_)
+        loop_->quit();
 }
 
-void TTransaction::WaitForSilence()
+void TTransaction::DropStray(int count)
+{
+    // Nothing is awaited: whatever comes is no answer to anything of ours.
+    uint8_t stray[256];
+    while (count > 0) {
+        const int got = port_.Read(stray, std::min<int>(count, sizeof stray));
+        if (got <= 0)
+            break;
+        strayBytes_ += got;
+        TraceFrame("<-", stray, got, QStringLiteral("stray"));
+        count -= got;
+    }
+}
+
+void TTransaction::RaisePortError()
+{
+    if (portError_)
+        std::rethrow_exception(std::exchange(portError_, nullptr));
+}
+
+TTransaction::Quiet TTransaction::WaitForSilence(qint64 &noiseBytes)
 {
     const qint64 silenceNs = qint64(std::ceil(options_.SilenceMs * 1e6));
+    // A line that never falls quiet is given up after one answer's time-out.
+    const qint64 deadline = clock_.nsecsElapsed() + qint64(std::max(options_.TimeoutMs, 0)) * 1'000'000;
+    const qint64 strayBefore = strayBytes_;
     for (;;) {
-        const qint64 left = lastActivityNs_ + silenceNs - clock_.nsecsElapsed();
+        // Bytes already queued count before the pause is judged.
+        QCoreApplication::processEvents();
+        RaisePortError();
+        if (interrupted_)
+            return Quiet::Interrupted;
+        const qint64 now = clock_.nsecsElapsed();
+        const qint64 left = lastActivityNs_ + silenceNs - now;
         if (left <= 0)
-            return;
-        // A plain sleep keeps the pause close to its length (a timer may fire a whole
+            return Quiet::Yes;
+        if (now >= deadline) {
+            noiseBytes = strayBytes_ - strayBefore;
+            return Quiet::Noisy;
+        }
+        // A plain pause keeps the silence close to its length (a timer may fire a whole
         // millisecond late); bytes that came meanwhile are read (and dropped) by the handler
         // and restart the wait.
-        const timespec pause{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
-        nanosleep(&pause, nullptr);
-        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(left, deadline - now)));
     }
 }
 
@@ -194,11 +309,20 @@ void TTransaction::TraceFrame(const char *direction, const uint8_t *bytes, int c
 
 TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
 {
+    using Verdict = TAnswerCollector::Verdict;
     TExchangeResult result;
-    function_ = size > 1 ? frame[1] : 0;
     for (int attempt = 0; attempt <= std::max(options_.Retries, 0); ++attempt) {
-        WaitForSilence();
-        ClearReceiveBuffer();
+        switch (WaitForSilence(result.NoiseBytes)) {
+        case Quiet::Yes:
+            break;
+        case Quiet::Noisy:
+            result.Outcome = TExchangeOutcome::NoisyLine;
+            return result;
+        case Quiet::Interrupted:
+            result.Outcome = TExchangeOutcome::Interrupted;
+            return result;
+        }
+        answer_.Begin(frame, size);
         ++result.Attempts;
         TraceFrame("->", frame, size);
 
@@ -208,42 +332,62 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
         timeout.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         collecting_ = true;
-        port_.Write(frame, size);  // returns once the bytes have left the port
+        try {
+            port_.Write(frame, size);  // returns once the bytes have left the port
+        } catch (...) {
+            collecting_ = false;
+            throw;
+        }
         lastActivityNs_ = clock_.nsecsElapsed();
-        Verdict verdict = Judge();
-        if (verdict == Verdict::Pending) {
+        if (answer_.Current() == Verdict::Pending && !interrupted_ && !portError_) {
             loop_ = &loop;
             timeout.start(std::max(options_.TimeoutMs, 0));
             loop.exec();
             loop_ = nullptr;
-            verdict = Judge();
         }
         collecting_ = false;
+        RaisePortError();
 
-        const int held = std::clamp<int>(ReceiveLength, 0, ReceiveBufferSize);
-        const QByteArray received(reinterpret_cast<const char *>(ReceiveBuffer), held);
-        if (verdict == Verdict::Exception) {
-            TraceFrame("<-", ReceiveBuffer, held, QStringLiteral("exception"));
-            result.Outcome = TExchangeOutcome::Exception;
-            result.Answer = received;
-            result.ExceptionCode = ReceiveBuffer[2];
-            return result;
-        }
+        const Verdict verdict = answer_.Current();
+        const int held = answer_.Held();
+        const int length = verdict == Verdict::Pending ? held : answer_.Length();
+        result.Answer = QByteArray(reinterpret_cast<const char *>(answer_.Bytes()), length);
+        const QString after = answer_.Received() > length
+            ? QStringLiteral(", %1 more bytes after it").arg(answer_.Received() - length) : QString();
         if (verdict == Verdict::Pending) {
-            TraceFrame("<-", ReceiveBuffer, held, held ? QStringLiteral("incomplete, time-out") : QStringLiteral("time-out"));
+            TraceFrame("<-", answer_.Bytes(), held,
+                       interrupted_ ? QStringLiteral("interrupted") : held ? QStringLiteral("incomplete, time-out") : QStringLiteral("time-out"));
+            if (interrupted_) {
+                result.Outcome = TExchangeOutcome::Interrupted;
+                return result;
+            }
             result.Outcome = TExchangeOutcome::NoAnswer;
-            result.Answer = received;
             continue;
         }
-        const TExchangeOutcome outcome = Check(frame, size);
-        TraceFrame("<-", ReceiveBuffer, held,
-                   outcome == TExchangeOutcome::BadCrc        ? QStringLiteral("bad CRC")
-                   : outcome == TExchangeOutcome::WrongAnswer ? QStringLiteral("does not fit the request")
-                                                              : QString());
-        result.Outcome = outcome;
-        result.Answer = received;
-        if (outcome == TExchangeOutcome::Answer)
+        switch (verdict) {
+        case Verdict::Exception:
+            TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("exception") + after);
+            result.Outcome = TExchangeOutcome::Exception;
+            result.ExceptionCode = answer_.ExceptionCode();
             return result;
+        case Verdict::Answer:
+            TraceFrame("<-", answer_.Bytes(), length, after.isEmpty() ? QString() : after.mid(2));
+            result.Outcome = TExchangeOutcome::Answer;
+            return result;
+        case Verdict::BadCrc:
+            TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("bad CRC") + after);
+            result.Outcome = TExchangeOutcome::BadCrc;
+            break;
+        case Verdict::WrongAnswer:
+        case Verdict::Pending:
+            TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("does not fit the request") + after);
+            result.Outcome = TExchangeOutcome::WrongAnswer;
+            break;
+        }
+        if (interrupted_) {
+            result.Outcome = TExchangeOutcome::Interrupted;
+            return result;
+        }
     }
     return result;
 }

@@ -1,9 +1,9 @@
 #pragma once
 // One request and its answer at a time over a port that stays open for a whole run: the
-// exchange engine of the command-line companion. It sends a frame, collects the answer
-// into the shared answer buffer by the same completeness and CRC rules as the windows
-// (modbus), acts the moment the answer is complete, tells an exception reply apart, and
-// sends again after a time-out or a bad answer. Between frames the line stays silent for
+// exchange engine of the command-line companion. It sends a frame, judges the bytes that
+// come back against the request (TAnswerCollector: completeness, CRC, exception reply,
+// address, function, length, echo), acts the moment the answer is complete, and sends
+// again after a time-out or a bad answer. Before every frame the line has been quiet for
 // at least 3.5 character times. Runs on a thread with an event loop (the port hands its
 // received-byte events over through it).
 
@@ -11,14 +11,18 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 class QEventLoop;
 class TCustomComPort;
 
-// 3.5 characters of 11 bits (8N2) at 9600 baud.
-inline constexpr double DefaultSilenceMs = 3.5 * 11 * 1000.0 / 9600;
+// One byte on the line: 11 bits (8N2) at 9600 baud.
+inline constexpr double LineByteMs = 11 * 1000.0 / 9600;
+// 3.5 characters.
+inline constexpr double DefaultSilenceMs = 3.5 * LineByteMs;
 
 struct TTransactionOptions {
     int TimeoutMs = 1000;  // from the request's last byte to the answer's
@@ -34,16 +38,19 @@ enum class TExchangeOutcome {
     NoAnswer,     // nothing complete in time
     BadCrc,       // complete, but the CRC is wrong
     WrongAnswer,  // good CRC, but another address, function or length than asked for
+    NoisyLine,    // the line never fell quiet within the time-out: the request was not sent
+    Interrupted,  // Interrupt() ended the exchange
 };
 
 struct TExchangeResult {
     TExchangeOutcome Outcome = TExchangeOutcome::NoAnswer;
     QByteArray Answer;  // the answer (or exception reply) as received, CRC included
     uint8_t ExceptionCode = 0;
-    int Attempts = 0;
+    int Attempts = 0;   // requests sent
+    qint64 NoiseBytes = 0;  // NoisyLine: bytes that kept the line busy
 
     bool Ok() const { return Outcome == TExchangeOutcome::Answer; }
-    // What went wrong, for a message: "no answer in 1000 ms (3 attempts)", "exception 2
+    // What went wrong, for a message: "no answer within 1000 ms (3 attempts)", "exception 2
     // (illegal data address)".
     QString Describe(int timeoutMs) const;
 };
@@ -52,6 +59,46 @@ struct TExchangeResult {
 QString ModbusExceptionName(uint8_t code);
 // Bytes as "0A 03 00 00".
 QString HexBytes(const uint8_t *bytes, int count);
+
+// Bytes of the answer a request asks for (a read: its data and 5 more; a write or a coil:
+// the 8-byte echo), or -1 for a request the engine does not know.
+int ExpectedAnswerLength(const uint8_t *request, int size);
+// The least time-out that lets the answer to request pass the line in full, in whole ms.
+int AnswerLineTimeMs(const QByteArray &request);
+
+// What the bytes received so far make of the answer to one request. The answer's length
+// follows from its first bytes (5 for an exception reply, 8 for an echo, the byte count
+// and 5 for a read); bytes after that length are noise and do not change the verdict,
+// and once the verdict is reached no later byte changes it.
+class TAnswerCollector {
+public:
+    enum class Verdict { Pending, Answer, Exception, BadCrc, WrongAnswer };
+    // The longest answer a frame can describe: 255 data bytes, address, function, count, CRC.
+    static constexpr int Capacity = 260;
+
+    // Starts on the answer to request (a whole frame with its CRC): nothing held.
+    void Begin(const uint8_t *request, int size);
+    // Takes bytes that arrived; bytes beyond Capacity are counted, not kept.
+    Verdict Add(const uint8_t *bytes, int count);
+    Verdict Current() const { return verdict_; }
+
+    const uint8_t *Bytes() const { return held_.data(); }
+    int Held() const;                // bytes kept
+    qint64 Received() const { return received_; }
+    int Length() const { return length_; }  // the answer's length once judged, else 0
+    uint8_t ExceptionCode() const { return verdict_ == Verdict::Exception ? held_[2] : 0; }
+
+private:
+    Verdict Judge();
+
+    std::array<uint8_t, 8> request_{};  // the request's first bytes (the echo compares 6)
+    int requestSize_ = 0;
+    int expected_ = -1;
+    std::array<uint8_t, Capacity> held_{};
+    qint64 received_ = 0;
+    int length_ = 0;
+    Verdict verdict_ = Verdict::Pending;
+};
 
 class TTransaction {
 public:
@@ -67,27 +114,37 @@ public:
 
     // Sends frame (a whole request with its CRC) and waits for its answer, sending again
     // up to Retries times. An exception reply is an answer too: it is not sent again.
+    // A failure of the port (EComPort) is raised, also one met while bytes were received.
     TExchangeResult Exchange(const uint8_t *frame, int size);
     TExchangeResult Exchange(const QByteArray &frame)
     {
         return Exchange(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
     }
 
+    // Ends the exchange in progress at once (its outcome: Interrupted) and every one that
+    // starts until Resume(). Called on the transaction's thread, from an event handler.
+    void Interrupt();
+    void Resume();
+    bool Interrupted() const { return interrupted_; }
+
     const TTransactionOptions &Options() const { return options_; }
 
 private:
-    enum class Verdict { Pending, Complete, Exception };
+    enum class Quiet { Yes, Noisy, Interrupted };
     void Received(int count);
-    Verdict Judge() const;
-    void WaitForSilence();
+    void DropStray(int count);
+    Quiet WaitForSilence(qint64 &noiseBytes);
+    void RaisePortError();
     void TraceFrame(const char *direction, const uint8_t *bytes, int count, const QString &note = {});
-    TExchangeOutcome Check(const uint8_t *frame, int size) const;
 
     TCustomComPort &port_;
     TTransactionOptions options_;
     QElapsedTimer clock_;
     qint64 lastActivityNs_ = 0;
+    qint64 strayBytes_ = 0;
     bool collecting_ = false;
-    uint8_t function_ = 0;
+    bool interrupted_ = false;
+    std::exception_ptr portError_;
+    TAnswerCollector answer_;
     QEventLoop *loop_ = nullptr;
 };

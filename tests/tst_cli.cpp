@@ -30,10 +30,21 @@ struct Run {
 class TestCli : public QObject {
     Q_OBJECT
 
-    Run Cli(const QStringList &arguments)
+    Run Cli(const QStringList &arguments) { return Finish(QStringLiteral(KARVEN_CLI_EXE), arguments); }
+    // A bash script in the test's folder, with the companion as $KC and the port as $PORT.
+    Run Shell(const QString &script)
+    {
+        return Finish(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("cd \"$DIR\" && ") + script});
+    }
+    Run Finish(const QString &program, const QStringList &arguments)
     {
         QProcess process;
-        process.start(QStringLiteral(KARVEN_CLI_EXE), arguments);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KC"), QStringLiteral(KARVEN_CLI_EXE));
+        env.insert(QStringLiteral("PORT"), link_);
+        env.insert(QStringLiteral("DIR"), dir_.path());
+        process.setProcessEnvironment(env);
+        process.start(program, arguments);
         Run run;
         if (!process.waitForFinished(30000)) {
             process.kill();
@@ -47,17 +58,28 @@ class TestCli : public QObject {
     }
     QStringList Link() const { return {QStringLiteral("--port"), link_}; }
     QString Path(const QString &name) const { return dir_.filePath(name); }
-    void Save(const QString &name, const QString &text)
+    void Save(const QString &name, const QString &text) { Save(name, text.toUtf8()); }
+    void Save(const QString &name, const QByteArray &bytes)
     {
         QFile file(Path(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text.toUtf8());
+        file.write(bytes);
     }
     // The file's text with one parameter's value replaced by raw JSON text.
     static QString WithValue(QString text, const char *field, const QString &value)
     {
         const QRegularExpression re(QStringLiteral("(\"field\": \"%1\", \"value\": )[^,]*").arg(QLatin1String(field)));
         return text.replace(re, QStringLiteral("\\1") + value);
+    }
+    // Starts `mode ARGUMENTS` and waits for the header and two rows.
+    bool StartMode(QProcess &process, const QStringList &arguments)
+    {
+        process.start(QStringLiteral(KARVEN_CLI_EXE), QStringList{QStringLiteral("mode")} + arguments + Link());
+        QByteArray out;
+        QDeadlineTimer deadline(20000);
+        while (out.count('\n') < 3 && !deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime())))
+            out = process.peek(1 << 20);
+        return out.count('\n') >= 3;
     }
     int Requests() const
     {
@@ -104,56 +126,91 @@ private slots:
         QCOMPARE(differs.Status, 1);
         QCOMPARE(differs.Out.count(QLatin1Char('\n')), 2);
         QVERIFY(differs.Out.contains(QStringLiteral("Tpu2DetectorType")) && differs.Out.contains(QStringLiteral("TprKFactor1")));
+        // A code is shown with what it means, as the grid shows it.
+        QVERIFY2(differs.Out.contains(QStringLiteral("\tfile 1 (НЗ)\tdevice 0 (НО)\n")), qPrintable(differs.Out));
     }
 
-    // Every bad file is refused as a whole, naming the parameter, with nothing on the line.
+    // Every bad file is refused as a whole, naming the parameter, with nothing on the line;
+    // one that is only spelled otherwise is taken.
     void badFiles_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("value");  // raw JSON; a field of "" replaces the whole file
+        QTest::addColumn<QString>("field");   // "": the whole file is value
+        QTest::addColumn<QString>("value");   // raw JSON
+        QTest::addColumn<QString>("find");    // then this text is replaced
+        QTest::addColumn<QString>("replace");
+        QTest::addColumn<QByteArray>("prefix");  // put before the file
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("takenOutOfRange");
-        QTest::newRow("not JSON") << "" << "{\"format\": 1," << "not JSON" << false;
-        QTest::newRow("format 2") << "" << "{\"format\": 2, \"parameters\": []}" << "format 1" << false;
-        QTest::newRow("missing") << "" << "{\"format\": 1, \"parameters\": []}" << "Tpu1KFactor2 (ТПР по ТПУ1" << false;
-        QTest::newRow("text for a number") << "TprKFactor1" << "\"1.5\"" << "TprKFactor1" << false;
-        QTest::newRow("real for a code") << "Tpu1DetectorCount" << "1.0" << "Tpu1DetectorCount" << false;
-        QTest::newRow("negative") << "PackCount" << "-1" << "PackCount" << false;
-        QTest::newRow("too large") << "ImitTpuCount" << "4294967296" << "ImitTpuCount" << false;
-        QTest::newRow("NaN") << "TqFrequency" << "\"NaN\"" << "TqFrequency" << false;
-        QTest::newRow("code not in the list") << "Tpu1DetectorType" << "2" << "0 (НО), 1 (НЗ)" << true;
-        QTest::newRow("out of range") << "GenTPeriod" << "50" << "from 100 to 100000" << true;
-        QTest::newRow("more decimals") << "PackFrequency" << "100.25" << "at most 1 decimal" << true;
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("outOfRangeStatus");  // with --allow-out-of-range
+        const QString packKey = QStringLiteral("\"field\": \"PackCount\", \"value\"");
+        QTest::newRow("not JSON") << "" << "{\"format\": 1," << "" << "" << QByteArray() << "not JSON: line 1, column 14" << 2 << 2;
+        QTest::newRow("format 2") << "" << "{\"format\": 2, \"parameters\": []}" << "" << "" << QByteArray() << "format 1" << 2 << 2;
+        QTest::newRow("missing") << "" << "{\"format\": 1, \"parameters\": []}" << "" << "" << QByteArray()
+                                 << "Tpu1KFactor2 (ТПР по ТПУ1" << 2 << 2;
+        QTest::newRow("text for a number") << "TprKFactor1" << "\"1.5\"" << "" << "" << QByteArray() << "TprKFactor1" << 2 << 2;
+        QTest::newRow("fraction for a code") << "Tpu1DetectorCount" << "1.5" << "" << "" << QByteArray() << "Tpu1DetectorCount"
+                                             << 2 << 2;
+        QTest::newRow("negative") << "PackCount" << "-1" << "" << "" << QByteArray() << "PackCount" << 2 << 2;
+        QTest::newRow("too large") << "ImitTpuCount" << "4294967296" << "" << "" << QByteArray() << "ImitTpuCount" << 2 << 2;
+        QTest::newRow("NaN") << "TqFrequency" << "\"NaN\"" << "" << "" << QByteArray() << "TqFrequency" << 2 << 2;
+        QTest::newRow("code not in the list") << "Tpu1DetectorType" << "2" << "" << "" << QByteArray() << "0 (НО), 1 (НЗ)" << 2 << 0;
+        QTest::newRow("out of range") << "GenTPeriod" << "50" << "" << "" << QByteArray() << "from 100 to 100000" << 2 << 0;
+        QTest::newRow("more decimals") << "PackFrequency" << "100.25" << "" << "" << QByteArray() << "at most 1 decimal" << 2 << 0;
+        QTest::newRow("byte-order mark and a fraction") << "PackCount" << "5.7" << "" << "" << QByteArray("\xEF\xBB\xBF")
+                                                        << "PackCount" << 2 << 2;
+        QTest::newRow("escaped key and a fraction") << "PackCount" << "5.7" << packKey << "\"field\": \"PackCount\", \"v\\u0061lue\""
+                                                    << QByteArray() << "value 5.7 is not allowed" << 2 << 2;
+        QTest::newRow("value twice") << "" << "" << packKey << packKey + ": 3, \"value\"" << QByteArray()
+                                     << "\"value\" is given twice in parameter 17 of the list" << 2 << 2;
+        QTest::newRow("parameters twice") << "" << "" << "\"format\": 1," << "\"format\": 1, \"parameters\": []," << QByteArray()
+                                          << "\"parameters\" is given twice in the file's top level" << 2 << 2;
+        QTest::newRow("value missing") << "" << "" << packKey << "\"field\": \"PackCount\", \"valeu\"" << QByteArray()
+                                       << "PackCount (Пачка импульсов / Преднабор (N)): the value is missing" << 2 << 2;
+        QTest::newRow("over a MiB") << "" << "{}" << "" << "" << QByteArray(1 << 20, ' ') << "larger than 1048576 bytes" << 2 << 2;
+        QTest::newRow("999.0 for a whole number") << "PackCount" << "999.0" << "" << "" << QByteArray() << "" << 0 << 0;
     }
     void badFiles()
     {
         QFETCH(QString, field);
         QFETCH(QString, value);
+        QFETCH(QString, find);
+        QFETCH(QString, replace);
+        QFETCH(QByteArray, prefix);
         QFETCH(QString, message);
-        QFETCH(bool, takenOutOfRange);
+        QFETCH(int, status);
+        QFETCH(int, outOfRangeStatus);
         QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
         QFile file(Path(QStringLiteral("a.json")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QString text = QString::fromUtf8(file.readAll());
-        text = field.isEmpty() ? value : WithValue(text, field.toLatin1().constData(), value);
+        if (!value.isEmpty())
+            text = field.isEmpty() ? value : WithValue(text, field.toLatin1().constData(), value);
+        if (!find.isEmpty()) {
+            QVERIFY(text.contains(find));
+            text.replace(find, replace);
+        }
         if (field == QLatin1String("TprKFactor1"))  // an unknown one as well
             text.replace(QStringLiteral("\"field\": \"TprKFactor2\""), QStringLiteral("\"field\": \"TprKFactor3\""));
-        Save(QStringLiteral("bad.json"), text);
+        Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
         device_->ClearLog();
 
         const Run run = Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("bad.json"))} + Link());
-        QCOMPARE(run.Status, 2);
+        QCOMPARE(run.Status, status);
         QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
-        if (!field.isEmpty())
-            QVERIFY2(run.Err.contains(QStringLiteral("parameter %1 (").arg(field)) && run.Err.contains(QStringLiteral("is not allowed")),
-                     qPrintable(run.Err));
+        if (status == 0) {
+            QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 999u);  // PackCount
+        } else {
+            if (!field.isEmpty() && find.isEmpty())
+                QVERIFY2(run.Err.contains(QStringLiteral("parameter %1 (").arg(field)) && run.Err.contains(QStringLiteral("is not allowed")),
+                         qPrintable(run.Err));
+            QCOMPARE(Requests(), 0);
+        }
         if (field == QLatin1String("TprKFactor1"))
             QVERIFY2(run.Err.contains(QStringLiteral("unknown parameter (\"field\": \"TprKFactor3\")")), qPrintable(run.Err));
-        QCOMPARE(Requests(), 0);
 
         const Run allowed = Cli(QStringList{QStringLiteral("write"), QStringLiteral("--allow-out-of-range"),
                                             Path(QStringLiteral("bad.json"))} + Link());
-        QCOMPARE(allowed.Status, takenOutOfRange ? 0 : 2);
+        QCOMPARE(allowed.Status, outOfRangeStatus);
     }
 
     // A silent device, a busy port and a missing one.
@@ -177,6 +234,53 @@ private slots:
         const Run missing = Cli({QStringLiteral("read"), QStringLiteral("--port"), Path(QStringLiteral("ttyNone"))});
         QCOMPARE(missing.Status, 3);
         QVERIFY2(missing.Err.contains(QStringLiteral("no such port")), qPrintable(missing.Err));
+
+        // A program that holds the port without a lock is named when the answers do not come.
+        QProcess sharer;
+        sharer.setStandardInputFile(link_);
+        sharer.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(sharer.waitForStarted());
+        device_->QueueFault(sim::Fault::NoReply, 1);
+        const Run shared = Cli(QStringList{QStringLiteral("read"), QStringLiteral("--timeout"), QStringLiteral("150"),
+                                           QStringLiteral("--retries"), QStringLiteral("0")} + Link());
+        const qint64 sharerPid = sharer.processId();
+        sharer.kill();
+        sharer.waitForFinished();
+        QVERIFY2(shared.Err.contains(QStringLiteral("the port is open in sleep (pid %1) as well").arg(sharerPid)), qPrintable(shared.Err));
+
+        // Without --port: the port chosen is named, or the choice is left to the user.
+        qputenv("XDG_RUNTIME_DIR", dir_.path().toUtf8());
+        const Run chosen = Cli({QStringLiteral("read"), QStringLiteral("--table")});
+        QVERIFY2(chosen.Err.contains(QStringLiteral("port %1 (the only one found)").arg(link_))
+                     || (chosen.Status == 2 && chosen.Err.contains(QStringLiteral("choose one with --port")) && chosen.Err.contains(link_)),
+                 qPrintable(chosen.Err));
+        qunsetenv("XDG_RUNTIME_DIR");
+        const Run ports = Cli({QStringLiteral("ports")});
+        QCOMPARE(ports.Status, 0);
+        QCOMPARE(ports.Err, QString());
+    }
+
+    // A real the device holds as no number is saved as null, compared as such, and
+    // restored word for word from the file's registers.
+    void nullReal()
+    {
+        device_->WithModel([](sim::SimModel &m) { m.SetHoldingU32(18, 0x7FC01234); });  // TprKFactor1
+        QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
+        QFile file(Path(QStringLiteral("a.json")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("\"field\": \"TprKFactor1\", \"value\": null"));
+        const QStringList diff = QStringList{QStringLiteral("diff"), Path(QStringLiteral("a.json"))} + Link();
+        QCOMPARE(Cli(diff).Status, 0);
+
+        device_->WithModel([](sim::SimModel &m) { m.SetHoldingFloat(18, 5); });
+        const Run differs = Cli(diff);
+        QCOMPARE(differs.Status, 1);
+        QVERIFY2(differs.Out.contains(QStringLiteral("file null\tdevice 5\n")), qPrintable(differs.Out));
+        const Run refused = Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("a.json"))} + Link());
+        QCOMPARE(refused.Status, 2);
+        QVERIFY2(refused.Err.contains(QStringLiteral("with --allow-out-of-range the words the file's registers hold")), qPrintable(refused.Err));
+        QCOMPARE(Cli(QStringList{QStringLiteral("write"), QStringLiteral("--allow-out-of-range"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
+        QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(18); }), 0x7FC01234u);
     }
 
     // Three rows of the values the simulator sent, under the grid's captions.
@@ -208,26 +312,200 @@ private slots:
                 QCOMPARE(fields[r + 2], expected);
             }
         }
+
+        // JSON lines: the rows' ASCII keys in the grid's order, the values at full precision.
+        device_->ClearLog();
+        const Run json = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tpr-tpu1"), QStringLiteral("--json"),
+                                         QStringLiteral("--count"), QStringLiteral("1")} + Link());
+        QCOMPARE(json.Status, 0);
+        const auto log = device_->Log();
+        const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) {
+            return e.kind == sim::LogEntry::Reply && e.bytes.size() > 1 && e.bytes[1] == 4;
+        });
+        QVERIFY(reply != log.rend());
+        QStringList keys, expectedKeys;
+        for (const QRegularExpressionMatch &m : QRegularExpression(QStringLiteral("\"(\\w+)\":")).globalMatch(json.Out.section(QStringLiteral("\"values\":"), 1)))
+            keys << m.captured(1);
+        for (const TValueRow &row : rows)
+            expectedKeys << QLatin1String(row.Key);
+        QCOMPARE(keys, expectedKeys);
+        const QJsonObject values = QJsonDocument::fromJson(json.Out.toUtf8()).object().value(QStringLiteral("values")).toObject();
+        QCOMPARE(float(values.value(QStringLiteral("frequency_hz")).toDouble()), WordSwappedFloat(reply->bytes.data() + rows[0].Offset));
     }
 
-    // Ctrl+C ends a run without a count cleanly: whole rows, the mode switched off, status 0.
-    void interrupted()
+    // Once started, every ending of a run stops the mode, and says so when it went wrong.
+    void modeEndings_data()
     {
-        QProcess process;
-        process.start(QStringLiteral(KARVEN_CLI_EXE), QStringList{QStringLiteral("mode"), QStringLiteral("tq"),
-                                                                   QStringLiteral("--start"), QStringLiteral("--stop")} + Link());
-        QByteArray out;
-        QDeadlineTimer deadline(20000);
-        while (out.count('\n') < 3 && !deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime())))
-            out += process.readAllStandardOutput();
-        QVERIFY(device_->Coil(4));
-        ::kill(pid_t(process.processId()), SIGINT);
-        QVERIFY(process.waitForFinished(20000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-        out += process.readAllStandardOutput();
-        QVERIFY(out.endsWith('\n'));
-        QVERIFY(!device_->Coil(4));
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<int>("status");  // -1: the process ended by the signal
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("stopped");  // the coil is off after: 1, on: 0, either: -1
+        QTest::newRow("count") << "count" << 0 << "" << 1;
+        QTest::newRow("duration") << "duration" << 0 << "" << 1;
+        QTest::newRow("Ctrl+C") << "INT" << 0 << "" << 1;
+        QTest::newRow("SIGTERM") << "TERM" << 0 << "" << 1;
+        QTest::newRow("SIGHUP") << "HUP" << 0 << "" << 1;
+        QTest::newRow("closed pipe") << "pipe" << 0 << "" << 1;
+        QTest::newRow("silent device") << "silent" << 4 << "no answer within 300 ms (3 attempts)\nmode tq was stopped" << 1;
+        QTest::newRow("unplugged") << "unplug" << 4 << "the port is gone" << 0;
+        QTest::newRow("Ctrl+C in an answer wait") << "INT wait" << 0 << "" << 1;
+        QTest::newRow("Ctrl+C twice") << "INT twice" << -1 << "" << -1;
+    }
+    void modeEndings()
+    {
+        QFETCH(QString, ending);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(int, stopped);
+        const bool waits = ending.startsWith(QLatin1String("INT "));
+        const QStringList arguments{QStringLiteral("tq"), QStringLiteral("--start"), QStringLiteral("--stop"),
+                                    QStringLiteral("--timeout"), waits ? QStringLiteral("5000") : QStringLiteral("300")};
+        Run run;
+        if (ending == QLatin1String("count") || ending == QLatin1String("duration")) {
+            run = Cli(QStringList{QStringLiteral("mode")} + arguments + Link()
+                      + (ending == QLatin1String("count") ? QStringList{QStringLiteral("--count"), QStringLiteral("3")}
+                                                          : QStringList{QStringLiteral("--duration"), QStringLiteral("0.5")}));
+        } else if (ending == QLatin1String("pipe")) {
+            run = Shell(QStringLiteral("\"$KC\" mode %1 --port \"$PORT\" | head -3; exit ${PIPESTATUS[0]}").arg(arguments.join(QLatin1Char(' '))));
+        } else {
+            QProcess process;
+            QVERIFY(StartMode(process, arguments));
+            QVERIFY(device_->Coil(4));
+            const auto pid = pid_t(process.processId());
+            QElapsedTimer clock;
+            if (waits) {
+                device_->QueueFault(sim::Fault::NoReply, 100);
+                QTest::qWait(300);
+                if (ending == QLatin1String("INT wait"))
+                    device_->ClearFaults();
+                clock.start();
+                ::kill(pid, SIGINT);
+                if (ending == QLatin1String("INT twice")) {
+                    QTest::qWait(300);
+                    ::kill(pid, SIGINT);
+                }
+            } else if (ending == QLatin1String("silent")) {
+                device_->QueueFault(sim::Fault::NoReply, 3);
+            } else if (ending == QLatin1String("unplug")) {
+                device_->HangUpNow();
+            } else {
+                ::kill(pid, ending == QLatin1String("INT") ? SIGINT : ending == QLatin1String("TERM") ? SIGTERM : SIGHUP);
+            }
+            QVERIFY(process.waitForFinished(30000));
+            // The 5000 ms time-out and its retries are not waited out.
+            if (waits)
+                QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+            run.Status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            run.Out = QString::fromUtf8(process.readAllStandardOutput());
+            run.Err = QString::fromUtf8(process.readAllStandardError());
+        }
+        QCOMPARE(run.Status, status);
+        QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
+        if (status == 0)
+            QVERIFY(run.Out.endsWith(QLatin1Char('\n')) && run.Err.isEmpty());
+        if (stopped >= 0)
+            QCOMPARE(device_->Coil(4), stopped == 0);
+    }
+
+    // No output that fails is taken for a success; -o replaces a regular file as a whole,
+    // keeping its permissions, follows a link, and writes into what is no regular file.
+    void outputs_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("out");
+        const QString read = QStringLiteral("\"$KC\" read --port \"$PORT\" ");
+        QTest::newRow("standard output full") << read + "> /dev/full" << 2 << "standard output: no space left" << "";
+        QTest::newRow("standard output closed") << read + ">&-" << 2 << "standard output: it is closed" << "";
+        QTest::newRow("mode log into a full output") << "\"$KC\" mode tq --count 1 --port \"$PORT\" > /dev/full"
+                                                     << 2 << "standard output: no space left" << "";
+        QTest::newRow("-o on a full device") << read + "-o /dev/full" << 2 << "/dev/full: cannot write" << "";
+        QTest::newRow("-o through a link") << "echo old > t.json && ln -s t.json l.json && " + read
+                                                  + "-o l.json && test -L l.json && grep -c '\"format\": 1' t.json"
+                                           << 0 << "" << "1\n";
+        QTest::newRow("-o keeps 0600") << "echo old > p.json && chmod 600 p.json && " + read + "-o p.json && stat -c %a p.json"
+                                       << 0 << "" << "600\n";
+        QTest::newRow("-o makes a file by the umask") << "umask 027 && " + read + "-o n.json && stat -c %a n.json" << 0 << "" << "640\n";
+        QTest::newRow("-o into a FIFO") << "mkfifo f && { cat f > got & } && " + read
+                                               + "-o f && wait && test -p f && grep -c '\"format\": 1' got"
+                                        << 0 << "" << "1\n";
+        QTest::newRow("-o /dev/stdout") << read + "-o /dev/stdout | grep -c '\"format\": 1'" << 0 << "" << "1\n";
+    }
+    void outputs()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(QString, out);
+        const Run run = Shell(script);
+        QCOMPARE(run.Status, status);
+        QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
+        QCOMPARE(run.Out, out);
+    }
+
+    // A write that fails says whether the device confirmed it.
+    void writeFailures_data()
+    {
+        QTest::addColumn<int>("goodReplies");  // before three swallowed requests
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no echo") << 0 << "writing registers 0..52 on port %1: no answer within 400 ms (3 attempts)\n"
+                                         "the device did not confirm the write";
+        QTest::newRow("read-back fails") << 1 << "reading registers 0..37 on port %1: no answer within 400 ms (3 attempts)\n"
+                                                "the device confirmed the write; reading the values back failed, so they are written, not verified";
+    }
+    void writeFailures()
+    {
+        QFETCH(int, goodReplies);
+        QFETCH(QString, message);
+        QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
+        if (goodReplies)
+            device_->QueueFault(sim::Fault::None, goodReplies);
+        device_->QueueFault(sim::Fault::NoReply, 3);
+        // Over a pty the 115-byte request is sent at once and takes its 132 ms on the
+        // simulator's line after that: the time-out leaves room for it.
+        const Run run = Cli(QStringList{QStringLiteral("write"), QStringLiteral("--timeout"), QStringLiteral("400"),
+                                        Path(QStringLiteral("a.json"))} + Link());
+        QCOMPARE(run.Status, 4);
+        QVERIFY2(run.Err.contains(message.arg(link_)), qPrintable(run.Err));
+    }
+
+    // A bad command line is refused in the tool's words, naming what is wrong, with nothing
+    // sent; a port that is no serial port gets a plain cause.
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");  // PORT stands for the simulator's port
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QString port = QStringLiteral("--port");
+        QTest::newRow("write without --port") << QStringList{"write", "a.json"} << 2 << "write needs --port NAME";
+        QTest::newRow("one file too many") << QStringList{"write", port, "PORT", "a.json", "b.json"} << 2 << "\"b.json\" is one too many";
+        QTest::newRow("an argument to read") << QStringList{"read", "x.json"} << 2 << "read takes no argument; \"x.json\" is one too many";
+        QTest::newRow("unknown option") << QStringList{"read", "--colour"} << 2 << "read: unknown option --colour (karven-cli read --help";
+        QTest::newRow("time-out below the answer's") << QStringList{"read", port, "PORT", "--timeout", "50"} << 2 << "the least time-out is 93";
+        QTest::newRow("time-out below a mode's") << QStringList{"mode", "tpr-tpu1", port, "PORT", "--timeout", "90"} << 2 << "least time-out is 98";
+        QTest::newRow("duration inf") << QStringList{"mode", "tq", port, "PORT", "--duration", "inf"} << 2 << "--duration takes seconds";
+        QTest::newRow("count 0") << QStringList{"mode", "tq", port, "PORT", "--count", "0"} << 2 << "--count takes rows";
+        QTest::newRow("retries 11") << QStringList{"read", port, "PORT", "--retries", "11"} << 2 << "from 0 to 10";
+        QTest::newRow("endless file") << QStringList{"write", port, "PORT", "/dev/zero"} << 2 << "larger than 1048576 bytes";
+        QTest::newRow("regular file as port") << QStringList{"read", port, "a.json"} << 3 << "it is a regular file, not a serial port";
+        QTest::newRow("folder as port") << QStringList{"read", port, "."} << 3 << "it is a directory, not a serial port";
+        QTest::newRow("null device as port") << QStringList{"read", port, "/dev/null"} << 3 << "/dev/null: it is not a serial port";
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Save(QStringLiteral("a.json"), QStringLiteral("{}"));
+        for (QString &argument : arguments)
+            argument = argument == QLatin1String("PORT") ? link_ : argument == QLatin1String("a.json") ? Path(argument)
+                     : argument == QLatin1String(".") ? dir_.path() : argument;
+        device_->ClearLog();
+        const Run run = Cli(arguments);
+        QCOMPARE(run.Status, status);
+        QVERIFY2(run.Err.contains(message) && !run.Err.contains(QStringLiteral("win error")), qPrintable(run.Err));
+        QCOMPARE(Requests(), 0);
     }
 
 private:

@@ -2,6 +2,7 @@
 // retries, exception replies, time-outs, the silence between frames, and how soon an
 // answer is acted on.
 #include "CPort.h"
+#include "PtyPair.h"
 #include "SimDevice.h"
 #include "Transaction.h"
 #include "modbus.h"
@@ -9,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -17,6 +20,13 @@ QByteArray Request(uint8_t function, uint16_t first, uint16_t second)
 {
     const auto frame = BuildShortRequest(function, first, second);
     return QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
+}
+
+// A frame with its CRC, high byte first.
+QByteArray WithCrc(QByteArray body)
+{
+    const uint16_t crc = ModbusCrc16(reinterpret_cast<const uint8_t *>(body.constData()), uint16_t(body.size()));
+    return body + char(crc >> 8) + char(crc & 0xFF);
 }
 
 }  // namespace
@@ -72,7 +82,9 @@ private slots:
         if (faults)
             device_->QueueFault(sim::Fault(fault), faults);
         QStringList trace;
-        TTransaction transaction(*port_, {300, 2, DefaultSilenceMs, [&](const QString &line) { trace << line; }});
+        // A time-out well above the slowest row (the answer in chunks takes about 175 ms),
+        // so that a loaded machine does not count an extra attempt.
+        TTransaction transaction(*port_, {1000, 2, DefaultSilenceMs, [&](const QString &line) { trace << line; }});
         transaction.Open();
         const TExchangeResult result = transaction.Exchange(request);
         QCOMPARE(int(result.Outcome), outcome);
@@ -80,7 +92,7 @@ private slots:
         QCOMPARE(int(result.ExceptionCode), exception);
         QCOMPARE(trace.filter(QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms -> "))).size(), attempts);
         if (exception)
-            QVERIFY(result.Describe(300).contains(ModbusExceptionName(uint8_t(exception))));
+            QVERIFY(result.Describe(1000).contains(ModbusExceptionName(uint8_t(exception))));
         if (outcome == int(TExchangeOutcome::Answer)) {
             // The answer is the one the simulator sent last, with a good CRC.
             const auto log = device_->Log();
@@ -116,6 +128,67 @@ private slots:
         // Requests, turnarounds, replies and silences take about 300 ms; a wide margin for noisy cores.
         QVERIFY2(elapsed < 2 * (line + 10 * (8 * device_->ByteTimeMs() + 5 + DefaultSilenceMs)) + 200,
                  qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+    }
+
+    // Answers the simulator does not give, from a line of our own: whose they are, what
+    // follows them, and a line that never falls quiet.
+    void judgedAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");  // empty: a byte every millisecond, for ever
+        QTest::addColumn<int>("outcome");
+        const QByteArray status = Request(1, 0, 10);
+        const QByteArray answer = WithCrc(QByteArray::fromHex("0A01021000"));
+        QTest::newRow("exception and a noise byte in one read") << status << WithCrc(QByteArray::fromHex("0A8102")) + '\x55'
+                                                                 << int(TExchangeOutcome::Exception);
+        QTest::newRow("exception of another slave") << status << WithCrc(QByteArray::fromHex("0B8102")) << int(TExchangeOutcome::WrongAnswer);
+        QTest::newRow("answer of another slave") << status << WithCrc(QByteArray::fromHex("0B01021000")) << int(TExchangeOutcome::WrongAnswer);
+        QTest::newRow("answer and noise in one read") << status << answer + "\x00\xFF" << int(TExchangeOutcome::Answer);
+        QTest::newRow("echo of another coil") << Request(5, 2, 0xFF00) << Request(5, 3, 0xFF00) << int(TExchangeOutcome::WrongAnswer);
+        QTest::newRow("a line that is never quiet") << status << QByteArray() << int(TExchangeOutcome::NoisyLine);
+    }
+    void judgedAnswers()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, outcome);
+        PtyPair pty;
+        QVERIFY(pty.IsOpen() && pty.HoldSlave());
+        TComPort port;
+        port.SetPort(pty.SlavePath());
+        // A long silence: a loaded machine may hold the noise back for tens of ms, hardly
+        // for 250.
+        TTransaction transaction(port, {1000, 0, 250, {}});
+        transaction.Open();
+        std::atomic<bool> done = false;
+        std::thread device([&] {
+            if (reply.isEmpty()) {
+                // A byte every millisecond (less often when the machine is busy: still never
+                // 4 ms of quiet).
+                while (!done) {
+                    pty.WriteMaster(QByteArray(1, '\x5A'));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            } else if (pty.ReadMaster(int(request.size()), 5000) == request) {
+                pty.WriteMaster(reply);
+            }
+        });
+        if (reply.isEmpty())
+            QTest::qWait(100);  // the noise has begun
+        QElapsedTimer clock;
+        clock.start();
+        const TExchangeResult result = transaction.Exchange(request);
+        const qint64 elapsed = clock.elapsed();
+        done = true;
+        device.join();
+        QCOMPARE(int(result.Outcome), outcome);
+        // A judged answer is acted on at once; a line that never falls quiet is given up
+        // after one time-out.
+        if (outcome == int(TExchangeOutcome::NoisyLine))
+            QVERIFY2(result.Attempts == 0 && result.NoiseBytes > 0 && elapsed >= 1000 && elapsed < 2500,
+                     qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+        else
+            QVERIFY2(result.Attempts == 1 && elapsed < 900, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     }
 
 private:

@@ -1,0 +1,115 @@
+#include "Console.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+bool outputOpen = true;
+
+// Written by the signal handler, read on the main thread.
+volatile std::sig_atomic_t firstSignal = 0;
+volatile std::sig_atomic_t signalCount = 0;  // 0 or 1: whether one came
+int wakeFds[2] = {-1, -1};
+
+const int WatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void OnEndRequest(int signal)
+{
+    const int savedErrno = errno;
+    if (signalCount > 0) {
+        // Asked again: end now, as the signal would have ended the process (it is taken
+        // once this handler returns).
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        errno = savedErrno;
+        return;
+    }
+    signalCount = 1;
+    firstSignal = signal;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFds[1], &byte, 1);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+void PrepareConsole()
+{
+    ::signal(SIGPIPE, SIG_IGN);
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one.
+        ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (fd == 1)
+            outputOpen = false;
+    }
+}
+
+bool StandardOutputOpen()
+{
+    return outputOpen;
+}
+
+struct TInterruptWatch::Impl {
+    struct sigaction previous[3] = {};
+    QSocketNotifier *notifier = nullptr;
+};
+
+TInterruptWatch::TInterruptWatch(QObject *parent) : QObject(parent), d(new Impl)
+{
+    firstSignal = 0;
+    signalCount = 0;
+    if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        d->notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
+        connect(d->notifier, &QSocketNotifier::activated, this, [this] {
+            char bytes[16];
+            while (::read(wakeFds[0], bytes, sizeof bytes) > 0) {
+            }
+            emit requested();
+        });
+    }
+    struct sigaction action {};
+    action.sa_handler = OnEndRequest;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i)
+        sigaction(WatchedSignals[i], &action, &d->previous[i]);
+}
+
+TInterruptWatch::~TInterruptWatch()
+{
+    for (int i = 0; i < 3; ++i)
+        sigaction(WatchedSignals[i], &d->previous[i], nullptr);
+    delete d->notifier;
+    for (int &fd : wakeFds) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+bool TInterruptWatch::Requested() const
+{
+    return firstSignal != 0;
+}
+
+QString TInterruptWatch::What() const
+{
+    switch (firstSignal) {
+    case SIGINT: return QStringLiteral("Ctrl+C (SIGINT)");
+    case SIGTERM: return QStringLiteral("a request to terminate (SIGTERM)");
+    case SIGHUP: return QStringLiteral("the terminal hanging up (SIGHUP)");
+    default: return {};
+    }
+}
+
+int TInterruptWatch::ExitStatus() const
+{
+    return 128 + int(firstSignal);
+}
