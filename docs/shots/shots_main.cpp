@@ -41,6 +41,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <cstdio>
 #include <functional>
@@ -57,12 +58,14 @@ void Fail(const QString &what)
 }
 
 // Keeps the event loop running until pred holds or the time is up. A message box that
-// appears meanwhile is a failure: its text is printed and the box closed.
-bool WaitFor(const std::function<bool()> &pred, int ms, const QString &what)
+// appears meanwhile, other than the one awaited, is a failure: its text is printed and the
+// box closed.
+bool WaitFor(const std::function<bool()> &pred, int ms, const QString &what, const QWidget *awaited = nullptr)
 {
     const QDeadlineTimer deadline(ms);
     while (!pred()) {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box != awaited) {
             Fail(QStringLiteral("message box while waiting for %1: %2").arg(what, box->text()));
             box->accept();
             return false;
@@ -96,15 +99,28 @@ QImage GrabScreen(const QRect &rect)
     return QGuiApplication::primaryScreen()->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height()).toImage();
 }
 
+// Gives window the focus, as a person sees a window being worked with: its title bar is
+// drawn as the active one.
+bool Activate(QWidget *window, const QString &name)
+{
+    if (!window->isActiveWindow())
+        window->activateWindow();
+    return WaitFor([&] { return window->isActiveWindow(); }, 3000, name + QStringLiteral(" active"), window);
+}
+
 // Saves window with its title bar, and the popups over it (a menu, the calculator), as the
 // screen shows them; what lies outside all of them is left transparent.
 void Save(QWidget *window, const QString &name, const QList<QWidget *> &popups = {})
 {
     // The window manager frames a window after it is mapped; the picture waits for the frame.
-    if (!WaitFor([&] { return window->frameGeometry().top() < window->geometry().top(); }, 5000,
-                 name + QStringLiteral(" in its frame")))
+    QWindow *handle = window->windowHandle();
+    if (!handle || !WaitFor([&] { return handle->frameGeometry().top() < handle->geometry().top(); }, 5000,
+                            name + QStringLiteral(" in its frame"), window))
         return;
-    QList<QRect> parts{window->frameGeometry()};
+    // A popup takes the focus itself; the window under it was made active before it opened.
+    if (popups.isEmpty() && !Activate(window, name))
+        return;
+    QList<QRect> parts{handle->frameGeometry()};
     for (QWidget *popup : popups)
         parts << popup->geometry();
     QRect bounds;
@@ -122,7 +138,7 @@ void Save(QWidget *window, const QString &name, const QList<QWidget *> &popups =
             screen = GrabScreen(bounds);
             return screen == before;
         },
-        5000, name + QStringLiteral(" drawn"));
+        5000, name + QStringLiteral(" drawn"), window);
     if (!settled)
         return;
 
@@ -199,7 +215,11 @@ void ShootModal(const QString &name, Prepare prepare, Close close)
     if (!WaitFor([&] { return (modal = qobject_cast<Modal *>(QApplication::activeModalWidget())); },
                  5000, name))
         return;
-    WaitFor([&] { return modal->isVisible(); }, 2000, name + QStringLiteral(" shown"));
+    WaitFor([&] { return modal->isVisible(); }, 2000, name + QStringLiteral(" shown"), modal);
+    if (!Activate(modal, name)) {
+        close(modal);
+        return;
+    }
     const QList<QWidget *> popups = prepare(modal);
     Save(modal, name, popups);
     close(modal);
@@ -279,6 +299,8 @@ void ShootAll(TForm1 &form)
 
     // The tree's context menu, after a right click on "Напряжение (U), В" of the pulse
     // pack, with the pointer on its item; then that item's input dialog.
+    if (!Activate(&form, QStringLiteral("the main window")))
+        return;
     if (QMenu *menu = RightClickNode(form, 23)) {
         menu->setActiveAction(form.N13);
         Save(&form, QStringLiteral("tree-context-menu"), {menu});
