@@ -43,7 +43,8 @@ The package holds three programs:
  * karven-cli, its command-line companion, for scripts: it saves the
    configuration to a file and restores it, compares the device with a
    file and records a mode's readings as CSV;
- * karven-sim, a stand-in for the device on a pseudo-terminal, for trying
-   both without the device.")
+ * karven-sim, a stand-in for the device on a pseudo-terminal.
+.
+With karven-sim both other programs can be tried without the device.")
 
 include(CPack)
