@@ -1,5 +1,6 @@
 #include "MainForm.h"
 #include "Messages.h"
+#include "ProgramIdentity.h"
 #include "QtTranslation.h"
 #include "SingleInstance.h"
 
@@ -8,9 +9,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    // The title used by the message boxes. Set as the application's name rather than its
-    // display name, which some window systems append to every window's caption.
-    QApplication::setApplicationName(QStringLiteral("Карвен-12Т"));
+    SetProgramIdentity();
     InstallQtTranslation();
 
     InstallMessageBoxErrorSink();

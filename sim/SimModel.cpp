@@ -193,12 +193,16 @@ std::vector<uint8_t> SimModel::Handle(const uint8_t *frame, size_t size)
             return Exception(function, IllegalValue);
         if (int(first) + second > CoilCount)
             return Exception(function, IllegalAddress);
+        // The byte count, then the coils eight to a byte, the first coil in the lowest bit.
         const int bytes = (second + 7) / 8;
         std::vector<uint8_t> reply{DeviceAddress, 1, static_cast<uint8_t>(bytes)};
-        reply.resize(3 + bytes, 0);
-        for (int i = 0; i < second; ++i)
-            if (m_coils[first + i])
-                reply[3 + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+        for (int at = 0; at < second; at += 8) {
+            uint8_t bits = 0;
+            for (int bit = 0; bit < 8 && at + bit < second; ++bit)
+                if (m_coils[first + at + bit])
+                    bits |= static_cast<uint8_t>(1u << bit);
+            reply.push_back(bits);
+        }
         AppendDeviceCrc(reply);
         return reply;
     }

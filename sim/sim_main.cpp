@@ -45,14 +45,21 @@ std::string Hex(const std::vector<uint8_t> &bytes)
     return text;
 }
 
-bool NumberArgument(int argc, char **argv, int &i, double &value)
+// A refused command line: what is wrong, and where the options are told.
+int Refuse(const std::string &what)
 {
-    if (i + 1 >= argc)
-        return false;
-    char *end = nullptr;
-    value = std::strtod(argv[++i], &end);
-    return end && *end == '\0';
+    std::fprintf(stderr, "karven-sim: %s\nTry 'karven-sim --help' for the options.\n", what.c_str());
+    return 2;
 }
+
+// An option that takes a number within [least, most].
+struct NumberOption {
+    const char *name;
+    double least;
+    double most;
+    const char *range;  // [least, most] as the refusal names it
+    double *value;
+};
 
 } // namespace
 
@@ -60,21 +67,35 @@ int main(int argc, char **argv)
 {
     sim::SimOptions options;
     bool quiet = false;
+    double baud = options.baud;
+    double turnaround = options.turnaroundMs;
     double faultRate = 0;
     double seed = 1;
+    const NumberOption numbers[] = {
+        {"--baud", 300, 4000000, "a line speed from 300 to 4000000", &baud},
+        {"--turnaround", 0, 60000, "milliseconds from 0 to 60000", &turnaround},
+        {"--seed", 0, 4294967295.0, "a whole number from 0 to 4294967295", &seed},
+        {"--fault-rate", 0, 1, "a share from 0 to 1", &faultRate},
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        double value = 0;
-        if (arg == "--link" && i + 1 < argc) {
+        const NumberOption *number = nullptr;
+        for (const NumberOption &option : numbers)
+            if (arg == option.name)
+                number = &option;
+        if (number) {
+            if (i + 1 >= argc)
+                return Refuse(arg + " needs a number");
+            const char *text = argv[++i];
+            char *end = nullptr;
+            const double value = std::strtod(text, &end);
+            if (end == text || *end != '\0' || !(value >= number->least && value <= number->most))
+                return Refuse(arg + " takes " + number->range + ", not '" + text + "'");
+            *number->value = value;
+        } else if (arg == "--link") {
+            if (i + 1 >= argc)
+                return Refuse("--link needs a path");
             options.linkPath = argv[++i];
-        } else if (arg == "--baud" && NumberArgument(argc, argv, i, value) && value >= 300) {
-            options.baud = static_cast<int>(value);
-        } else if (arg == "--turnaround" && NumberArgument(argc, argv, i, value) && value >= 0) {
-            options.turnaroundMs = value;
-        } else if (arg == "--seed" && NumberArgument(argc, argv, i, value) && value >= 0) {
-            seed = value;
-        } else if (arg == "--fault-rate" && NumberArgument(argc, argv, i, value) && value >= 0 && value <= 1) {
-            faultRate = value;
         } else if (arg == "--crc-low-first") {
             options.crcLowFirst = true;
         } else if (arg == "--quiet") {
@@ -86,10 +107,11 @@ int main(int argc, char **argv)
             std::printf("karven-sim %s\n", KARVEN_VERSION);
             return 0;
         } else {
-            Usage(stderr);
-            return 2;
+            return Refuse("unknown option '" + arg + "'");
         }
     }
+    options.baud = static_cast<int>(baud);
+    options.turnaroundMs = turnaround;
     options.seed = static_cast<uint64_t>(seed);
 
     // The device thread inherits this mask; the signals are taken here, in sigwait.

@@ -93,6 +93,8 @@ private slots:
     void randomFaultsFollowTheSeed();
     void linkRemovedOnStopOnlyIfOurs();
     void programPublishesAndCleansUp();
+    void programRefusesBadCommandLine_data();
+    void programRefusesBadCommandLine();
 };
 
 void TestSim::answersEveryProgramRequest_data()
@@ -591,11 +593,34 @@ void TestSim::programPublishesAndCleansUp()
     QVERIFY(program.waitForFinished(5000));
     QCOMPARE(program.exitCode(), 0);
     QVERIFY(!IsLink(link.toStdString()));
+}
 
+void TestSim::programRefusesBadCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");  // what the refusal must name
+    QTest::newRow("unknown option") << QStringList{"--quiet", "--bogus"} << "unknown option '--bogus'";
+    QTest::newRow("not a number") << QStringList{"--baud", "fast"} << "--baud takes a line speed";
+    QTest::newRow("speed too low") << QStringList{"--baud", "100"} << "not '100'";
+    QTest::newRow("infinite speed") << QStringList{"--baud", "inf"} << "not 'inf'";
+    QTest::newRow("rate above 1") << QStringList{"--fault-rate", "1.5"} << "--fault-rate takes a share from 0 to 1";
+    QTest::newRow("seed NaN") << QStringList{"--seed", "nan"} << "not 'nan'";
+    QTest::newRow("value missing") << QStringList{"--turnaround"} << "--turnaround needs a number";
+    QTest::newRow("path missing") << QStringList{"--link"} << "--link needs a path";
+}
+
+// A bad command line ends at once with status 2, naming the option, and publishes nothing.
+void TestSim::programRefusesBadCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
     QProcess wrong;
-    wrong.start(QStringLiteral(KARVEN_SIM_EXE), {QStringLiteral("--baud"), QStringLiteral("fast")});
+    wrong.start(QStringLiteral(KARVEN_SIM_EXE), arguments);
     QVERIFY(wrong.waitForFinished(5000));
     QCOMPARE(wrong.exitCode(), 2);
+    QVERIFY(wrong.readAllStandardOutput().isEmpty());
+    const QString error = QString::fromUtf8(wrong.readAllStandardError());
+    QVERIFY2(error.startsWith(QStringLiteral("karven-sim: ")) && error.contains(named), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestSim)

@@ -1,13 +1,15 @@
 // Pictures of the program's windows for the user guide. Runs the real main window and
 // the real mode windows against a device (the simulator) on the given port, through the
 // same menu handlers a person uses, waits until each window shows what a running device
-// reports, and saves the window as a PNG:
+// reports, and saves the window, as the screen shows it with the window manager's title
+// bar, as a PNG:
 //
 //   karven-shots --port PATH --out DIR
 //
 // Exit status 0 when every picture was made, 1 otherwise. Meant for a display of its own
-// (Xvfb): windows appear and are clicked by program.
+// (Xvfb) with a window manager: windows appear and are clicked by program.
 
+#include "About.h"
 #include "CPortCtl.h"
 #include "GeneratorWindow.h"
 #include "Globals.h"
@@ -15,22 +17,31 @@
 #include "MainForm.h"
 #include "MeasureWindow.h"
 #include "ModeWindow.h"
+#include "NumberDialog.h"
+#include "ProgramIdentity.h"
+#include "RxCalcEdit.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
+#include <QAbstractButton>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSet>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <cstdio>
 #include <functional>
@@ -47,12 +58,14 @@ void Fail(const QString &what)
 }
 
 // Keeps the event loop running until pred holds or the time is up. A message box that
-// appears meanwhile is a failure: its text is printed and the box closed.
-bool WaitFor(const std::function<bool()> &pred, int ms, const QString &what)
+// appears meanwhile, other than the one awaited, is a failure: its text is printed and the
+// box closed.
+bool WaitFor(const std::function<bool()> &pred, int ms, const QString &what, const QWidget *awaited = nullptr)
 {
     const QDeadlineTimer deadline(ms);
     while (!pred()) {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box != awaited) {
             Fail(QStringLiteral("message box while waiting for %1: %2").arg(what, box->text()));
             box->accept();
             return false;
@@ -80,11 +93,62 @@ int ColourCount(const QImage &image, int limit)
     return int(colours.size());
 }
 
-void Save(QWidget *window, const QString &name)
+// The screen within rect, as the X server holds it.
+QImage GrabScreen(const QRect &rect)
 {
-    window->repaint();
-    QCoreApplication::processEvents();
-    const QImage image = window->grab().toImage();
+    return QGuiApplication::primaryScreen()->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height()).toImage();
+}
+
+// Gives window the focus, as a person sees a window being worked with: its title bar is
+// drawn as the active one.
+bool Activate(QWidget *window, const QString &name)
+{
+    if (!window->isActiveWindow())
+        window->activateWindow();
+    return WaitFor([&] { return window->isActiveWindow(); }, 3000, name + QStringLiteral(" active"), window);
+}
+
+// Saves window with its title bar, and the popups over it (a menu, the calculator), as the
+// screen shows them; what lies outside all of them is left transparent.
+void Save(QWidget *window, const QString &name, const QList<QWidget *> &popups = {})
+{
+    // The window manager frames a window after it is mapped; the picture waits for the frame.
+    QWindow *handle = window->windowHandle();
+    if (!handle || !WaitFor([&] { return handle->frameGeometry().top() < handle->geometry().top(); }, 5000,
+                            name + QStringLiteral(" in its frame"), window))
+        return;
+    // A popup takes the focus itself; the window under it was made active before it opened.
+    if (popups.isEmpty() && !Activate(window, name))
+        return;
+    QList<QRect> parts{handle->frameGeometry()};
+    for (QWidget *popup : popups)
+        parts << popup->geometry();
+    QRect bounds;
+    for (const QRect &part : parts)
+        bounds |= part;
+
+    // The screen is taken once it has settled: two grabs in a row alike (the title bar is
+    // drawn by another process, and a repaint may be under way).
+    QImage screen;
+    const bool settled = WaitFor(
+        [&] {
+            const QImage before = GrabScreen(bounds);
+            QThread::msleep(100);
+            QCoreApplication::processEvents();
+            screen = GrabScreen(bounds);
+            return screen == before;
+        },
+        5000, name + QStringLiteral(" drawn"), window);
+    if (!settled)
+        return;
+
+    QImage image(bounds.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    for (const QRect &part : parts)
+        painter.drawImage(part.topLeft() - bounds.topLeft(), screen, part.translated(-bounds.topLeft()));
+    painter.end();
+
     const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
     // Text on a plain form gives dozens of shades; a blank or single-colour grab gives one.
     if (image.isNull() || ColourCount(image, 16) < 16) {
@@ -141,28 +205,78 @@ void ShootModeWindow(const QString &name)
     window->Button2->click();
 }
 
-// Runs inside a modal loop: waits for the modal window of type Modal, saves it and closes
-// it with close (the input dialog through "Отмена", a message box with OK).
-template <typename Modal, typename Close>
-void ShootModal(const QString &name, Close close)
+// Runs inside a modal loop: waits for the modal window of type Modal, lets prepare open
+// what the picture shows besides the window (returning those popups), saves it and closes
+// it with close (an input dialog through "Отмена", a message box with OK).
+template <typename Modal, typename Prepare, typename Close>
+void ShootModal(const QString &name, Prepare prepare, Close close)
 {
     Modal *modal = nullptr;
     if (!WaitFor([&] { return (modal = qobject_cast<Modal *>(QApplication::activeModalWidget())); },
                  5000, name))
         return;
-    WaitFor([&] { return modal->isVisible(); }, 2000, name + QStringLiteral(" shown"));
-    Save(modal, name);
+    WaitFor([&] { return modal->isVisible(); }, 2000, name + QStringLiteral(" shown"), modal);
+    if (!Activate(modal, name)) {
+        close(modal);
+        return;
+    }
+    const QList<QWidget *> popups = prepare(modal);
+    Save(modal, name, popups);
     close(modal);
 }
 
+const auto NothingMore = [](QWidget *) { return QList<QWidget *>(); };
+
 void ShootDialog(const QString &name)
 {
-    ShootModal<TInputDialog>(name, [](TInputDialog *dialog) { dialog->Button2->click(); });
+    ShootModal<TInputDialog>(name, NothingMore, [](TInputDialog *dialog) { dialog->Button2->click(); });
+}
+
+// The number dialog with its calculator dropped down and a number keyed into it.
+void ShootNumberDialog(const QString &name)
+{
+    const auto openCalculator = [&](TNumberDialog *dialog) {
+        TRxCalcEdit *field = dialog->RxCalcEdit1;
+        field->OpenCalculator();
+        if (!WaitFor([&] { return field->Calculator() && field->Calculator()->isVisible(); }, 2000,
+                     name + QStringLiteral(" calculator")))
+            return QList<QWidget *>();
+        for (const QString &key : {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("0"), QStringLiteral("0")})
+            field->Calculator()->Key(key)->click();
+        return QList<QWidget *>{field->Calculator()};
+    };
+    ShootModal<TNumberDialog>(name, openCalculator, [](TNumberDialog *dialog) {
+        if (TRxCalculatorPopup *calculator = dialog->RxCalcEdit1->Calculator())
+            calculator->hide();
+        dialog->Button2->click();
+    });
 }
 
 void ShootMessageBox(const QString &name)
 {
-    ShootModal<QMessageBox>(name, [](QMessageBox *box) { box->accept(); });
+    ShootModal<QMessageBox>(name, NothingMore, [](QMessageBox *box) { box->accept(); });
+}
+
+void ShootAbout(const QString &name)
+{
+    ShootModal<TfmAboutBox>(name, NothingMore, [](TfmAboutBox *box) { box->OKButton->click(); });
+}
+
+// A right click on the tree's node of the given index, as a person makes it: for a
+// parameter, the tree's context menu opens. Returns the menu once it shows.
+QMenu *RightClickNode(TForm1 &form, int index)
+{
+    QTreeWidgetItem *node = form.NodeAt(index);
+    form.TreeView1->scrollToItem(node);
+    QWidget *viewport = form.TreeView1->viewport();
+    const QPoint at = form.TreeView1->visualItemRect(node).center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at), Qt::RightButton, Qt::RightButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(viewport, &press);
+    QMenu *menu = form.PopupMenu1;
+    if (!WaitFor([&] { return menu->isVisible(); }, 2000, QStringLiteral("the tree's context menu")))
+        return nullptr;
+    return menu;
 }
 
 void ShootAll(TForm1 &form)
@@ -183,11 +297,28 @@ void ShootAll(TForm1 &form)
     form.StringGrid1->scrollToTop();
     Save(&form, QStringLiteral("main-window"));
 
-    // One input dialog, opened through the tree's "Изменить параметр" as after a right
-    // click on "Напряжение (U), В" of the pulse pack.
-    EditedNodeIndex = 23;
-    QTimer::singleShot(0, [] { ShootDialog(QStringLiteral("dialog-voltage")); });
-    form.N13->trigger();
+    // The tree's context menu, after a right click on "Напряжение (U), В" of the pulse
+    // pack, with the pointer on its item; then that item's input dialog.
+    if (!Activate(&form, QStringLiteral("the main window")))
+        return;
+    if (QMenu *menu = RightClickNode(form, 23)) {
+        menu->setActiveAction(form.N13);
+        Save(&form, QStringLiteral("tree-context-menu"), {menu});
+        menu->hide();
+        QTimer::singleShot(0, [] { ShootDialog(QStringLiteral("dialog-voltage")); });
+        form.N13->trigger();  // returns when the dialog has closed
+    }
+
+    // The number dialog of a K-factor, with its calculator.
+    if (QMenu *menu = RightClickNode(form, 7)) {
+        menu->hide();
+        QTimer::singleShot(0, [] { ShootNumberDialog(QStringLiteral("dialog-number")); });
+        form.N13->trigger();
+    }
+
+    // The About window, from its menu item.
+    QTimer::singleShot(0, [] { ShootAbout(QStringLiteral("about")); });
+    form.N10->trigger();
 
     // The mode windows, each from its menu item. The pulse pack runs on while the frequency
     // counter, which watches it, is shown.
@@ -217,7 +348,7 @@ void ShootAll(TForm1 &form)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Карвен-12Т"));
+    SetProgramIdentity();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Pictures of the program's windows for the user guide."));
