@@ -22,12 +22,10 @@ bool outputFailed = false;
 }
 
 // Whether path leads to something other than a regular file that exists: a FIFO, a
-// terminal, a device, or a name under /dev or /proc (/dev/stdout, /proc/self/fd/1) that
-// stands for an open stream.
+// terminal, a device, or a name of the system's devices and open streams (/dev/stdout, NUL).
 bool WrittenStraightInto(const QString &path)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/")))
+    if (NamesDevice(path))
         return true;
     const QFileInfo target(path);
     return target.exists() && !target.isFile() && !target.isDir();
@@ -43,7 +41,7 @@ void WriteOutput(const QByteArray &bytes)
         OutputFails(EBADF);
     errno = 0;
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) || std::fflush(stdout) != 0) {
-        const int err = errno ? errno : EIO;
+        const int err = FailedWriteError(errno);
         std::clearerr(stdout);
         OutputFails(err);
     }
@@ -60,7 +58,7 @@ void CloseOutput()
         return;
     errno = 0;
     if (std::fflush(stdout) != 0 || std::fclose(stdout) != 0)
-        OutputFails(errno ? errno : EIO);
+        OutputFails(FailedWriteError(errno));
 }
 
 void WriteFileWhole(const QString &path, const QByteArray &bytes)
