@@ -5,9 +5,12 @@
 
 #include "ComPortShared.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include <windows.h>
@@ -106,19 +109,75 @@ bool FinishOverlapped(HANDLE handle, OVERLAPPED &ov, DWORD &transferred, bool ca
 // of an overlapped WaitCommEvent, and hands each completed wait's events over to the port's
 // (user-interface) thread (TComHandOver). On the stop event it clears the mask and discards
 // both queues.
+//
+// A received-character event is handed over when bytes have arrived since the last one was:
+// the bytes taken out by Read() plus those queued have grown. A handler that leaves bytes
+// queued is therefore not called for them again and again, and no event is lost to the
+// reads of the port's thread.
+//
+// Ports that are no driver's (a COM port that Wine makes of a pseudo-terminal) do not keep
+// to the waits of a real port, and the thread adapts to what the port shows:
+// - a wait whose mask holds the modem-line events fails at once (ERROR_NOT_SUPPORTED or
+//   ERROR_INVALID_PARAMETER) when the port has no modem lines: the mask is narrowed to the
+//   events it can report;
+// - a wait that ends aborted (ERROR_OPERATION_ABORTED) while the stop event is not set, or
+//   with no event at all, or a wait that again and again ends at once with nothing new, is a
+//   port whose wait cannot watch the line (Wine 8 ends every wait on a pseudo-terminal after
+//   a millisecond this way, and reports queued bytes as new at each start). The thread then
+//   looks at the input queue instead, closely while an answer may be coming (after a write,
+//   and while bytes arrive), seldom otherwise, until the port is closed. Such a port, opened
+//   again by this process, is watched from the start.
+// A real port's wait ends in none of these ways, so there the thread only waits.
+
+namespace {
+
+const DWORD ModemLineEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+const TComEvents RxChar = 1u << evRxChar;
+// Watching a port's queue: the time between two looks while an answer may be coming, which
+// is what the watch adds to the hand-over of an answer's last bytes; how long after a write
+// an answer may be coming; the time between looks otherwise. A look costs a few hundredths
+// of a millisecond.
+const DWORD WatchCloseMs = 10;
+const qint64 WatchAnswerMs = 300;
+const DWORD WatchSeldomMs = 100;
+
+// The names of the ports that this process found unable to wait.
+std::mutex watchedPortsLock;
+QStringList watchedPorts;
+
+bool IsWatchedPort(const QString &name)
+{
+    std::lock_guard lock(watchedPortsLock);
+    return watchedPorts.contains(name, Qt::CaseInsensitive);
+}
+
+void AddWatchedPort(const QString &name)
+{
+    std::lock_guard lock(watchedPortsLock);
+    if (!watchedPorts.contains(name, Qt::CaseInsensitive))
+        watchedPorts << name;
+}
+
+}  // namespace
 
 struct TCustomComPort::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    std::unique_ptr<TComThread> thread;
     // Set by the event thread when a wait fails: the device has gone (adapter pulled out).
     std::atomic<bool> lineGone{false};
+    // The bytes Read() has taken out of the input queue, counted with the read under the
+    // lock, so that the event thread sees the queue and the count of one moment.
+    std::mutex readLock;
+    quint64 bytesRead = 0;
+    std::unique_ptr<TComThread> thread;  // last: it ends before what it uses goes
 };
 
 class TComThread {
 public:
-    TComThread(TCustomComPort *port, HANDLE handle, TComEvents events, std::atomic<bool> *lineGone)
-        : handle_(handle), events_(events), lineGone_(lineGone), handOver_(port)
+    TComThread(TCustomComPort *port, TCustomComPort::Impl *d, TComEvents events)
+        : d_(d), handle_(d->handle), events_(events), handOver_(port), name_(port->Port())
     {
+        std::lock_guard lock(d_->readLock);
+        handedOver_ = d_->bytesRead;  // the queue was just emptied: whatever is in it is new
     }
     ~TComThread() { Stop(); }
 
@@ -127,7 +186,8 @@ public:
     {
         stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         waited_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!stop_ || !waited_)
+        wrote_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!stop_ || !waited_ || !wrote_)
             return GetLastError();
         try {
             thread_ = std::thread([this] { Run(); });
@@ -146,87 +206,163 @@ public:
             SetEvent(stop_);
         if (thread_.joinable())
             thread_.join();
-        if (waited_)
-            CloseHandle(waited_);
-        if (stop_)
-            CloseHandle(stop_);
-        waited_ = stop_ = nullptr;
+        for (HANDLE event : {wrote_, waited_, stop_})
+            if (event)
+                CloseHandle(event);
+        wrote_ = waited_ = stop_ = nullptr;
     }
 
+    // Port's thread: a request has gone out, its answer may be coming.
+    void Wrote() { SetEvent(wrote_); }
+
 private:
+    // How one overlapped wait ended.
+    struct TWaitEnd {
+        bool stopped = false;  // the stop event came first
+        bool atOnce = false;   // WaitCommEvent ended without pending
+        DWORD error = 0;       // 0: completed with mask
+        DWORD mask = 0;
+    };
+
     void Run()
     {
-        SetCommMask(handle_, SystemMask(events_));
-        while (WaitOnce()) {
-        }
+        DWORD mask = SystemMask(events_);
+        SetCommMask(handle_, mask);
+        if (IsWatchedPort(name_))
+            Watch();
+        else
+            WaitForEvents(mask);
         // Stopping: no more events, and nothing left in either queue.
         SetCommMask(handle_, 0);
         PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
     }
 
-    // One overlapped wait and the hand-over of what it brought; false when the thread is to end.
-    bool WaitOnce()
+    // Waits for the port's events and hands them over, until the stop event; a port that
+    // cannot wait is watched instead.
+    void WaitForEvents(DWORD mask)
+    {
+        int emptyInARow = 0;
+        for (;;) {
+            TWaitEnd end;
+            Wait(end);
+            if (end.stopped)
+                return;
+            if (end.atOnce && (end.error == ERROR_NOT_SUPPORTED || end.error == ERROR_INVALID_PARAMETER)) {
+                if (!(mask & ModemLineEvents))
+                    break;
+                mask &= ~ModemLineEvents;
+                SetCommMask(handle_, mask);
+                continue;
+            }
+            if (end.error && end.error != ERROR_OPERATION_ABORTED)
+                return LineGone();
+            const TComEvents reported = end.error ? 0 : ComponentEvents(end.mask) & events_;
+            const int handed = HandOverArrivals(reported & ~RxChar);
+            if (handed < 0)
+                return;
+            emptyInARow = handed ? 0 : emptyInARow + 1;
+            // A real port's wait may end once with nothing new (events of bytes that the last
+            // hand-over read already); never aborted, never without events, never twice.
+            if (!handed && (end.error || !end.mask || emptyInARow > 1))
+                break;
+        }
+        AddWatchedPort(name_);
+        Watch();
+    }
+
+    // Looks at the input queue of a port that cannot wait and hands over what arrives, until
+    // the stop event.
+    void Watch()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 answerUntil = -1;  // on this clock
+        bool arriving = false;
+        for (;;) {
+            const DWORD period = arriving || clock.elapsed() < answerUntil ? WatchCloseMs : WatchSeldomMs;
+            const HANDLE events[2] = {stop_, wrote_};
+            const DWORD which = WaitForMultipleObjects(2, events, FALSE, period);
+            if (which == WAIT_OBJECT_0 + 1)
+                answerUntil = clock.elapsed() + WatchAnswerMs;
+            else if (which != WAIT_TIMEOUT)
+                return;
+            const int handed = HandOverArrivals(0);
+            if (handed < 0)
+                return;
+            arriving = handed > 0;
+        }
+    }
+
+    // One overlapped WaitCommEvent, ended by its completion or the stop event.
+    void Wait(TWaitEnd &end)
     {
         OVERLAPPED ov{};
         ov.hEvent = waited_;
         ResetEvent(waited_);
-        DWORD mask = 0;
-        DWORD transferred = 0;
-        bool ok = WaitCommEvent(handle_, &mask, &ov);
-        if (!ok && GetLastError() == ERROR_IO_PENDING) {
-            const HANDLE both[2] = {stop_, waited_};
-            const DWORD which = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-            if (which != WAIT_OBJECT_0 + 1) {
-                // Stop event (or a failed wait): end the pending wait before its OVERLAPPED goes.
-                SetCommMask(handle_, 0);
-                FinishOverlapped(handle_, ov, transferred, true);
-                return false;
-            }
-            ok = GetOverlappedResult(handle_, &ov, &transferred, FALSE);
+        if (WaitCommEvent(handle_, &end.mask, &ov)) {
+            end.atOnce = true;
+            return;
         }
-        if (!ok)
-            return LineGone();
+        end.error = GetLastError();
+        if (end.error != ERROR_IO_PENDING) {
+            end.atOnce = true;
+            return;
+        }
+        const HANDLE both[2] = {stop_, waited_};
+        DWORD transferred = 0;
+        if (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+            // Stop event (or a failed wait): end the pending wait before its OVERLAPPED goes.
+            SetCommMask(handle_, 0);
+            FinishOverlapped(handle_, ov, transferred, true);
+            end.stopped = true;
+            return;
+        }
+        end.error = GetOverlappedResult(handle_, &ov, &transferred, FALSE) ? 0 : GetLastError();
+    }
 
-        TComEvents got = ComponentEvents(mask) & events_;
-        // A completed wait without the received-character bit while bytes are queued (some
-        // drivers, Wine's among them, complete the wait with no bits set) stands for a
-        // received-character event, so that the tail of an answer is not left waiting.
-        if ((events_ & (1u << evRxChar)) && !(got & (1u << evRxChar))) {
+    // Hands over got, with a received-character event when bytes have arrived since the
+    // last one. 1: something was handed over; 0: nothing to hand over; -1: the thread is to
+    // end (the port is closing, or the device has gone and that was reported).
+    int HandOverArrivals(TComEvents got)
+    {
+        if (events_ & RxChar) {
+            std::unique_lock lock(d_->readLock);
             DWORD error = 0;
             const int queued = InputQueued(handle_, &error);
-            if (queued < 0)
-                return LineGone();
-            if (queued > queuedAtLastHandOver_)
-                got |= 1u << evRxChar;
+            if (queued < 0) {
+                lock.unlock();
+                LineGone();
+                return -1;
+            }
+            const quint64 arrived = d_->bytesRead + quint64(queued);
+            if (arrived > handedOver_)
+                got |= RxChar;
+            handedOver_ = arrived;  // lower only after a purge of the queue
         }
         if (!got)
-            return true;
-        if (!handOver_.HandOver(got))
-            return false;
-        DWORD error = 0;
-        queuedAtLastHandOver_ = InputQueued(handle_, &error);
-        return true;
+            return 0;
+        return handOver_.HandOver(got) ? 1 : -1;
     }
 
     // The device has gone: report it once as a line error, then wait only for the stop event.
-    bool LineGone()
+    void LineGone()
     {
-        lineGone_->store(true);
+        d_->lineGone.store(true);
         if ((events_ & (1u << evError)) && !handOver_.HandOver(1u << evError))
-            return false;
+            return;
         WaitForSingleObject(stop_, INFINITE);
-        return false;
     }
 
+    TCustomComPort::Impl *d_;
     HANDLE handle_;
     TComEvents events_;
-    std::atomic<bool> *lineGone_;
     TComHandOver handOver_;
+    QString name_;
     HANDLE stop_ = nullptr;
     HANDLE waited_ = nullptr;
-    // Bytes left queued after the last hand-over: a wait completed without the received-
-    // character bit stands for one only when more have come since.
-    int queuedAtLastHandOver_ = 0;
+    HANDLE wrote_ = nullptr;
+    // Bytes read plus queued when the last received-character event was handed over.
+    quint64 handedOver_ = 0;
     std::thread thread_;
 };
 
@@ -301,7 +437,7 @@ void TCustomComPort::Open()
         fail(5);
 
     if (Events != 0) {
-        auto thread = std::make_unique<TComThread>(this, handle, Events, &d->lineGone);
+        auto thread = std::make_unique<TComThread>(this, d.get(), Events);
         if (const DWORD err = thread->Start()) {
             thread.reset();
             SetLastError(err);
@@ -362,6 +498,8 @@ int TCustomComPort::Write(const void *buffer, int count)
     CloseHandle(ov.hEvent);
     if (!ok)
         throw EComPort(2, int(err));
+    if (d->thread)
+        d->thread->Wrote();
     return int(written);
 }
 
@@ -377,6 +515,7 @@ int TCustomComPort::Read(void *buffer, int count)
     if (!ov.hEvent)
         throw EComPort(3, int(GetLastError()));
     DWORD read = 0;
+    std::unique_lock lock(d->readLock);
     bool ok = ReadFile(d->handle, buffer, DWORD(count), &read, &ov);
     DWORD err = ok ? 0 : GetLastError();
     if (!ok && err == ERROR_IO_PENDING) {
@@ -384,6 +523,9 @@ int TCustomComPort::Read(void *buffer, int count)
         ok = FinishOverlapped(d->handle, ov, read, false);
         err = ok ? 0 : GetLastError();
     }
+    if (ok)
+        d->bytesRead += read;
+    lock.unlock();
     CloseHandle(ov.hEvent);
     if (!ok)
         throw EComPort(3, int(err));

@@ -51,7 +51,8 @@ enum class TOpenFailure {
     Gone,          // ENOENT, ENODEV, ENXIO; ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND: no such device (any more)
     NoPermission,  // EACCES, EPERM
     Busy,          // EBUSY (another opener's exclusive use), EWOULDBLOCK/EAGAIN (its lock);
-                   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION (another program's handle)
+                   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_BUSY,
+                   // ERROR_LOCK_VIOLATION (another program's handle)
     Other,
 };
 TOpenFailure ClassifyOpenFailure(int err);

@@ -80,7 +80,9 @@ TOpenFailure ClassifyOpenFailure(int err)
     case ERROR_PATH_NOT_FOUND:
         return TOpenFailure::Gone;
     case ERROR_ACCESS_DENIED:      // a COM port is opened by one program at a time
-    case ERROR_SHARING_VIOLATION:  // as Wine reports it
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_LOCK_VIOLATION:     // Wine: the device is another program's alone (EBUSY)
         return TOpenFailure::Busy;
     default:
         return err > 0 ? TOpenFailure::Other : TOpenFailure::None;
