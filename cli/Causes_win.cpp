@@ -39,11 +39,14 @@ QString PortCause(int err, const QString &, TPortStage stage, const QStringList 
         return opening ? QStringLiteral("there is no such port (not present, or unplugged)") : gone;
     case ERROR_INVALID_NAME:
         return QStringLiteral("there is no such port: the system names its ports COM1, COM2, ...");
-    case ERROR_ACCESS_DENIED:      // a COM port is opened by one program at a time
-    case ERROR_SHARING_VIOLATION:  // as Wine reports it
+    case ERROR_ACCESS_DENIED:  // a COM port is opened by one program at a time
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_LOCK_VIOLATION:  // Wine: the device is another program's alone
         return QStringLiteral("the port is busy, another program holds it")
              + (holders.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holders.join(QStringLiteral(", "))));
     case ERROR_BAD_COMMAND:  // the driver of a USB adapter that was pulled out
+    case ERROR_BROKEN_PIPE:  // Wine: the other end of a pseudo-terminal closed
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:

@@ -43,8 +43,14 @@ if [ "$1" = --qtest ]; then
   set -- "$@" -o "Z:$log,txt"
 fi
 rc=0
-wine "$@" 2> >(grep -v -e '^it looks like wine32 is missing' -e '^multiarch needs to be enabled' \
-                   -e '^execute "dpkg --add-architecture' -e '^apt-get install wine32' >&2) || rc=$?
+# Wine's own complaint about a missing 32-bit Wine is dropped from standard error, which is
+# all passed on before this ends.
+exec 3> >(grep -v -e '^it looks like wine32 is missing' -e '^multiarch needs to be enabled' \
+                 -e '^execute "dpkg --add-architecture' -e '^apt-get install wine32' >&2)
+filter=$!
+wine "$@" 2>&3 || rc=$?
+exec 3>&-
+wait "$filter" 2>/dev/null || true
 if [ -n "$log" ]; then
   cat "$log"
   rm -f "$log"
