@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -90,6 +91,9 @@ void PrepareConsole()
         if (DescriptorOpen(fd))
             _setmode(fd, _O_BINARY);
     outputOpen = DescriptorOpen(_fileno(stdout));
+    // Messages and the trace go out as they are written, as on Linux, not when a buffer is
+    // full (the C library buffers standard error that is no console).
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     // The texts are UTF-8 (the device's name, the parameters' captions); a console shows them
     // as such while the companion runs, and gets its own code page back at the end.
     const UINT codePage = GetConsoleOutputCP();

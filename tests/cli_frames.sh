@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # karven-cli on both systems against the Linux device simulator: one session of commands
 # (read, write, diff, a mode watched and run, a busy and a missing port, Ctrl+C in a mode
-# run, a reader that goes away), run by the Linux build on a pseudo-terminal and by the
+# run and in an answer wait, a reader that goes away), run by the Linux build on a pseudo-terminal and by the
 # Windows build under Wine on COM9, each against a fresh simulator. Each session is written
 # down with the times and the port's name taken out; the two must be the same byte for
 # byte: every request and answer frame of --trace, every output and every exit status.
@@ -28,7 +28,8 @@ export LC_ALL=C.UTF-8
 start_sim() {
   mkdir -p "$work/$1"
   "$sim" --link "$work/$1/tty" --quiet >"$work/$1/sim.out" 2>&1 &
-  pids+=($!)
+  simpid=$!
+  pids+=($simpid)
   for _ in $(seq 100); do [ -L "$work/$1/tty" ] && return 0; sleep 0.1; done
   echo "the simulator never published its port"; cat "$work/$1/sim.out"; exit 1
 }
@@ -37,8 +38,9 @@ start_sim() {
 normalise() {
   sed -E -e 's/^ *[0-9]+\.[0-9] ms //' -e 's/^[0-9]{4}-[0-9-]+T[0-9:.]+Z,/TIME,/' \
     -e 's/"(time|read_at)": ?"[^"]*"/"\1": TIME/' -e "s#$port#PORT#g" -e "s#$absent#ABSENT#g" \
-    -e 's/ \(([^()]+ \(pid [0-9]+\)(, )?)+\)$//'
-  # (Linux names the programs that hold a busy port; Windows does not tell.)
+    -e 's/ \(([^()]+ \(pid [0-9]+\)(, )?)+\)$//' -e 's/Ctrl\+C \(SIGINT\)$/Ctrl+C/'
+  # (Linux names the programs that hold a busy port, Windows does not tell; Linux names
+  # Ctrl+C's signal.)
 }
 # One command: its exit status, standard output and standard error into the record.
 record() {
@@ -112,6 +114,19 @@ session() {
   record "absent port" "${kc[@]}" read --port "$absent"
   record "closed pipe" bash -c '"$@" | head -n 2 >/dev/null; exit "${PIPESTATUS[0]}"' - "${kc[@]}" mode tq --port "$port" --start --stop
   record_state "after the pipe"
+
+  # Ctrl+C in an answer wait ends the exchange at once, with the status of Ctrl+C (the
+  # simulator is stopped, so the request stays unanswered).
+  kill -STOP "$simpid"
+  (cd "$dir" && exec "${kc[@]}" read --port "$port" --timeout 5000 --trace >/dev/null 2>"$work/run.err") &
+  run=$! status=0
+  pids+=($run)
+  for _ in $(seq 300); do grep -q -- '->' "$work/run.err" && break; sleep 0.1; done
+  kill -INT "$(cli_pid "$run")"
+  wait "$run" || status=$?
+  kill -CONT "$simpid"
+  echo "== Ctrl+C in an answer wait: status $status" >>"$record"
+  grep -v -- '->' "$work/run.err" | normalise >>"$record"
 }
 
 start_sim linux
@@ -129,7 +144,8 @@ if ! diff -u "$work/linux.txt" "$work/windows.txt"; then
 fi
 # A record that is the same because both are empty or failed alike proves nothing.
 for line in '== read: status 0' '== Ctrl+C: status 0, stderr: ' '== after Ctrl+C: status 0, mode off ' \
-            '== closed pipe: status 0' '== after the pipe: status 0, mode off ' '== busy port: status 3'; do
+            '== closed pipe: status 0' '== after the pipe: status 0, mode off ' '== busy port: status 3' \
+            '== Ctrl+C in an answer wait: status 130'; do
   grep -q "^$line" "$work/linux.txt" || { cat "$work/linux.txt"; echo "not in the record: $line"; exit 1; }
 done
 grep -q '^-> 0A 10 00 00 00 35 6A' "$work/linux.txt" || { cat "$work/linux.txt"; echo "no write request"; exit 1; }

@@ -45,7 +45,7 @@ fi
 rc=0
 # Wine's own complaint about a missing 32-bit Wine is dropped from standard error, which is
 # all passed on before this ends.
-exec 3> >(grep -v -e '^it looks like wine32 is missing' -e '^multiarch needs to be enabled' \
+exec 3> >(grep --line-buffered -v -e '^it looks like wine32 is missing' -e '^multiarch needs to be enabled' \
                  -e '^execute "dpkg --add-architecture' -e '^apt-get install wine32' >&2)
 filter=$!
 wine "$@" 2>&3 || rc=$?
