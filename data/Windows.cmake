@@ -28,8 +28,8 @@ install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platform
 install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
 # Qt finds its plugins beside the program anyway; qt.conf points its translations there too
 # (without it they would be looked for beside the folder that holds Qt's DLLs).
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/qt.conf CONTENT "[Paths]\nPrefix = .\nPlugins = .\nTranslations = translations\n")
-install(FILES ${CMAKE_BINARY_DIR}/qt.conf DESTINATION .)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/package/qt.conf CONTENT "[Paths]\nPrefix = .\nPlugins = .\nTranslations = translations\n")
+install(FILES ${CMAKE_BINARY_DIR}/package/qt.conf DESTINATION .)
 
 # Qt's own texts in Russian (standard buttons, the context menus of text fields): Debian's
 # qt6-translations-l10n of the same Qt version; the .qm files are the same on every system.
