@@ -1,9 +1,8 @@
 // The window program on Windows against the Linux device simulator on COM9 (Wine): the main
 // window reads the configuration and lists it, a port held elsewhere is reported as busy
-// with its cause, and a device that goes away while a mode window polls is reported once,
-// with no core spinning afterwards.
+// with its cause, and a device that goes away while a mode window polls is reported once;
+// neither the polling nor the gone device keeps the processor busy.
 
-#include "CPort.h"
 #include "CPortCtl.h"
 #include "CauseText.h"
 #include "ConfigExchange.h"
@@ -16,12 +15,9 @@
 #include "TQ.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QTableWidget>
 #include <QScopeGuard>
-#include <QTimer>
+#include <QTableWidget>
 #include <QTreeWidget>
 #include <QtTest>
 
