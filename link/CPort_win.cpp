@@ -11,7 +11,6 @@
 #include <atomic>
 #include <iterator>
 #include <mutex>
-#include <thread>
 
 #include <windows.h>
 
@@ -124,9 +123,10 @@ bool FinishOverlapped(HANDLE handle, OVERLAPPED &ov, DWORD &transferred, bool ca
 //   with no event at all, or a wait that again and again ends at once with nothing new, is a
 //   port whose wait cannot watch the line (Wine 8 ends every wait on a pseudo-terminal after
 //   a millisecond this way, and reports queued bytes as new at each start). The thread then
-//   looks at the input queue instead, closely while an answer may be coming (after a write,
-//   and while bytes arrive), seldom otherwise, until the port is closed. Such a port, opened
-//   again by this process, is watched from the start.
+//   looks at the input queue instead, until the port is closed: closely while an answer may
+//   be coming (after a write, until its first bytes come or it is overdue, and while bytes
+//   keep coming), seldom otherwise. Such a port, opened again by this process, is watched
+//   from the start.
 // A real port's wait ends in none of these ways, so there the thread only waits.
 
 namespace {
@@ -134,12 +134,13 @@ namespace {
 const DWORD ModemLineEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 const TComEvents RxChar = 1u << evRxChar;
 // Watching a port's queue: the time between two looks while an answer may be coming, which
-// is what the watch adds to the hand-over of an answer's last bytes; how long after a write
-// an answer may be coming; the time between looks otherwise. A look costs a few hundredths
-// of a millisecond.
+// is what the watch adds to the hand-over of an answer's last bytes (a pause this long at
+// 9600 baud ends a frame); how long after a write the first bytes of an answer are looked
+// for closely; the time between looks otherwise. A look costs about a tenth of a
+// millisecond under Wine.
 const DWORD WatchCloseMs = 10;
 const qint64 WatchAnswerMs = 300;
-const DWORD WatchSeldomMs = 100;
+const DWORD WatchSeldomMs = 200;
 
 // The names of the ports that this process found unable to wait.
 std::mutex watchedPortsLock;
@@ -181,19 +182,20 @@ public:
     }
     ~TComThread() { Stop(); }
 
-    // Creates the events and starts the thread; returns 0 or the system error.
+    // Creates the events and starts the thread; returns 0 or the system error. The thread is
+    // one of the process's thread pool: the program opens a port for every request, and a
+    // thread made and ended each time costs milliseconds of processor time under Wine.
     DWORD Start()
     {
         stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         waited_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         wrote_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!stop_ || !waited_ || !wrote_)
+        ended_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!stop_ || !waited_ || !wrote_ || !ended_)
             return GetLastError();
-        try {
-            thread_ = std::thread([this] { Run(); });
-        } catch (const std::system_error &e) {
-            return DWORD(e.code().value());
-        }
+        if (!TrySubmitThreadpoolCallback(&TComThread::Entry, this, nullptr))
+            return GetLastError();
+        started_ = true;
         return 0;
     }
 
@@ -204,18 +206,27 @@ public:
         handOver_.Cancel();
         if (stop_)
             SetEvent(stop_);
-        if (thread_.joinable())
-            thread_.join();
-        for (HANDLE event : {wrote_, waited_, stop_})
+        if (started_)
+            WaitForSingleObject(ended_, INFINITE);
+        started_ = false;
+        for (HANDLE event : {ended_, wrote_, waited_, stop_})
             if (event)
                 CloseHandle(event);
-        wrote_ = waited_ = stop_ = nullptr;
+        ended_ = wrote_ = waited_ = stop_ = nullptr;
     }
 
     // Port's thread: a request has gone out, its answer may be coming.
     void Wrote() { SetEvent(wrote_); }
 
 private:
+    static void CALLBACK Entry(PTP_CALLBACK_INSTANCE instance, void *self)
+    {
+        auto *thread = static_cast<TComThread *>(self);
+        CallbackMayRunLong(instance);  // it runs as long as the port is open
+        SetEventWhenCallbackReturns(instance, thread->ended_);  // this object is not touched after
+        thread->Run();
+    }
+
     // How one overlapped wait ended.
     struct TWaitEnd {
         bool stopped = false;  // the stop event came first
@@ -276,20 +287,22 @@ private:
     {
         QElapsedTimer clock;
         clock.start();
-        qint64 answerUntil = -1;  // on this clock
+        qint64 answerDue = -1;  // on this clock: until when the first bytes of an answer are looked for
         bool arriving = false;
         for (;;) {
-            const DWORD period = arriving || clock.elapsed() < answerUntil ? WatchCloseMs : WatchSeldomMs;
+            const bool close = arriving || clock.elapsed() < answerDue;
             const HANDLE events[2] = {stop_, wrote_};
-            const DWORD which = WaitForMultipleObjects(2, events, FALSE, period);
+            const DWORD which = WaitForMultipleObjects(2, events, FALSE, close ? WatchCloseMs : WatchSeldomMs);
             if (which == WAIT_OBJECT_0 + 1)
-                answerUntil = clock.elapsed() + WatchAnswerMs;
+                answerDue = clock.elapsed() + WatchAnswerMs;
             else if (which != WAIT_TIMEOUT)
                 return;
             const int handed = HandOverArrivals(0);
             if (handed < 0)
                 return;
             arriving = handed > 0;
+            if (arriving)
+                answerDue = -1;
         }
     }
 
@@ -361,9 +374,10 @@ private:
     HANDLE stop_ = nullptr;
     HANDLE waited_ = nullptr;
     HANDLE wrote_ = nullptr;
+    HANDLE ended_ = nullptr;
+    bool started_ = false;
     // Bytes read plus queued when the last received-character event was handed over.
     quint64 handedOver_ = 0;
-    std::thread thread_;
 };
 
 int TCustomComPort::QueuedForDispatch(TComEvents got)

@@ -22,15 +22,22 @@ IFS=: read -r -a parts <<<"$dirs"
 for d in "${parts[@]}"; do winepath+="${winepath:+;}Z:${d//\//\\}"; done
 export WINEPATH=$winepath
 
+# Off screen, Qt finds no fonts of Windows: it is given those the Linux tests use, so that
+# texts measure the same on both legs.
+fonts=/usr/share/fonts/truetype/dejavu
+settings="offscreen, fonts $fonts"
 mkdir -p "$(dirname "$prefix")"
 (
   flock 9
   if [ ! -f "$prefix/.karven-ready" ]; then
     rm -rf "$prefix"
     wineboot -i >/dev/null 2>&1
+  fi
+  if [ "$(cat "$prefix/.karven-ready" 2>/dev/null)" != "$settings" ]; then
     wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d offscreen /f >/dev/null 2>&1
+    wine reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d "Z:${fonts//\//\\}" /f >/dev/null 2>&1
     wineserver -w
-    touch "$prefix/.karven-ready"
+    echo "$settings" >"$prefix/.karven-ready"
   fi
 ) 9>"$prefix.lock"
 [ "$1" = --prepare ] && exit 0

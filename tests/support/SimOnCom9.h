@@ -11,9 +11,19 @@ inline const QString SimPort = QStringLiteral("COM9");
 bool AddSerialPortValue(const QString &valueName, const QString &port);
 void RemoveSerialPortValue(const QString &valueName);
 
-// Ends the simulator, as a device that goes away (win_sim.sh does it); false when no
-// simulator was started for this test.
+// Ends the simulator, as a device that goes away; false when no simulator was started for
+// this test.
 bool StopSimulator();
 
-// CPU time this process has used, in seconds.
-double ProcessCpuSeconds();
+// Has a Linux program hold the simulator's port exclusively, as another program on the
+// computer would, and waits until it does; false when it cannot be had.
+bool HoldPortElsewhere();
+// Lets the port go again, and waits until it is free.
+void ReleasePortElsewhere();
+
+// Whether this runs under Wine rather than Windows.
+bool RunningUnderWine();
+
+// The share of a core that this process uses while it runs its events for ms milliseconds
+// (logged).
+double CpuShareOver(int ms);
