@@ -20,9 +20,10 @@ bool StandardOutputOpen();
 // The cause of a write to a standard stream that has just failed, as the C library's error
 // number (err, what it set); a reader that has gone is EPIPE, a full disk ENOSPC.
 int FailedWriteError(int err);
-// Whether path names a device or a stream of the system rather than a file, to be written
-// into and never replaced (/dev/stdout, /proc/self/fd/1; NUL, CON, \\.\pipe\NAME).
-bool NamesDevice(const QString &path);
+// When path names a device or a stream of the system rather than a file, one to be written
+// into and never replaced (/dev/stdout, /proc/self/fd/1; NUL, CON, \\.\pipe\NAME): the
+// path that opens it. Empty when path names a file.
+QString DevicePath(const QString &path);
 
 // The help of the options whose words differ between systems: --port (the system's port
 // names) and --stop (the requests from outside that end a run).

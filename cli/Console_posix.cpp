@@ -62,10 +62,10 @@ int FailedWriteError(int err)
     return err ? err : EIO;
 }
 
-bool NamesDevice(const QString &path)
+QString DevicePath(const QString &path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    return absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/"));
+    return absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/")) ? path : QString();
 }
 
 const char PortOptionHelp[] =

@@ -124,19 +124,22 @@ int FailedWriteError(int err)
     }
 }
 
-bool NamesDevice(const QString &path)
+QString DevicePath(const QString &path)
 {
-    if (path.startsWith(QLatin1String("\\\\.\\")) || path.startsWith(QLatin1String("//./"))
-        || path.startsWith(QLatin1String("\\\\?\\")))
-        return true;
-    // The names of devices, in any folder and with any extension (NUL, con.txt, COM3).
-    const QString base = QFileInfo(path).fileName().section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    if (path.startsWith(QLatin1String("\\\\.\\")) || path.startsWith(QLatin1String("//./")))
+        return path;
+    // The names of devices, in any folder and with any extension (NUL, con.txt, COM3), stand
+    // for the device itself, which is opened by its name in the device namespace.
+    QString base = QFileInfo(path).fileName().section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    if (base.endsWith(QLatin1Char(':')))
+        base.chop(1);
     static const QStringList devices{QStringLiteral("CON"), QStringLiteral("NUL"), QStringLiteral("PRN"),
-                                     QStringLiteral("AUX"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
-    if (devices.contains(base))
-        return true;
-    return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))
-        && base[3] >= QLatin1Char('1') && base[3] <= QLatin1Char('9');
+                                     QStringLiteral("AUX"), QStringLiteral("CONOUT$")};
+    const bool numbered = base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))
+                       && base[3] >= QLatin1Char('1') && base[3] <= QLatin1Char('9');
+    if (!numbered && !devices.contains(base))
+        return {};
+    return QStringLiteral("\\\\.\\") + (base == QLatin1String("CON") ? QStringLiteral("CONOUT$") : base);
 }
 
 const char PortOptionHelp[] =

@@ -21,14 +21,16 @@ bool outputFailed = false;
     throw TOutputFailure(QStringLiteral("standard output: %1").arg(FileCause(err)), err == EPIPE);
 }
 
-// Whether path leads to something other than a regular file that exists: a FIFO, a
-// terminal, a device, or a name of the system's devices and open streams (/dev/stdout, NUL).
-bool WrittenStraightInto(const QString &path)
+// When path leads to something other than a regular file that exists (a FIFO, a terminal,
+// a device, or a name of the system's devices and open streams such as /dev/stdout or NUL),
+// the path that opens it; empty for a file.
+QString WrittenStraightInto(const QString &path)
 {
-    if (NamesDevice(path))
-        return true;
+    const QString device = DevicePath(path);
+    if (!device.isEmpty())
+        return device;
     const QFileInfo target(path);
-    return target.exists() && !target.isFile() && !target.isDir();
+    return target.exists() && !target.isFile() && !target.isDir() ? path : QString();
 }
 
 }  // namespace
@@ -66,8 +68,8 @@ void WriteFileWhole(const QString &path, const QByteArray &bytes)
     auto fail = [&](const QString &reason) {
         throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot write: %2").arg(path, reason));
     };
-    if (WrittenStraightInto(path)) {
-        QFile file(path);
+    if (const QString straight = WrittenStraightInto(path); !straight.isEmpty()) {
+        QFile file(straight);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             fail(file.errorString());
         if (file.write(bytes) != bytes.size())

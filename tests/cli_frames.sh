@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # karven-cli on both systems against the Linux device simulator: one session of commands
-# (read, write, diff, a mode watched and run, a busy and a missing port, Ctrl+C in a mode
-# run and in an answer wait, a reader that goes away), run by the Linux build on a pseudo-terminal and by the
+# (read, write, diff, a mode watched and run, output into the null device, a busy and a
+# missing port, Ctrl+C in a mode run and in an answer wait, a reader that goes away), run by the Linux build on a pseudo-terminal and by the
 # Windows build under Wine on COM9, each against a fresh simulator. Each session is written
 # down with the times and the port's name taken out; the two must be the same byte for
 # byte: every request and answer frame of --trace, every output and every exit status.
@@ -73,8 +73,8 @@ wait_lines() {
 }
 
 session() {
-  leg=$1 port=$2 absent=$3
-  shift 3
+  leg=$1 port=$2 absent=$3 null=$4
+  shift 4
   kc=("$@")
   dir=$work/$leg record=$work/$leg.txt
   : >"$record"
@@ -86,6 +86,7 @@ session() {
   record "diff, differs" "${kc[@]}" diff --port "$port" --trace a.json
   record "diff, equal" "${kc[@]}" diff --port "$port" b.json
   record "read, table" "${kc[@]}" read --port "$port" --table
+  record "read into the null device" "${kc[@]}" read --port "$port" -o "$null"
   record "mode, watched" "${kc[@]}" mode tq --port "$port" --count 2 --json --trace
   # A running mode's readings move with time: its requests, and the answers' lengths.
   (cd "$dir" && "${kc[@]}" mode tpr-tpu1 --port "$port" --start --count 2 --stop --trace) >"$work/out" 2>"$work/err"
@@ -130,13 +131,13 @@ session() {
 }
 
 start_sim linux
-session linux "$work/linux/tty" "$work/linux/none" "$linux_cli"
+session linux "$work/linux/tty" "$work/linux/none" /dev/null "$linux_cli"
 
 bash "$here/wine_run.sh" "$prefix" "$dirs" --prepare || exit 1
 start_sim windows
 ln -sfn "$(readlink -f "$work/windows/tty")" "$prefix/dosdevices/com9"
 rm -f "$prefix/dosdevices/com7"
-session windows COM9 COM7 bash "$here/wine_run.sh" "$prefix" "$dirs" "$exe"
+session windows COM9 COM7 NUL bash "$here/wine_run.sh" "$prefix" "$dirs" "$exe"
 
 if ! diff -u "$work/linux.txt" "$work/windows.txt"; then
   echo "karven-cli.exe under Wine differs from the Linux build (- Linux, + Windows)"
@@ -145,7 +146,7 @@ fi
 # A record that is the same because both are empty or failed alike proves nothing.
 for line in '== read: status 0' '== Ctrl+C: status 0, stderr: ' '== after Ctrl+C: status 0, mode off ' \
             '== closed pipe: status 0' '== after the pipe: status 0, mode off ' '== busy port: status 3' \
-            '== Ctrl+C in an answer wait: status 130'; do
+            '== Ctrl+C in an answer wait: status 130' '== read into the null device: status 0'; do
   grep -q "^$line" "$work/linux.txt" || { cat "$work/linux.txt"; echo "not in the record: $line"; exit 1; }
 done
 grep -q '^-> 0A 10 00 00 00 35 6A' "$work/linux.txt" || { cat "$work/linux.txt"; echo "no write request"; exit 1; }
