@@ -1,7 +1,9 @@
 #pragma once
 // Serial port component: TCustomComPort / TComPort, the EComPort error and the
 // event thread that hands received-byte events over to the user-interface thread.
-// This unit is the only code of the program that knows termios, ioctl and poll.
+// This unit is the only code of the program that knows the system's serial calls: this header
+// and CPort.cpp serve every system, CPort_posix.cpp holds termios, ioctl and poll, and
+// CPort_win.cpp the Win32 communications calls. The build takes the source of its system.
 
 #include <QObject>
 #include <QString>
@@ -61,7 +63,7 @@ class EComPort : public std::runtime_error {
 public:
     explicit EComPort(int code, int winCode = -1);
     int Code;
-    int WinCode;  // errno, or -1 when there is no system code
+    int WinCode;  // the system's error code (errno, GetLastError()), or -1 when there is none
     static QString CodeText(int code);
     QString Message() const;  // the text of Code, with " (win error code: %d)" when WinCode != -1
 };
@@ -74,7 +76,8 @@ public:
     explicit TCustomComPort(QObject *owner = nullptr);
     ~TCustomComPort() override;  // closes the port first
 
-    // Device name relative to /dev ("ttyUSB0", "ttyS0"); a name starting with "/" is used as is.
+    // The system's name of the port. Linux: the device relative to /dev ("ttyUSB0", "ttyS0"),
+    // a name starting with "/" is used as is. Windows: "COM3", opened as \\.\COM3.
     QString Port() const;
     void SetPort(const QString &name);
 
@@ -99,9 +102,18 @@ public:
     std::function<void(QObject *Sender, int Count)> OnRxChar;
 
 private:
+    // The system's side: the open device and its event thread.
     struct Impl;
     std::unique_ptr<Impl> d;
+    QString port_;
+
+    // For the dispatch of a received-character event: the number of bytes queued now.
+    // Raises EComPort code 10 when the system cannot tell. got holds every event of the
+    // dispatch: a line error among them means the device has gone, which is no failure here.
+    int QueuedForDispatch(TComEvents got);
+
     friend class TComThread;
+    friend class TComHandOver;
 };
 
 class TComPort : public TCustomComPort {
@@ -114,11 +126,13 @@ public:
 // directory ($XDG_RUNTIME_DIR, else /tmp/runtime-<user>, as Qt's runtime location).
 QString DefaultUserPortDirectory();
 
-// Fills list with the serial ports the system knows: ttys under sysRoot/class/tty with a
-// device (a ttyS* of unknown UART type is no port), plus symlinks to pseudo-terminals in
-// devRoot (shown by name, "ttyV0") and in userRoot, the user's runtime directory where the
-// device simulator publishes its port when it may not write to /dev (shown as full paths).
-// Sorted case-insensitively, locale-aware. Raises EComPort code 23 when the list cannot be read.
+// Fills list with the serial ports the system knows, sorted case-insensitively, locale-aware
+// (COM1, COM10, COM3). Raises EComPort code 23 when the list cannot be read.
+// Linux: ttys under sysRoot/class/tty with a device (a ttyS* of unknown UART type is no port),
+// plus symlinks to pseudo-terminals in devRoot (shown by name, "ttyV0") and in userRoot, the
+// user's runtime directory where the device simulator publishes its port when it may not
+// write to /dev (shown as full paths).
+// Windows: the values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM; the three folders are not used.
 void ListSerialPorts(QStringList &list, const QString &sysRoot = QStringLiteral("/sys"),
                      const QString &devRoot = QStringLiteral("/dev"),
                      const QString &userRoot = DefaultUserPortDirectory());

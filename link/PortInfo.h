@@ -1,7 +1,9 @@
 #pragma once
 // What a serial port is, and why a port could not be opened. Plain functions shared by the
-// window program and the command-line companion; they read the same sysfs and /dev trees
-// as ListSerialPorts, so that tests can point them at a fake tree.
+// window program and the command-line companion. PortInfo.cpp serves every system; the
+// system's own knowledge is in PortInfo_posix.cpp (the sysfs and /dev trees that
+// ListSerialPorts reads, so that tests can point them at a fake tree) and PortInfo_win.cpp
+// (SetupAPI and Win32 error codes).
 
 #include <QString>
 #include <QStringList>
@@ -16,7 +18,7 @@ enum class TPortKind {
 };
 
 struct TPortDescription {
-    QString Name;  // as the port list shows it: "ttyUSB0", or a full path
+    QString Name;  // as the port list shows it: "ttyUSB0", a full path, "COM3"
     QString Path;  // the device node that opening the port opens
     TPortKind Kind = TPortKind::Unknown;
     // USB adapter: maker and product (their USB ids when the adapter names neither), serial
@@ -27,39 +29,48 @@ struct TPortDescription {
     QString Driver;
     QString ById;  // the /dev/serial/by-id link that leads to the port (full path), if any
     QString Pty;   // virtual port: the pseudo-terminal it leads to ("/dev/pts/3")
+    QString FriendlyName;  // the name the system gives the device ("USB Serial Port (COM5)"), if any
 
     // One line in Russian that tells what the port is, for tooltips and listings.
     QString Text() const;
 };
 
-// Describes the port that ListSerialPorts listed as name. A name without "/" lives in devRoot;
-// the kernel's view of the tty is read from sysRoot/class/tty.
+// Describes the port that ListSerialPorts listed as name. Linux: a name without "/" lives in
+// devRoot; the kernel's view of the tty is read from sysRoot/class/tty. Windows: the ports
+// class of the device manager; the two folders are not used.
 TPortDescription DescribePort(const QString &name, const QString &sysRoot = QStringLiteral("/sys"),
                               const QString &devRoot = QStringLiteral("/dev"));
 
-// Why a port could not be opened, from the errno the failed operation saw.
+// The device that opening the port named name opens: /dev/ttyUSB0 for ttyUSB0 (a full path
+// as it is), \\.\COM3 for COM3.
+QString PortDevicePath(const QString &name);
+
+// Why a port could not be opened, from the system error the failed operation saw.
 enum class TOpenFailure {
     None,          // no system error known
-    Gone,          // ENOENT, ENODEV, ENXIO: no such device (any more)
+    Gone,          // ENOENT, ENODEV, ENXIO; ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND: no such device (any more)
     NoPermission,  // EACCES, EPERM
-    Busy,          // EBUSY (another opener's exclusive use), EWOULDBLOCK/EAGAIN (its lock)
+    Busy,          // EBUSY (another opener's exclusive use), EWOULDBLOCK/EAGAIN (its lock);
+                   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_BUSY,
+                   // ERROR_LOCK_VIOLATION (another program's handle)
     Other,
 };
 TOpenFailure ClassifyOpenFailure(int err);
 
-// The errno a port failure carries (EComPort's system code), or 0 when it carries none.
+// The system error a port failure carries (EComPort's system code), or 0 when it carries none.
 int PortFailureErrno(const std::exception &e);
 
 // Programs other than this one that lock or hold the device at path, as "name (pid N)";
-// only those this user may see.
+// only those this user may see. Windows does not tell who holds a port: always empty there.
 QStringList PortHolders(const QString &path);
 
 // Other programs that have the tty at path open, as "name (pid N)": while this program
 // holds the port they take no lock, and they may read the answers meant for it. The owner of a pseudo-terminal (one that
 // also holds its master side, such as a device stand-in or a serial bridge) is no sharer.
+// Windows does not tell: always empty there.
 QStringList PortSharers(const QString &path);
 
-// The cause of a failure with errno err, in Russian, for the message boxes; empty when err
+// The cause of a failure with system error err, in Russian, for the message boxes; empty when err
 // tells nothing (0 or -1). holders (see PortHolders) are named for a busy port.
 QString OpenFailureCause(int err, const QStringList &holders = {});
 

@@ -3,8 +3,11 @@
 // pressure (input streaming in, close from inside a hand-over, the other end vanishing).
 
 #include "CPort.h"
+#include "Globals.h"
 #include "MessageBoxCloser.h"
 #include "PtyPair.h"
+#include "Receive.h"
+#include "modbus.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -131,6 +134,7 @@ private slots:
     void destroyWhileHandOverPending();
     void noSpin_data();
     void noSpin();
+    void collectReadsQueuedBytesInPieces();
 };
 
 void TestCPort::errorTexts_data()
@@ -718,6 +722,28 @@ void TestCPort::noSpin()
         QCOMPARE(port.Read(buf, sizeof buf), 3);
         port.Close();
     }
+}
+
+void TestCPort::collectReadsQueuedBytesInPieces()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.Open();
+    QByteArray sent(300, '\0');
+    for (int i = 0; i < sent.size(); ++i)
+        sent[i] = char(i);
+    QVERIFY(pty.WriteMaster(sent));
+    ClearReceiveBuffer();
+    QDeadlineTimer deadline(5000);
+    while (ReceiveLength < 300 && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        CollectReceivedBytes(port, 300 - ReceiveLength);
+    }
+    port.Close();
+    QCOMPARE(ReceiveLength, 300);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(ReceiveBuffer), ReceiveBufferSize), sent.left(ReceiveBufferSize));
 }
 
 // As a helper process: "--try-open PATH" prints the errno of opening PATH as another

@@ -8,8 +8,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -91,7 +89,6 @@ private slots:
     void floodStaysInBufferAndNeverCompletes();
     void lengthSaturates();
     void crcCheckRefusesLengthsOutsideBuffer();
-    void collectReadsQueuedBytesInPieces();
 };
 
 void TestModbus::requestCrc_data()
@@ -339,36 +336,6 @@ void TestModbus::crcCheckRefusesLengthsOutsideBuffer()
         QVERIFY(!ModeAnswerComplete());
         QVERIFY(!MainAnswerComplete(4));
     }
-}
-
-void TestModbus::collectReadsQueuedBytesInPieces()
-{
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
-    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QString slave = QString::fromLocal8Bit(::ptsname(master));
-    TComPort port;
-    port.SetPort(slave);
-    try {
-        port.Open();
-    } catch (const EComPort &) {
-        ::close(master);
-        QSKIP("the serial port cannot be opened in this build");
-    }
-    Bytes sent(300);
-    for (size_t i = 0; i < sent.size(); ++i)
-        sent[i] = uint8_t(i);
-    QCOMPARE(::write(master, sent.data(), sent.size()), ssize_t(sent.size()));
-    ClearReceiveBuffer();
-    QDeadlineTimer deadline(5000);
-    while (ReceiveLength < 300 && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        CollectReceivedBytes(port, 300 - ReceiveLength);
-    }
-    port.Close();
-    ::close(master);
-    QCOMPARE(ReceiveLength, 300);
-    QVERIFY(std::equal(ReceiveBuffer, ReceiveBuffer + ReceiveBufferSize, sent.begin()));
 }
 
 QTEST_GUILESS_MAIN(TestModbus)

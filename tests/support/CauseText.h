@@ -3,17 +3,14 @@
 // the cause of the given kind.
 
 #include "PortInfo.h"
+#include "SystemErrors.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <cerrno>
-
 inline bool SaysWithCause(const QString &shown, const QString &text, TOpenFailure cause)
 {
-    const int err = cause == TOpenFailure::Gone ? ENOENT
-                    : cause == TOpenFailure::NoPermission ? EACCES
-                    : cause == TOpenFailure::Busy ? EBUSY : 0;
+    const int err = SampleSystemError(cause);
     const QStringList parts = shown.split(QStringLiteral("\n\n"));
     if (err == 0 || parts.size() != 2 || parts[0] != text)
         return false;

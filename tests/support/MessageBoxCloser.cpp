@@ -20,7 +20,7 @@ void CloseNextMessageBox(QString *text)
     timer->start();
 }
 
-MessageBoxCollector::MessageBoxCollector()
+MessageBoxCollector::MessageBoxCollector(int pollMs)
 {
     QObject::connect(&timer_, &QTimer::timeout, [this] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -28,5 +28,5 @@ MessageBoxCollector::MessageBoxCollector()
             box->button(QMessageBox::Ok)->click();
         }
     });
-    timer_.start(20);
+    timer_.start(pollMs);
 }

@@ -10,9 +10,10 @@
 void CloseNextMessageBox(QString *text);
 
 // Clicks OK on every modal message box that appears while it lives; keeps their texts.
+// It looks for one every pollMs.
 class MessageBoxCollector {
 public:
-    MessageBoxCollector();
+    explicit MessageBoxCollector(int pollMs = 20);
     QStringList Texts;
 
 private:

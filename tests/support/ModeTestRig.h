@@ -5,6 +5,7 @@
 
 #include "CPort.h"
 #include "ModeWindow.h"
+#include "SystemErrors.h"
 #include "modbus.h"
 
 #include <QByteArray>
@@ -45,7 +46,7 @@ protected:
     {
         ++Attempts;
         if (FailOpen)
-            throw EComPort(1, 16);
+            throw EComPort(1, SampleSystemError(TOpenFailure::Busy));
         Sent << QByteArray(reinterpret_cast<const char *>(frame), count);
     }
     void CollectAnswerBytes(int count) override

@@ -1,3 +1,5 @@
+// The single-instance guard on Linux: flock on a file in the user's runtime directory.
+
 #include "SingleInstance.h"
 
 #include <QCoreApplication>
@@ -14,8 +16,8 @@ TSingleInstance::TSingleInstance(const QString &name) : name_(name) {}
 
 TSingleInstance::~TSingleInstance()
 {
-    if (fd_ >= 0)
-        ::close(fd_);  // closing drops the lock
+    if (handle_ >= 0)
+        ::close(int(handle_));  // closing drops the lock
 }
 
 QString TSingleInstance::ExecutableName()
@@ -36,7 +38,7 @@ QString TSingleInstance::LockPath(const QString &name)
 
 bool TSingleInstance::Acquire()
 {
-    if (fd_ >= 0)
+    if (owned_)
         return true;
     const QByteArray path = QFile::encodeName(LockPath(name_));
     // Close-on-exec: a program started from here (the web browser) must not inherit the
@@ -53,6 +55,7 @@ bool TSingleInstance::Acquire()
         ::close(fd);
         return !heldElsewhere;  // a file system without locks does not stop the program
     }
-    fd_ = fd;
+    handle_ = fd;
+    owned_ = true;
     return true;
 }

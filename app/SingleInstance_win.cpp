@@ -1,0 +1,58 @@
+// The single-instance guard on Windows: a named mutex, created with initial ownership.
+
+#include "SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <windows.h>
+
+TSingleInstance::TSingleInstance(const QString &name) : name_(name)
+{
+    const std::wstring mutexName = LockPath(name).toStdWString();
+    // Owned at once when no other copy has created it; otherwise the existing one is opened.
+    const HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+    if (!mutex)
+        return;
+    owned_ = GetLastError() != ERROR_ALREADY_EXISTS;
+    handle_ = reinterpret_cast<std::intptr_t>(mutex);
+}
+
+TSingleInstance::~TSingleInstance()
+{
+    if (handle_ == -1)
+        return;
+    const HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
+    if (owned_)
+        ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
+QString TSingleInstance::ExecutableName()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
+QString TSingleInstance::LockPath(const QString &name)
+{
+    // Mutex names may hold any character but the backslash.
+    QString mutexName = name;
+    return mutexName.replace(QLatin1Char('\\'), QLatin1Char('_'));
+}
+
+bool TSingleInstance::Acquire()
+{
+    if (handle_ == -1)
+        return true;  // no mutex could be made: the guard does not stop the program
+    // The copy that created the mutex owns it already and gets it again at once; another
+    // running copy's mutex makes the wait time out. A copy that ended without releasing it
+    // has left it abandoned, which hands it over.
+    const HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
+    const DWORD result = WaitForSingleObject(mutex, 0);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+        return false;
+    if (owned_)
+        ReleaseMutex(mutex);  // held once already: the mutex counts each wait
+    owned_ = true;
+    return true;
+}

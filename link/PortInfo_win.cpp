@@ -1,0 +1,131 @@
+// Port descriptions and failure causes on Windows: the device manager's ports class
+// (SetupAPI) and Win32 error codes.
+
+#include "PortInfo.h"
+
+#include <windows.h>
+
+#include <devguid.h>
+#include <setupapi.h>
+
+namespace {
+
+QString DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA &device, DWORD property)
+{
+    wchar_t text[512] = {};
+    DWORD type = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type, reinterpret_cast<BYTE *>(text),
+                                           DWORD(sizeof text - sizeof(wchar_t)), nullptr)
+        || type != REG_SZ)
+        return {};
+    return QString::fromWCharArray(text);
+}
+
+// The "PortName" value in the device's own registry key ("COM5").
+QString DevicePortName(HDEVINFO set, SP_DEVINFO_DATA &device)
+{
+    const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE)
+        return {};
+    wchar_t name[64] = {};
+    DWORD type = 0;
+    DWORD bytes = DWORD(sizeof name - sizeof(wchar_t));
+    const LONG rc = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &bytes);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS && type == REG_SZ ? QString::fromWCharArray(name) : QString();
+}
+
+}  // namespace
+
+QString PortDevicePath(const QString &name)
+{
+    return QStringLiteral("\\\\.\\") + name;
+}
+
+TPortDescription DescribePort(const QString &name, const QString &, const QString &)
+{
+    TPortDescription d;
+    d.Name = name;
+    d.Path = PortDevicePath(name);
+
+    // The ports that are present in the device manager's ports class, one of which has this name.
+    const HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return d;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        if (DevicePortName(set, device).compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        d.FriendlyName = DeviceProperty(set, device, SPDRP_FRIENDLYNAME);
+        d.Maker = DeviceProperty(set, device, SPDRP_MFG);
+        d.Driver = DeviceProperty(set, device, SPDRP_SERVICE);
+        const QString bus = DeviceProperty(set, device, SPDRP_ENUMERATOR_NAME);
+        if (bus.compare(QLatin1String("ACPI"), Qt::CaseInsensitive) == 0)
+            d.Kind = TPortKind::BoardUart;
+        else if (!bus.isEmpty() && bus.compare(QLatin1String("ROOT"), Qt::CaseInsensitive) != 0)
+            d.Kind = TPortKind::UsbAdapter;  // USB, FTDIBUS and the other adapters' buses
+        if (d.Kind == TPortKind::UsbAdapter && d.FriendlyName.isEmpty())
+            d.Product = DeviceProperty(set, device, SPDRP_DEVICEDESC);
+        break;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return d;
+}
+
+TOpenFailure ClassifyOpenFailure(int err)
+{
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return TOpenFailure::Gone;
+    case ERROR_ACCESS_DENIED:      // a COM port is opened by one program at a time
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_LOCK_VIOLATION:     // Wine: the device is another program's alone (EBUSY)
+        return TOpenFailure::Busy;
+    default:
+        return err > 0 ? TOpenFailure::Other : TOpenFailure::None;
+    }
+}
+
+QStringList PortHolders(const QString &)
+{
+    // Windows names no holder of a device to an ordinary program.
+    return {};
+}
+
+QStringList PortSharers(const QString &)
+{
+    return {};
+}
+
+QString OpenFailureCause(int err, const QStringList &holders)
+{
+    switch (ClassifyOpenFailure(err)) {
+    case TOpenFailure::None:
+        return {};
+    case TOpenFailure::Gone:
+        return QStringLiteral("Причина: такого порта нет (адаптер отключён или порт удалён). "
+                              "Подключите устройство и выберите порт в списке заново.");
+    case TOpenFailure::Busy:
+        if (holders.isEmpty())
+            return QStringLiteral("Причина: порт занят другой программой.");
+        return QStringLiteral("Причина: порт занят другой программой: %1.").arg(holders.join(QStringLiteral(", ")));
+    case TOpenFailure::NoPermission:
+    case TOpenFailure::Other:
+        break;
+    }
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                            | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, DWORD(err), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    QString what = length && text ? QString::fromWCharArray(text, int(length)).trimmed() : QString();
+    if (text)
+        LocalFree(text);
+    if (what.endsWith(QLatin1Char('.')))
+        what.chop(1);
+    if (what.isEmpty())
+        return QStringLiteral("Причина: ошибка системы %1.").arg(err);
+    return QStringLiteral("Причина: ошибка системы %1 (%2).").arg(err).arg(what);
+}

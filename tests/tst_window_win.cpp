@@ -1,0 +1,132 @@
+// The window program on Windows against the Linux device simulator on COM9 (Wine): the main
+// window reads the configuration and lists it, a port held elsewhere is reported as busy
+// with its cause, and a device that goes away while a mode window polls is reported once;
+// neither the polling nor the gone device keeps the processor busy.
+
+#include "CPortCtl.h"
+#include "CauseText.h"
+#include "ConfigExchange.h"
+#include "Globals.h"
+#include "MainForm.h"
+#include "MessageBoxCloser.h"
+#include "ModeTestRig.h"
+#include "ModeWindow.h"
+#include "SimOnCom9.h"
+#include "TQ.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QString SimValue = QStringLiteral("KarvenSimulator");
+
+}  // namespace
+
+class TestWindowWin : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TForm1> form_;
+
+    QString RootText() const { return form_->NodeAt(0)->text(0); }
+    bool Idle() const
+    {
+        return !form_->TimerReadCfgInPribor->isActive() && !form_->TimerWaitAnswer->isActive();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The system lists the simulator's port before the main window reads the list.
+        QVERIFY(AddSerialPortValue(SimValue, SimPort));
+    }
+    void cleanupTestCase() { RemoveSerialPortValue(SimValue); }
+    void init()
+    {
+        DeviceConfig = TDeviceConfig{};
+        ExchangeState = 0;
+        form_ = std::make_unique<TForm1>();
+        QVERIFY(form_->CreatedOk());
+        form_->show();
+    }
+    void cleanup() { form_.reset(); }
+
+    void readsConfigurationIntoTheGrid();
+    void heldPortIsReportedBusy();
+    void deviceGoneWhileModePollsIsReportedOnce();
+};
+
+void TestWindowWin::readsConfigurationIntoTheGrid()
+{
+    // The user picks the simulator's port in the selector.
+    TComComboBox *selector = form_->ComComboBox1;
+    const int entry = selector->findText(SimPort);
+    QVERIFY2(entry >= 0, qUtf8Printable(QStringLiteral("no %1 among the ports").arg(SimPort)));
+    selector->setCurrentIndex(entry);
+    emit selector->activated(entry);
+    QCOMPARE(form_->ComPort1->Port(), SimPort);
+
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+    MessageBoxCollector boxes;
+    QElapsedTimer clock;
+    clock.start();
+    form_->N6->trigger();
+    QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 10000));
+    qInfo("configuration read (two blocks) in %lld ms", qint64(clock.elapsed()));
+    QCOMPARE(boxes.Texts, QStringList{});
+    QCOMPARE(form_->StringGrid1->rowCount(), TForm1::NodeCount - 1);
+    for (int i = 1; i < TForm1::NodeCount; ++i)
+        QCOMPARE(form_->StringGrid1->item(i - 1, 0)->text(), form_->NodeAt(i)->text(0));
+}
+
+void TestWindowWin::heldPortIsReportedBusy()
+{
+    const auto release = qScopeGuard([] { ReleasePortElsewhere(); });
+    QVERIFY(HoldPortElsewhere());
+    form_->ComPort1->SetPort(SimPort);
+    MessageBoxCollector boxes;
+    form_->N6->trigger();
+    QVERIFY(WaitFor([&] { return !boxes.Texts.isEmpty() && Idle(); }, 10000));
+    QCOMPARE(boxes.Texts.size(), 1);
+    QVERIFY2(SaysWithCause(boxes.Texts[0], QString::fromUtf8(PortBusyText), TOpenFailure::Busy),
+             qUtf8Printable(boxes.Texts[0]));
+    QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+}
+
+// Last: the simulator does not come back.
+void TestWindowWin::deviceGoneWhileModePollsIsReportedOnce()
+{
+    TfmTQ window(form_.get());
+    window.ComPort1->SetPort(SimPort);
+    int received = 0;
+    const auto handler = window.ComPort1->OnRxChar;
+    window.ComPort1->OnRxChar = [&](QObject *sender, int count) {
+        received += count;
+        handler(sender, count);
+    };
+    MessageBoxCollector boxes(500);  // seldom: its looks are no part of the program's work
+    window.StartPolling();
+    window.show();
+    WaitFor([] { return false; }, 1000);  // settled in
+    QVERIFY2(boxes.Texts.isEmpty(), qUtf8Printable(boxes.Texts.join(QLatin1Char('|'))));
+    received = 0;
+    // Below 1 % of a core as a rule; a spinning thread would take a whole one.
+    QVERIFY(CpuShareOver(5000) < 0.02);
+    QVERIFY2(received >= 48, qUtf8Printable(QString::number(received)));  // eight answers at the least
+
+    if (!StopSimulator())
+        QSKIP("no simulator to stop");
+    QVERIFY(WaitFor([&] { return !boxes.Texts.isEmpty(); }, 15000));
+    WaitFor([] { return false; }, 3000);  // room for more reports, which must not come
+    qInfo("report: %s", qUtf8Printable(boxes.Texts.join(QStringLiteral(" | "))));
+    QCOMPARE(boxes.Texts.size(), 1);
+    QVERIFY2(SaysWithCause(boxes.Texts[0], BusyPortText, TOpenFailure::Gone), qUtf8Printable(boxes.Texts[0]));
+    QVERIFY(CpuShareOver(3000) < 0.02);
+}
+
+QTEST_MAIN(TestWindowWin)
+#include "tst_window_win.moc"
