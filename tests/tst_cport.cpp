@@ -512,11 +512,10 @@ void TestCPort::handlerExceptionGoesToErrorReport()
     port.SetPort(pty.SlavePath());
     port.Open();
 
-    QString reported;
-    CloseNextMessageBox(&reported);
+    NextMessageBoxCloser box;
     QVERIFY(pty.WriteMaster("\x01"));
-    QVERIFY(WaitFor([&] { return !reported.isEmpty(); }));
-    QCOMPARE(reported, QStringLiteral("ReadFile function failed (win error code: 5)"));
+    QVERIFY(WaitFor([&] { return !box.Text.isEmpty(); }));
+    QCOMPARE(box.Text, QStringLiteral("ReadFile function failed (win error code: 5)"));
     // The port goes on delivering after the report.
     QVERIFY(pty.WriteMaster("\x02"));
     QVERIFY(WaitFor([&] { return calls == 2; }));
