@@ -18,10 +18,17 @@ await() {
 gone() { ! pgrep -s "$1" >/dev/null; }
 
 for how in "program killed" "Ctrl+C" "script ended"; do
-  # A session of its own: everything the script starts is in it.
+  # Ctrl+C reaches every process of the group, the X server the script started included.
+  # There the program draws offscreen, so that it does not end merely because that server
+  # does: as on a real display, only the script can end it.
+  platform=()
+  [ "$how" = "Ctrl+C" ] && platform=(QT_QPA_PLATFORM=offscreen)
+  # A session of its own: everything the script starts is in it. The script starts as from
+  # a terminal, with SIGINT and SIGQUIT at their defaults: as a background job of this shell
+  # it would start with them ignored, and bash cannot trap a signal ignored at its start.
   mkdir -p "$work/runtime"
-  env -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$work/runtime" KARVEN_BUILD_DIR="$2" \
-    KARVEN_SIM_LINK="$link" setsid bash "$1/scripts/run" >"$work/out" 2>&1 </dev/null &
+  env --default-signal=INT,QUIT -u DISPLAY -u WAYLAND_DISPLAY "${platform[@]}" XDG_RUNTIME_DIR="$work/runtime" \
+    KARVEN_BUILD_DIR="$2" KARVEN_SIM_LINK="$link" setsid bash "$1/scripts/run" >"$work/out" 2>&1 </dev/null &
   sid=$!
   problem=""
   await 120 pgrep -s "$sid" -x karven12t >/dev/null && await 10 test -L "$link" \

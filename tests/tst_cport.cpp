@@ -63,6 +63,19 @@ double ProcessCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// Counts the event thread's hand-overs as they reach the port; the device end vanishes
+// just before the first one is handled.
+struct HandOverWatch : QObject {
+    PtyPair *Pty = nullptr;
+    int Seen = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MetaCall && ++Seen == 1)
+            Pty->CloseMaster();
+        return false;
+    }
+};
+
 int QueuedOn(int fd)
 {
     int n = 0;
@@ -516,11 +529,10 @@ void TestCPort::handlerExceptionGoesToErrorReport()
     port.SetPort(pty.SlavePath());
     port.Open();
 
-    QString reported;
-    CloseNextMessageBox(&reported);
+    NextMessageBoxCloser box;
     QVERIFY(pty.WriteMaster("\x01"));
-    QVERIFY(WaitFor([&] { return !reported.isEmpty(); }));
-    QCOMPARE(reported, QStringLiteral("ReadFile function failed (win error code: 5)"));
+    QVERIFY(WaitFor([&] { return !box.Text.isEmpty(); }));
+    QCOMPARE(box.Text, QStringLiteral("ReadFile function failed (win error code: 5)"));
     // The port goes on delivering after the report.
     QVERIFY(pty.WriteMaster("\x02"));
     QVERIFY(WaitFor([&] { return calls == 2; }));
@@ -530,19 +542,21 @@ void TestCPort::hangUpAfterBytesPostedIsNoError()
 {
     PtyPair pty;
     QVERIFY(pty.IsOpen());
+    HandOverWatch watch;
+    watch.Pty = &pty;
     TComPort port;
     int calls = 0;
     port.OnRxChar = [&](QObject *, int) { ++calls; };
     port.SetPort(pty.SlavePath());
     port.Open();
+    port.installEventFilter(&watch);
     MessageBoxCollector boxes;
 
-    // The device's bytes arrive and their event is posted; the device vanishes before the
-    // event runs, so the count fails. That is the hang-up, not an error of its own.
+    // The device's bytes arrive and their event is posted; the device vanishes as the event
+    // reaches the port, so the count fails. That is the hang-up, not an error of its own.
+    // The hang-up's own event comes next, once the first has been handled.
     QVERIFY(pty.WriteMaster("\x0a\x03"));
-    QThread::msleep(100);
-    pty.CloseMaster();
-    RunEventLoop(500);
+    QVERIFY(WaitFor([&] { return watch.Seen >= 2; }));
     QCOMPARE(boxes.Texts, QStringList{});
     QCOMPARE(calls, 0);
 }

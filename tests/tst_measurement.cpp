@@ -160,6 +160,7 @@ private slots:
     void s2Logic();
     void busyPort_data();
     void busyPort();
+    void busyPortLeavesTimeToExit_data();
     void busyPortLeavesTimeToExit();
 };
 
@@ -787,13 +788,21 @@ void TestMeasurement::busyPort()
     w.Timer1->stop();
 }
 
+void TestMeasurement::busyPortLeavesTimeToExit_data()
+{
+    QTest::addColumn<bool>("failClose");
+    QTest::newRow("open fails") << false;
+    QTest::newRow("close before the send fails") << true;
+}
+
 // The pulse pack window on a port that stays busy, each report read for 3 s: the next
 // attempt waits a whole answer time-out after OK, time enough to leave with "Выход".
 void TestMeasurement::busyPortLeavesTimeToExit()
 {
+    QFETCH(bool, failClose);
     Rig rig = MakeRig("pack");
     TMeasureWindow &w = rig.W();
-    rig.Link->FailOpen = true;
+    (failClose ? rig.Link->FailClose : rig.Link->FailOpen) = true;
     QElapsedTimer clock;
     clock.start();
     QList<qint64> shownAt, dismissedAt;

@@ -343,10 +343,9 @@ void TestPortList::selectorChoiceOnOpenPort()
     probe.Close();
 
     // A reopen that fails goes to the error report; the name is kept, the port is closed.
-    QString reported;
-    CloseNextMessageBox(&reported);
+    NextMessageBoxCloser box;
     emit combo.activated(combo.findText(QStringLiteral("ttymxc0")));
-    QCOMPARE(reported, QStringLiteral("Unable to open com port (win error code: %1)").arg(ENOENT));
+    QCOMPARE(box.Text, QStringLiteral("Unable to open com port (win error code: %1)").arg(ENOENT));
     QCOMPARE(com.Port(), QStringLiteral("ttymxc0"));
     QVERIFY(!com.Connected());
 }

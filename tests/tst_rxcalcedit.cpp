@@ -1,8 +1,11 @@
 // The numeric field: its number rules, its calculator arithmetic, and the widget itself.
 
 #include <QClipboard>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -17,16 +20,19 @@
 namespace {
 
 const TNumberSeparators CSeps{u'.', u','};
-const TNumberSeparators RuSeps{u',', QChar(0x00A0)};
 
-TNumberSeparators SepsOf(const QString &name)
-{
-    return name == "ru" ? RuSeps : CSeps;
-}
-
+// "c", "en" (en_US) or "ru" (ru_RU), from Qt's own locale data: the system need not have them.
 QLocale LocaleOf(const QString &name)
 {
+    if (name == "en")
+        return QLocale(QLocale::English, QLocale::UnitedStates);
     return name == "ru" ? QLocale(QLocale::Russian, QLocale::Russia) : QLocale::c();
+}
+
+// The separators the field reads under that locale.
+TNumberSeparators SepsOf(const QString &name)
+{
+    return TNumberSeparators::FromLocale(LocaleOf(name));
 }
 
 // A window holding the field and a second widget to take the focus away.
@@ -218,6 +224,9 @@ void TestRxCalcEdit::typing_data()
     QTest::newRow("space alone") << "c" << " " << 2 << false << false;
     QTest::newRow("tab") << "c" << "1\t2" << 2 << true << false;
     QTest::newRow("ru no-break group separator") << "ru" << "1\u00a0234" << 2 << true << false;
+    QTest::newRow("c group separator") << "c" << "1,5" << 2 << true << false;
+    QTest::newRow("en group separator") << "en" << "1,5" << 2 << true << false;
+    QTest::newRow("en point") << "en" << "1.5" << 2 << true << true;
 }
 
 void TestRxCalcEdit::typing()
@@ -371,6 +380,8 @@ void TestRxCalcEdit::fieldTyping_data()
     QTest::newRow("ru comma") << "ru" << 2 << 1.0 << 99999.99 << "12,5" << "12,5" << 12.5;
     QTest::newRow("ru point becomes comma") << "ru" << 2 << 1.0 << 99999.99 << "12.5" << "12,5" << 12.5;
     QTest::newRow("ru second separator refused") << "ru" << 2 << 1.0 << 99999.99 << "1.2,3" << "1,23" << 1.23;
+    QTest::newRow("c comma refused, not taken as the point") << "c" << 2 << 1.0 << 99999.99 << "12,5" << "125"
+                                                            << 125.0;
     QTest::newRow("whole: separator, no decimal digit") << "c" << 0 << 0.0 << 999999.0 << "12.5" << "12." << 12.0;
     QTest::newRow("range not enforced while typing") << "c" << 0 << 100.0 << 100000.0 << "150000" << "150000"
                                                     << 100000.0;
@@ -501,6 +512,7 @@ void TestRxCalcEdit::fieldPasteOfNonNumberUndone_data()
     QTest::newRow("too many decimals") << "1.234" << "12";
     QTest::newRow("spaces around a number") << " 345 " << "12";
     QTest::newRow("space inside a number") << "3 45" << "12";
+    QTest::newRow("grouped number") << "1,234.5" << "12";
     QTest::newRow("a number is kept") << "345.5" << "345.5";
 }
 
@@ -522,6 +534,13 @@ void TestRxCalcEdit::fieldPasteOfNonNumberUndone()
 
 void TestRxCalcEdit::contextMenuInUsersLanguage()
 {
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
+        QSKIP("Qt's Russian translation (qtbase_ru.qm) is not installed");
+    // However this test ends, the tests after it have Qt's English texts and the C locale.
+    const auto restore = qScopeGuard([] {
+        QLocale::setDefault(QLocale::c());
+        InstallQtTranslation();
+    });
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     QVERIFY(InstallQtTranslation());
     TFieldHost host;
@@ -535,8 +554,6 @@ void TestRxCalcEdit::contextMenuInUsersLanguage()
     for (const QAction *action : menu->actions())
         texts << action->text().remove(u'&').section(u'\t', 0, 0);
     menu->close();
-    QLocale::setDefault(QLocale::c());
-    InstallQtTranslation();
     QVERIFY2(texts.contains(QStringLiteral("Вставить")), qPrintable(texts.join(" | ")));
     QVERIFY(!texts.contains(QStringLiteral("Paste")));
 }

@@ -117,9 +117,13 @@ int CountDecimals(const QString &normalisedText, const TNumberSeparators &seps)
 bool IsAcceptableTyping(const QString &text, const TNumberSeparators &seps, int decimalPlaces,
                         bool nonNegative)
 {
-    // A space makes no number, wherever it stands (a no-break group separator included:
-    // the text being edited is never grouped).
-    if (std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); }))
+    // A space or a group separator makes no number, wherever it stands: the text being
+    // edited is never grouped. A group separator meant as the decimal point ("1,5" where
+    // "," groups) would otherwise be dropped and the value taken ten times too large.
+    const auto grouping = [&seps](QChar c) {
+        return c.isSpace() || (!seps.Group.isNull() && c == seps.Group);
+    };
+    if (std::any_of(text.cbegin(), text.cend(), grouping))
         return false;
     const QString normalised = NormaliseNumberText(text, seps);
     if (CountDecimals(normalised, seps) > std::max(decimalPlaces, 0))

@@ -16,7 +16,8 @@ struct TNumberSeparators {
     static TNumberSeparators Current();  // the default locale
 };
 
-// A typed "." or "," stands for the decimal separator, unless it is the group separator.
+// A typed "." or "," stands for the decimal separator, unless it is the group separator
+// (which the field then refuses).
 QChar MapTypedSeparator(QChar key, const TNumberSeparators &seps);
 
 // Drops spaces and group separators and turns "." and "," (where not the group
@@ -32,7 +33,8 @@ bool IsNumberOrStart(const QString &text, const TNumberSeparators &seps);
 // Count of digits after the decimal separator, up to an exponent letter.
 int CountDecimals(const QString &normalisedText, const TNumberSeparators &seps);
 
-// Whether the field takes a text produced by a typed key: never one with a space.
+// Whether the field takes a text produced by a typed key or a paste: never one with a
+// space or the group separator.
 bool IsAcceptableTyping(const QString &text, const TNumberSeparators &seps, int decimalPlaces,
                         bool nonNegative);
 

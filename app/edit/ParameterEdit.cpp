@@ -34,37 +34,48 @@ enum class TConversion {
 using TField = std::variant<uint8_t TDeviceConfig::*, float TDeviceConfig::*, uint32_t TDeviceConfig::*,
                             uint16_t TDeviceConfig::*>;
 
-// The range and decimals of a number dialog come from the leaf's editing limits.
+// The range and decimals of a number dialog come from the leaf's editing limits, which
+// every row holds from the start.
 struct TEditRow {
-    int Index;                   // tree absolute index of the leaf
+    const TEditLimits &Limits;   // Limits.Index is the tree absolute index of the leaf
     uint8_t (*Choose)();         // the choice dialog, or nullptr for a number dialog
     TConversion Conversion;
     TField Field;
 };
 
-constexpr TEditRow Choice(int index, uint8_t (*choose)(), uint8_t TDeviceConfig::*field)
+// The limits of a leaf the table edits. A leaf with no limits, or limits of another kind,
+// is no constant expression and stops the build.
+consteval const TEditLimits &LimitsOf(int index, TEditKind kind)
 {
-    return {index, choose, TConversion::B, field};
+    const int row = EditLimitsRow(index);
+    if (row < 0 || edit_limits::Table[row].Kind != kind)
+        throw "an edited leaf has no editing limits of its kind";
+    return edit_limits::Table[row];
 }
 
-constexpr TEditRow Real(int index, float TDeviceConfig::*field)
+consteval TEditRow Choice(int index, uint8_t (*choose)(), uint8_t TDeviceConfig::*field)
 {
-    return {index, nullptr, TConversion::F, field};
+    return {LimitsOf(index, TEditKind::Choice), choose, TConversion::B, field};
 }
 
-constexpr TEditRow Whole(int index, uint32_t TDeviceConfig::*field)
+consteval TEditRow Real(int index, float TDeviceConfig::*field)
 {
-    return {index, nullptr, TConversion::I, field};
+    return {LimitsOf(index, TEditKind::Real), nullptr, TConversion::F, field};
 }
 
-constexpr TEditRow Word(int index, uint16_t TDeviceConfig::*field)
+consteval TEditRow Whole(int index, uint32_t TDeviceConfig::*field)
 {
-    return {index, nullptr, TConversion::W, field};
+    return {LimitsOf(index, TEditKind::Whole), nullptr, TConversion::I, field};
+}
+
+consteval TEditRow Word(int index, uint16_t TDeviceConfig::*field)
+{
+    return {LimitsOf(index, TEditKind::Whole), nullptr, TConversion::W, field};
 }
 
 using C = TDeviceConfig;
 
-const std::array<TEditRow, 39> EditRows = {{
+constexpr std::array<TEditRow, 39> EditRows = {{
     Choice(2, TfmInput_countDetect::Execute, &C::Tpu1DetectorCount),
     Choice(3, TfmInput_typeDetect::Execute, &C::Tpu1DetectorType),
     Choice(4, TfmInput_schemeDetect::Execute, &C::Tpu1DetectorScheme),
@@ -109,7 +120,7 @@ const std::array<TEditRow, 39> EditRows = {{
 const TEditRow *FindEditRow(int index)
 {
     for (const TEditRow &row : EditRows)
-        if (row.Index == index)
+        if (row.Limits.Index == index)
             return &row;
     return nullptr;
 }
@@ -123,7 +134,7 @@ struct TResult {
 
 bool RunDialog(const TEditRow &row, TResult &result)
 {
-    const TEditLimits &limits = *EditLimitsOf(row.Index);
+    const TEditLimits &limits = row.Limits;
     switch (row.Conversion) {
     case TConversion::B:
         result.Position = row.Choose();

@@ -2,22 +2,22 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QTimer>
 
-void CloseNextMessageBox(QString *text)
+NextMessageBoxCloser::NextMessageBoxCloser(int timeoutMs)
 {
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, text] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            timer->stop();
-            timer->deleteLater();
+    QObject::connect(&timer_, &QTimer::timeout, [this, deadline = QDeadlineTimer(timeoutMs)] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box || deadline.hasExpired())
+            timer_.stop();
+        if (box) {
+            Text = box->text();
             box->button(QMessageBox::Ok)->click();
         }
     });
-    timer->start();
+    timer_.start(20);
 }
 
 MessageBoxCollector::MessageBoxCollector(int pollMs)

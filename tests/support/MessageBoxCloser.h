@@ -1,13 +1,20 @@
 #pragma once
-// Clicks OK on the next modal message box that appears and stores its text in *text, so a
-// test can drive code that reports through a message box without a person at the screen.
-// The poll timer deletes itself once it has closed a box.
+// Clicks OK on the next modal message box that appears within timeoutMs while the object
+// lives and keeps its text, so a test can drive code that reports through a message box
+// without a person at the screen. The poll timer ends with the object or at the deadline.
 
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
-void CloseNextMessageBox(QString *text);
+class NextMessageBoxCloser {
+public:
+    explicit NextMessageBoxCloser(int timeoutMs = 10000);
+    QString Text;
+
+private:
+    QTimer timer_;
+};
 
 // Clicks OK on every modal message box that appears while it lives; keeps their texts.
 // It looks for one every pollMs.

@@ -24,7 +24,8 @@ struct LinkProbe {
     QList<QByteArray> Sent;  // frames written, in order
     QByteArray Queued;       // bytes the receive handler may read
     bool FailOpen = false;   // opening throws as a held port does
-    int Attempts = 0;        // open-and-write calls, failed ones included
+    bool FailClose = false;  // closing throws as a vanished device's purge does
+    int Attempts = 0;        // sends tried: open-and-write calls and failed closes
     int Closes = 0;
 };
 
@@ -41,7 +42,14 @@ public:
     }
 
 protected:
-    void ClosePort() override { ++Closes; }
+    void ClosePort() override
+    {
+        ++Closes;
+        if (FailClose) {
+            ++Attempts;
+            throw EComPort(5, 5);
+        }
+    }
     void OpenPortAndWrite(const uint8_t *frame, int count) override
     {
         ++Attempts;
