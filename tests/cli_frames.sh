@@ -19,7 +19,7 @@ cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null
   rm -f "$prefix/dosdevices/com9"
-  [ -n "${KEEP:-}" ] && cp -r "$work" /tmp/rt-win18b/last; rm -rf "$work"
+  rm -rf "$work"
 }
 trap cleanup EXIT
 export LC_ALL=C.UTF-8
