@@ -7,67 +7,15 @@
 #include "CPort.h"
 #include "Globals.h"
 #include "MainForm.h"
+#include "Measure.h"
 #include "SimDevice.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QMessageBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidgetItem>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
-#include <vector>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// Runs the event loop until done() holds (checked every millisecond, also inside message
-// boxes' own loops, whose OK it clicks) and returns the milliseconds from start; -1 when
-// it did not happen within the limit.
-double Measure(const std::function<void()> &start, const std::function<bool()> &done, int limitMs = 5000)
-{
-    bool finished = false;
-    Clock::time_point t0;
-    Clock::time_point t1;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        if (!finished && done()) {
-            t1 = Clock::now();
-            finished = true;
-        }
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->button(QMessageBox::Ok)->click();
-    });
-    probe.start(1);
-    t0 = Clock::now();
-    start();
-    const QDeadlineTimer deadline(limitMs);
-    while (!finished && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    // Let a box still open close before the next run.
-    const QDeadlineTimer settle(200);
-    while (!settle.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return finished ? std::chrono::duration<double, std::milli>(t1 - t0).count() : -1;
-}
-
-}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -44,11 +44,6 @@ QByteArray Frame(const TRequestFields &fields)
     return Frame(BuildShortRequest(fields.Function, fields.First, fields.Second));
 }
 
-QString PortPath(const QString &port)
-{
-    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
-}
-
 // The ports of the list, as the window program lists them. Qt warns on standard error when
 // it falls back to its own runtime directory; that is no news to the user of a listing.
 QStringList SerialPorts()
@@ -100,7 +95,7 @@ public:
             transaction_.Open();
         } catch (const std::exception &e) {
             throw TCliFailure(ExitPort, QStringLiteral("cannot open port %1: %2")
-                                            .arg(name_, PortFailureCause(e, PortPath(name_), TPortStage::Opening)));
+                                            .arg(name_, PortFailureCause(e, PortDevicePath(name_), TPortStage::Opening)));
         }
         QObject::connect(&watch_, &TInterruptWatch::requested, &watch_, [this] {
             if (!finishing_)
@@ -127,7 +122,7 @@ public:
             result = transaction_.Exchange(frame);
         } catch (const std::exception &e) {
             throw TCliFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
-                                              .arg(what, name_, PortFailureCause(e, PortPath(name_), TPortStage::InUse)));
+                                              .arg(what, name_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)));
         }
         if (result.Outcome == TExchangeOutcome::Interrupted)
             throw TInterruptedRun(watch_.ExitStatus(), QStringLiteral("%1 on port %2: interrupted by %3").arg(what, name_, watch_.What()));
@@ -137,7 +132,7 @@ public:
         if (result.Outcome == TExchangeOutcome::NoAnswer || result.Outcome == TExchangeOutcome::BadCrc
             || result.Outcome == TExchangeOutcome::WrongAnswer) {
             // A program that shares the port without a lock takes answers meant for us.
-            const QStringList sharers = PortSharers(PortPath(name_));
+            const QStringList sharers = PortSharers(PortDevicePath(name_));
             if (!sharers.isEmpty())
                 text += QStringLiteral("; the port is open in %1 as well, which may take the answers")
                             .arg(sharers.join(QStringLiteral(", ")));

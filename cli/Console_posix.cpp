@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -55,6 +56,24 @@ bool StandardOutputOpen()
 {
     return outputOpen;
 }
+
+int FailedWriteError(int err)
+{
+    return err ? err : EIO;
+}
+
+QString DevicePath(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    return absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/")) ? path : QString();
+}
+
+const char PortOptionHelp[] =
+    "The serial port: relative to /dev (ttyUSB0) or a full path. write needs it; read, diff and mode take the only "
+    "port the list finds, and name it on standard error.";
+const char StopOptionHelp[] =
+    "Stop the mode at the end, whatever ends the run: the count, the time, Ctrl+C, SIGTERM, SIGHUP, a closed pipe, "
+    "or a failure of the device, the port or the output.";
 
 struct TInterruptWatch::Impl {
     struct sigaction previous[3] = {};

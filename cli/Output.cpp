@@ -21,16 +21,16 @@ bool outputFailed = false;
     throw TOutputFailure(QStringLiteral("standard output: %1").arg(FileCause(err)), err == EPIPE);
 }
 
-// Whether path leads to something other than a regular file that exists: a FIFO, a
-// terminal, a device, or a name under /dev or /proc (/dev/stdout, /proc/self/fd/1) that
-// stands for an open stream.
-bool WrittenStraightInto(const QString &path)
+// When path leads to something other than a regular file that exists (a FIFO, a terminal,
+// a device, or a name of the system's devices and open streams such as /dev/stdout or NUL),
+// the path that opens it; empty for a file.
+QString WrittenStraightInto(const QString &path)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/")))
-        return true;
+    const QString device = DevicePath(path);
+    if (!device.isEmpty())
+        return device;
     const QFileInfo target(path);
-    return target.exists() && !target.isFile() && !target.isDir();
+    return target.exists() && !target.isFile() && !target.isDir() ? path : QString();
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ void WriteOutput(const QByteArray &bytes)
         OutputFails(EBADF);
     errno = 0;
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) || std::fflush(stdout) != 0) {
-        const int err = errno ? errno : EIO;
+        const int err = FailedWriteError(errno);
         std::clearerr(stdout);
         OutputFails(err);
     }
@@ -60,7 +60,7 @@ void CloseOutput()
         return;
     errno = 0;
     if (std::fflush(stdout) != 0 || std::fclose(stdout) != 0)
-        OutputFails(errno ? errno : EIO);
+        OutputFails(FailedWriteError(errno));
 }
 
 void WriteFileWhole(const QString &path, const QByteArray &bytes)
@@ -68,8 +68,8 @@ void WriteFileWhole(const QString &path, const QByteArray &bytes)
     auto fail = [&](const QString &reason) {
         throw TCliFailure(ExitUsage, QStringLiteral("%1: cannot write: %2").arg(path, reason));
     };
-    if (WrittenStraightInto(path)) {
-        QFile file(path);
+    if (const QString straight = WrittenStraightInto(path); !straight.isEmpty()) {
+        QFile file(straight);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             fail(file.errorString());
         if (file.write(bytes) != bytes.size())

@@ -55,9 +55,7 @@ struct TOption {
 const TOption Options[] = {
     {"help", 'h', nullptr, All, "This help."},
     {"json", 0, nullptr, Ports, "A JSON list."},
-    {"port", 0, "NAME", Link,
-     "The serial port: relative to /dev (ttyUSB0) or a full path. write needs it; read, diff and mode take the only "
-     "port the list finds, and name it on standard error."},
+    {"port", 0, "NAME", Link, PortOptionHelp},
     {"timeout", 0, "MS", Link,
      "Time for each answer from the request's last byte, in milliseconds: default 1000, at least the line time of the "
      "command's longest answer (93 for the configuration), at most 60000."},
@@ -72,9 +70,7 @@ const TOption Options[] = {
      "Take values the editing dialogs would not, and a null real with the words of the file's registers (a backup of "
      "such a device)."},
     {"start", 0, nullptr, Mode, "Start the mode first."},
-    {"stop", 0, nullptr, Mode,
-     "Stop the mode at the end, whatever ends the run: the count, the time, Ctrl+C, SIGTERM, SIGHUP, a closed pipe, "
-     "or a failure of the device, the port or the output."},
+    {"stop", 0, nullptr, Mode, StopOptionHelp},
     {"count", 0, "N", Mode, "End after N rows (1 to 1000000000)."},
     {"duration", 0, "S", Mode, "End after S seconds (above 0, at most 31536000: a year)."},
     {"json", 0, nullptr, Mode,
