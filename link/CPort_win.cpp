@@ -124,8 +124,8 @@ bool FinishOverlapped(HANDLE handle, OVERLAPPED &ov, DWORD &transferred, bool ca
 //   port whose wait cannot watch the line (Wine 8 ends every wait on a pseudo-terminal after
 //   a millisecond this way, and reports queued bytes as new at each start). The thread then
 //   looks at the input queue instead, until the port is closed: closely while an answer may
-//   be coming (after a write, until its first bytes come or it is overdue, and while bytes
-//   keep coming), seldom otherwise. Such a port, opened again by this process, is watched
+//   be coming (after a write, until its first bytes come or it is overdue, and for a while
+//   after each look that found bytes), seldom otherwise. Such a port, opened again by this process, is watched
 //   from the start.
 // A real port's wait ends in none of these ways, so there the thread only waits.
 
@@ -136,10 +136,12 @@ const TComEvents RxChar = 1u << evRxChar;
 // Watching a port's queue: the time between two looks while an answer may be coming, which
 // is what the watch adds to the hand-over of an answer's last bytes (a pause this long at
 // 9600 baud ends a frame); how long after a write the first bytes of an answer are looked
-// for closely; the time between looks otherwise. A look costs about a tenth of a
-// millisecond under Wine.
+// for closely; how long after bytes have come the rest of an answer is looked for closely
+// (the sender may pause in the middle of a frame when its machine is busy); the time
+// between looks otherwise. A look costs about a tenth of a millisecond under Wine.
 const DWORD WatchCloseMs = 10;
 const qint64 WatchAnswerMs = 300;
+const qint64 WatchRestMs = 60;
 const DWORD WatchSeldomMs = 200;
 
 // The names of the ports that this process found unable to wait.
@@ -287,22 +289,24 @@ private:
     {
         QElapsedTimer clock;
         clock.start();
-        qint64 answerDue = -1;  // on this clock: until when the first bytes of an answer are looked for
-        bool arriving = false;
+        // On this clock: until when the queue is looked at closely (the first bytes of an
+        // answer after a write, the rest of it after bytes have come).
+        qint64 closeUntil = -1;
         for (;;) {
-            const bool close = arriving || clock.elapsed() < answerDue;
+            const bool close = clock.elapsed() < closeUntil;
             const HANDLE events[2] = {stop_, wrote_};
             const DWORD which = WaitForMultipleObjects(2, events, FALSE, close ? WatchCloseMs : WatchSeldomMs);
             if (which == WAIT_OBJECT_0 + 1)
-                answerDue = clock.elapsed() + WatchAnswerMs;
+                closeUntil = clock.elapsed() + WatchAnswerMs;
             else if (which != WAIT_TIMEOUT)
                 return;
             const int handed = HandOverArrivals(0);
             if (handed < 0)
                 return;
-            arriving = handed > 0;
-            if (arriving)
-                answerDue = -1;
+            // A look with nothing new may fall in a pause of the sender in the middle of an
+            // answer: the close looks go on for a while after the last bytes.
+            if (handed > 0)
+                closeUntil = clock.elapsed() + WatchRestMs;
         }
     }
 
