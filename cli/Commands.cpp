@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -42,6 +43,32 @@ QByteArray Frame(const std::array<uint8_t, 8> &frame)
 QByteArray Frame(const TRequestFields &fields)
 {
     return Frame(BuildShortRequest(fields.Function, fields.First, fields.Second));
+}
+
+// A port's name as messages show it: one that holds a control character (a newline) in
+// double quotes with that character escaped, so that the message stays on its lines and
+// shows what the name holds.
+QString Shown(const QString &name)
+{
+    const bool plain = std::none_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (plain)
+        return name;
+    QString shown = QStringLiteral("\"");
+    for (const QChar c : name) {
+        switch (c.unicode()) {
+        case '\n': shown += QStringLiteral("\\n"); break;
+        case '\r': shown += QStringLiteral("\\r"); break;
+        case '\t': shown += QStringLiteral("\\t"); break;
+        case '"': shown += QStringLiteral("\\\""); break;
+        case '\\': shown += QStringLiteral("\\\\"); break;
+        default:
+            if (c.category() == QChar::Other_Control)
+                shown += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
+            else
+                shown += c;
+        }
+    }
+    return shown + QLatin1Char('"');
 }
 
 // The ports of the list, as the window program lists them. Qt warns on standard error when
@@ -69,17 +96,28 @@ QString ChoosePort(const QString &named)
     const QStringList ports = SerialPorts();
     if (ports.isEmpty())
         throw TCliFailure(ExitPort, QStringLiteral("no serial port found; name one with --port"));
-    if (ports.size() > 1)
+    if (ports.size() > 1) {
+        QStringList shown;
+        for (const QString &port : ports)
+            shown << Shown(port);
         throw TCliFailure(ExitUsage, QStringLiteral("several serial ports found, choose one with --port: %1")
-                                         .arg(ports.join(QStringLiteral(", "))));
-    PrintError(QStringLiteral("port %1 (the only one found)").arg(ports.first()));
+                                         .arg(shown.join(QStringLiteral(", "))));
+    }
+    PrintError(QStringLiteral("port %1 (the only one found)").arg(Shown(ports.first())));
     return ports.first();
 }
 
-// An exchange that Ctrl+C or another request to end cut short.
-class TInterruptedRun : public TCliFailure {
+// A request that got no fitting answer; Sent tells whether it left at all.
+class TRequestFailure : public TCliFailure {
 public:
-    using TCliFailure::TCliFailure;
+    TRequestFailure(int status, const QString &message, bool sent) : TCliFailure(status, message), Sent(sent) {}
+    bool Sent;
+};
+
+// An exchange that Ctrl+C or another request to end cut short.
+class TInterruptedRun : public TRequestFailure {
+public:
+    using TRequestFailure::TRequestFailure;
 };
 
 // The port, open for the whole run, and the exchanges over it. While it is open, a request
@@ -90,12 +128,13 @@ public:
         : timeoutMs_(options.TimeoutMs), transaction_(port_, TransactionOptions(options))
     {
         name_ = ChoosePort(options.Port);
+        shown_ = Shown(name_);
         port_.SetPort(name_);
         try {
             transaction_.Open();
         } catch (const std::exception &e) {
             throw TCliFailure(ExitPort, QStringLiteral("cannot open port %1: %2")
-                                            .arg(name_, PortFailureCause(e, PortDevicePath(name_), TPortStage::Opening)));
+                                            .arg(shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::Opening)));
         }
         QObject::connect(&watch_, &TInterruptWatch::requested, &watch_, [this] {
             if (!finishing_)
@@ -104,6 +143,7 @@ public:
     }
 
     QString PortName() const { return name_; }
+    QString ShownPortName() const { return shown_; }
     const TInterruptWatch &Watch() const { return watch_; }
     // The run is over and what follows (stopping the mode) goes on, whatever asked for the
     // end: a request that comes now, or came but is still on its way, ends nothing more (a
@@ -114,21 +154,26 @@ public:
         transaction_.Resume();
     }
 
-    // The answer to frame; what is asked names the request in the message of a failure.
+    // The answer to frame; what is asked names the request in the message of a failure,
+    // which says whether the request was sent.
     QByteArray Ask(const QByteArray &frame, const QString &what)
     {
         TExchangeResult result;
         try {
             result = transaction_.Exchange(frame);
         } catch (const std::exception &e) {
-            throw TCliFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
-                                              .arg(what, name_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)));
+            // The port failed while the request was written or its answer awaited.
+            throw TRequestFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
+                                                  .arg(what, shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)),
+                                  true);
         }
         if (result.Outcome == TExchangeOutcome::Interrupted)
-            throw TInterruptedRun(watch_.ExitStatus(), QStringLiteral("%1 on port %2: interrupted by %3").arg(what, name_, watch_.What()));
+            throw TInterruptedRun(watch_.ExitStatus(),
+                                  QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_, watch_.What())),
+                                  result.Sent());
         if (result.Ok())
             return result.Answer;
-        QString text = QStringLiteral("%1 on port %2: %3").arg(what, name_, result.Describe(timeoutMs_));
+        QString text = QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_));
         if (result.Outcome == TExchangeOutcome::NoAnswer || result.Outcome == TExchangeOutcome::BadCrc
             || result.Outcome == TExchangeOutcome::WrongAnswer) {
             // A program that shares the port without a lock takes answers meant for us.
@@ -137,7 +182,7 @@ public:
                 text += QStringLiteral("; the port is open in %1 as well, which may take the answers")
                             .arg(sharers.join(QStringLiteral(", ")));
         }
-        throw TCliFailure(ExitDevice, text);
+        throw TRequestFailure(ExitDevice, text, result.Sent());
     }
 
 private:
@@ -158,6 +203,7 @@ private:
     bool finishing_ = false;
     TComPort port_;
     QString name_;
+    QString shown_;
     int timeoutMs_;
     TTransaction transaction_;
 };
@@ -268,7 +314,7 @@ QString ModeValueKeysText()
     return text;
 }
 
-int LeastTimeoutMs(const QString &command, const QString &modeName)
+int LeastTimeoutMs(const QString &command, const QString &modeName, int *answerLineMs)
 {
     QList<QByteArray> requests;
     if (command == QLatin1String("mode")) {
@@ -284,9 +330,13 @@ int LeastTimeoutMs(const QString &command, const QString &modeName)
         for (const TBlock &block : ConfigBlocks)
             requests << BlockRequest(block);
     }
-    int least = 0;
-    for (const QByteArray &request : requests)
-        least = std::max(least, AnswerLineTimeMs(request));
+    int least = 0, line = 0;
+    for (const QByteArray &request : requests) {
+        least = std::max(least, LeastAnswerTimeoutMs(request));
+        line = std::max(line, AnswerLineTimeMs(request));
+    }
+    if (answerLineMs)
+        *answerLineMs = line;
     return least;
 }
 
@@ -362,9 +412,11 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
     try {
         link.Ask(QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size())),
                  QStringLiteral("writing registers 0..52"));
-    } catch (const TCliFailure &failure) {
-        throw TCliFailure(failure.Status, failure.Message + QStringLiteral("\nthe device did not confirm the write: "
-                                                                           "it may hold the old values or the new ones"));
+    } catch (const TRequestFailure &failure) {
+        throw TCliFailure(failure.Status, failure.Message + (failure.Sent ? QStringLiteral("\nthe device did not confirm the write: "
+                                                                                            "it may hold the old values or the new ones")
+                                                                          : QStringLiteral("\nthe write was not sent: the device holds "
+                                                                                            "the values it held before")));
     }
     TDeviceConfigRead back;
     try {
@@ -382,7 +434,7 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
     }
     if (!differing.isEmpty())
         throw TCliFailure(ExitDevice, QStringLiteral("the device on port %1 holds other values than were written:\n  ")
-                                              .arg(link.PortName())
+                                              .arg(link.ShownPortName())
                                           + differing.join(QStringLiteral("\n  ")));
     return ExitOk;
 }
@@ -447,8 +499,18 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
     // device, the port or the output (a start that got no answer may have started it).
     std::optional<TCliFailure> failure;
     try {
-        if (mode.Start)
-            command(CommandOn);
+        if (mode.Start) {
+            try {
+                command(CommandOn);
+            } catch (const TInterruptedRun &) {
+                throw;
+            } catch (const TRequestFailure &start) {
+                if (!start.Sent)
+                    throw;
+                throw TCliFailure(start.Status, start.Message + QStringLiteral("\nthe device did not confirm the start: mode %1 may be running")
+                                                                    .arg(mode.Name));
+            }
+        }
         if (!mode.Json) {
             QStringList header{QStringLiteral("time"), QStringLiteral("mode")};
             for (const TValueRow &row : map->Rows)

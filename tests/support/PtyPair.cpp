@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -91,4 +92,43 @@ QByteArray PtyPair::ReadMaster(int count, int timeoutMs)
         poll(&pfd, 1, int(qMax<qint64>(1, deadline.remainingTime())));
     }
     return got;
+}
+
+PtyNoise::PtyNoise(PtyPair &pty, int intervalMs, char byte) : pty_(pty)
+{
+    thread_ = std::thread([this, intervalMs, byte] {
+        auto next = std::chrono::steady_clock::now();
+        while (!stop_) {
+            // A full input queue (a port that does not read) drops the byte rather than
+            // holding the noise up.
+            pty_.WriteMaster(QByteArray(1, byte), 0);
+            const QByteArray got = pty_.ReadMaster(1 << 16, 0);
+            if (!got.isEmpty()) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                received_ += got;
+            }
+            next += std::chrono::milliseconds(intervalMs);
+            std::this_thread::sleep_until(next);
+        }
+    });
+}
+
+PtyNoise::~PtyNoise()
+{
+    Stop();
+}
+
+void PtyNoise::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    received_ += pty_.ReadMaster(1 << 16, 0);
+}
+
+QByteArray PtyNoise::Received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
 }

@@ -12,6 +12,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 class PtyPair {
 public:
     PtyPair();
@@ -36,4 +40,27 @@ private:
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;
+};
+
+// A line that never falls quiet, played on the master side of a pty: one byte every
+// intervalMs from construction until destruction (less often when the machine is busy),
+// while whatever the port sends is gathered.
+class PtyNoise {
+public:
+    PtyNoise(PtyPair &pty, int intervalMs, char byte = '\x5A');
+    ~PtyNoise();
+    PtyNoise(const PtyNoise &) = delete;
+    PtyNoise &operator=(const PtyNoise &) = delete;
+
+    // Ends the noise (and the gathering) now.
+    void Stop();
+    // What the port sent so far.
+    QByteArray Received() const;
+
+private:
+    PtyPair &pty_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    QByteArray received_;
+    std::thread thread_;
 };
