@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +99,12 @@ QByteArray PtyPair::ReadMaster(int count, int timeoutMs)
 PtyNoise::PtyNoise(PtyPair &pty, int intervalMs, char byte) : pty_(pty)
 {
     thread_ = std::thread([this, intervalMs, byte] {
+        // A busy machine would pause a thread of ordinary priority long enough for the line
+        // to fall quiet: the noise asks for real-time priority where it may (root), which
+        // costs nothing, as it sleeps between its bytes.
+        sched_param priority{};
+        priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
         auto next = std::chrono::steady_clock::now();
         while (!stop_) {
             // A full input queue (a port that does not read) drops the byte rather than

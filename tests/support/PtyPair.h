@@ -43,8 +43,8 @@ private:
 };
 
 // A line that never falls quiet, played on the master side of a pty: one byte every
-// intervalMs from construction until destruction (less often when the machine is busy),
-// while whatever the port sends is gathered.
+// intervalMs from construction until destruction (at real-time priority where allowed;
+// without it, a busy machine may pause it), while whatever the port sends is gathered.
 class PtyNoise {
 public:
     PtyNoise(PtyPair &pty, int intervalMs, char byte = '\x5A');
