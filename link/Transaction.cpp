@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <thread>
 
 namespace {
@@ -276,21 +275,18 @@ void TTransaction::Received(int count)
         loop_->quit();
 }
 
-qint64 TTransaction::DropStray(int count)
+void TTransaction::DropStray(int count)
 {
     // Nothing is awaited: whatever comes is no answer to anything of ours.
     uint8_t stray[256];
-    qint64 dropped = 0;
     while (count > 0) {
         const int got = port_.Read(stray, std::min<int>(count, sizeof stray));
         if (got <= 0)
             break;
         strayBytes_ += got;
-        dropped += got;
         TraceFrame("<-", stray, got, QStringLiteral("stray"));
         count -= got;
     }
-    return dropped;
 }
 
 void TTransaction::RaisePortError()
@@ -314,11 +310,13 @@ TTransaction::Quiet TTransaction::WaitForSilence(qint64 &noiseBytes)
         const qint64 now = clock_.nsecsElapsed();
         const qint64 left = lastActivityNs_ + silenceNs - now;
         if (left <= 0) {
-            // The port's event of bytes received may come late on a busy machine: what the
-            // port holds is looked at before the line is taken for quiet, and a byte in it
-            // starts the wait again.
-            if (DropStray(std::numeric_limits<int>::max()) == 0)
+            // The port's event of bytes received may come late (a busy machine, a port that
+            // is only looked at now and then): the port's queue is looked at before the line
+            // is taken for quiet, and a byte in it starts the wait again.
+            const int queued = port_.InputCount();
+            if (queued == 0)
                 return Quiet::Yes;
+            DropStray(queued);
             lastActivityNs_ = clock_.nsecsElapsed();
             continue;
         }

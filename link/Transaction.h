@@ -148,7 +148,7 @@ public:
 private:
     enum class Quiet { Yes, Noisy, Interrupted };
     void Received(int count);
-    qint64 DropStray(int count);
+    void DropStray(int count);
     Quiet WaitForSilence(qint64 &noiseBytes);
     void RaisePortError();
     void TraceFrame(const char *direction, const uint8_t *bytes, int count, const QString &note = {});
