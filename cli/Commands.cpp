@@ -162,10 +162,9 @@ public:
         try {
             result = transaction_.Exchange(frame);
         } catch (const std::exception &e) {
-            // The port failed while the request was written or its answer awaited.
             throw TRequestFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
                                                   .arg(what, shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)),
-                                  true);
+                                  transaction_.LastAttempts() > 0);
         }
         if (result.Outcome == TExchangeOutcome::Interrupted)
             throw TInterruptedRun(watch_.ExitStatus(),

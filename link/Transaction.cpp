@@ -348,6 +348,7 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
     using Verdict = TAnswerCollector::Verdict;
     TExchangeResult result;
     result.Expected = ExpectedAnswerLength(frame, size);
+    lastAttempts_ = 0;
     for (int attempt = 0; attempt <= std::max(options_.Retries, 0); ++attempt) {
         // Until the next request leaves, the outcome is that of the last one sent.
         result.LastSent = result.Outcome;
@@ -362,7 +363,7 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
             return result;
         }
         answer_.Begin(frame, size);
-        ++result.Attempts;
+        lastAttempts_ = ++result.Attempts;
         TraceFrame("->", frame, size);
 
         QEventLoop loop;

@@ -137,6 +137,10 @@ public:
         return Exchange(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
     }
 
+    // Requests the last Exchange sent, one that raised a failure of the port included (a
+    // request whose writing failed counts: part of it may have left).
+    int LastAttempts() const { return lastAttempts_; }
+
     // Ends the exchange in progress at once (its outcome: Interrupted) and every one that
     // starts until Resume(). Called on the transaction's thread, from an event handler.
     void Interrupt();
@@ -160,6 +164,7 @@ private:
     qint64 strayBytes_ = 0;
     bool collecting_ = false;
     bool interrupted_ = false;
+    int lastAttempts_ = 0;
     std::exception_ptr portError_;
     TAnswerCollector answer_;
     QEventLoop *loop_ = nullptr;
