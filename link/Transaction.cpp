@@ -63,7 +63,8 @@ QString TExchangeResult::Describe(int timeoutMs, const QString &interruptedBy) c
     // What the last request sent got, for an exchange that ended before the next was sent.
     const auto lastSent = [&] {
         TExchangeResult last = *this;
-        last.Outcome = LastSent;
+        const bool sentOutcome = LastSent != TExchangeOutcome::NoisyLine && LastSent != TExchangeOutcome::Interrupted;
+        last.Outcome = sentOutcome ? LastSent : TExchangeOutcome::NoAnswer;
         return last.Describe(timeoutMs);
     };
     switch (Outcome) {
