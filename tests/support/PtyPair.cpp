@@ -2,13 +2,12 @@
 
 #include <QDeadlineTimer>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -96,47 +95,22 @@ QByteArray PtyPair::ReadMaster(int count, int timeoutMs)
     return got;
 }
 
-PtyNoise::PtyNoise(PtyPair &pty, int intervalMs, char byte) : pty_(pty)
+PtyNoise::PtyNoise(PtyPair &pty, int intervalMs) : pty_(pty)
 {
-    thread_ = std::thread([this, intervalMs, byte] {
-        // A busy machine would pause a thread of ordinary priority long enough for the line
-        // to fall quiet: the noise asks for real-time priority where it may (root), which
-        // costs nothing, as it sleeps between its bytes.
-        sched_param priority{};
-        priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    thread_ = std::thread([this, intervalMs] {
+        const sched_param priority{sched_get_priority_min(SCHED_FIFO)};
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
-        auto next = std::chrono::steady_clock::now();
-        while (!stop_) {
-            // A full input queue (a port that does not read) drops the byte rather than
-            // holding the noise up.
-            pty_.WriteMaster(QByteArray(1, byte), 0);
-            const QByteArray got = pty_.ReadMaster(1 << 16, 0);
-            if (!got.isEmpty()) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                received_ += got;
-            }
-            next += std::chrono::milliseconds(intervalMs);
-            std::this_thread::sleep_until(next);
+        for (auto next = std::chrono::steady_clock::now(); !stop_; std::this_thread::sleep_until(next += std::chrono::milliseconds(intervalMs))) {
+            pty_.WriteMaster("\x5A", 0);  // dropped when the port does not read
+            received_ += pty_.ReadMaster(1 << 16, 0);
         }
     });
 }
 
-PtyNoise::~PtyNoise()
-{
-    Stop();
-}
-
-void PtyNoise::Stop()
+QByteArray PtyNoise::Stop()
 {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_ += pty_.ReadMaster(1 << 16, 0);
-}
-
-QByteArray PtyNoise::Received() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    return received_ += pty_.ReadMaster(1 << 16, 0);
 }

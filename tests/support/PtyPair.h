@@ -13,7 +13,6 @@
 #include <QString>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 class PtyPair {
@@ -42,25 +41,18 @@ private:
     QString slavePath_;
 };
 
-// A line that never falls quiet, played on the master side of a pty: one byte every
-// intervalMs from construction until destruction (at real-time priority where allowed;
-// without it, a busy machine may pause it), while whatever the port sends is gathered.
+// A line that never falls quiet, on the master side of a pty: a byte every intervalMs (at
+// real-time priority where allowed, so that a busy machine does not pause it) until Stop(),
+// which returns what the port sent meanwhile.
 class PtyNoise {
 public:
-    PtyNoise(PtyPair &pty, int intervalMs, char byte = '\x5A');
-    ~PtyNoise();
-    PtyNoise(const PtyNoise &) = delete;
-    PtyNoise &operator=(const PtyNoise &) = delete;
-
-    // Ends the noise (and the gathering) now.
-    void Stop();
-    // What the port sent so far.
-    QByteArray Received() const;
+    PtyNoise(PtyPair &pty, int intervalMs);
+    ~PtyNoise() { Stop(); }
+    QByteArray Stop();
 
 private:
     PtyPair &pty_;
     std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
     QByteArray received_;
     std::thread thread_;
 };
