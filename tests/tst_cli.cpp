@@ -1,5 +1,6 @@
 // karven-cli end to end: the real binary against the device simulator over a pty.
 #include "CPort.h"
+#include "ConfigText.h"
 #include "ModeMap.h"
 #include "RegisterMap.h"
 #include "SimDevice.h"
@@ -64,12 +65,6 @@ class TestCli : public QObject {
         QFile file(Path(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
-    }
-    // The file's text with one parameter's value replaced by raw JSON text.
-    static QString WithValue(QString text, const char *field, const QString &value)
-    {
-        const QRegularExpression re(QStringLiteral("(\"field\": \"%1\", \"value\": )[^,]*").arg(QLatin1String(field)));
-        return text.replace(re, QStringLiteral("\\1") + value);
     }
     // Starts `mode ARGUMENTS` and waits for the header and two rows.
     bool StartMode(QProcess &process, const QStringList &arguments)
