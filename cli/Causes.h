@@ -4,6 +4,8 @@
 // turns an error number into words: Causes.cpp for every system, Causes_<system>.cpp for
 // the port failures in the system's own codes.
 
+#include "FileAccess.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,3 +25,5 @@ QString PortFailureCause(const std::exception &e, const QString &path, TPortStag
 // Why a file or a standard stream could not be read or written (err: the C library's
 // error number).
 QString FileCause(int err);
+// Why the core's file access failed, in the same words.
+QString FileCauseText(const TFileFailure &failure);

@@ -6,6 +6,7 @@
 #include "Console.h"
 #include "ExchangeCycle.h"
 #include "ModeMap.h"
+#include "ModeRecord.h"
 #include "Output.h"
 #include "PortInfo.h"
 #include "RegisterMap.h"
@@ -21,7 +22,6 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -107,19 +107,6 @@ QString ChoosePort(const QString &named)
     return ports.first();
 }
 
-// A request that got no fitting answer; Sent tells whether it left at all.
-class TRequestFailure : public TCliFailure {
-public:
-    TRequestFailure(int status, const QString &message, bool sent) : TCliFailure(status, message), Sent(sent) {}
-    bool Sent;
-};
-
-// An exchange that Ctrl+C or another request to end cut short.
-class TInterruptedRun : public TRequestFailure {
-public:
-    using TRequestFailure::TRequestFailure;
-};
-
 // The port, open for the whole run, and the exchanges over it. While it is open, a request
 // to end the run (Ctrl+C, SIGTERM, SIGHUP) ends the exchange in progress at once.
 class TDeviceLink {
@@ -153,23 +140,23 @@ public:
         finishing_ = true;
         transaction_.Resume();
     }
+    // Whether the request last asked left the port, also one that failed.
+    bool Sent() const { return transaction_.LastAttempts() > 0; }
 
     // The answer to frame; what is asked names the request in the message of a failure,
-    // which says whether the request was sent.
+    // which says whether the request was sent (Sent() tells it too).
     QByteArray Ask(const QByteArray &frame, const QString &what)
     {
         TExchangeResult result;
         try {
             result = transaction_.Exchange(frame);
         } catch (const std::exception &e) {
-            throw TRequestFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
-                                                  .arg(what, shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)),
-                                  transaction_.LastAttempts() > 0);
+            throw TCliFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
+                                              .arg(what, shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)));
         }
         if (result.Outcome == TExchangeOutcome::Interrupted)
             throw TInterruptedRun(watch_.ExitStatus(),
-                                  QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_, watch_.What())),
-                                  result.Sent());
+                                  QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_, watch_.What())));
         if (result.Ok())
             return result.Answer;
         QString text = QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_));
@@ -181,7 +168,7 @@ public:
                 text += QStringLiteral("; the port is open in %1 as well, which may take the answers")
                             .arg(sharers.join(QStringLiteral(", ")));
         }
-        throw TRequestFailure(ExitDevice, text, result.Sent());
+        throw TCliFailure(ExitDevice, text);
     }
 
 private:
@@ -256,33 +243,12 @@ TConfigFileCheck CheckedFile(const QString &file, TFileUse use, bool allowOutOfR
     const TConfigFileCheck check = ReadConfigFile(ReadFileText(file), use, allowOutOfRange);
     if (!check.Ok()) {
         QStringList lines;
-        for (const QString &error : check.Errors)
-            lines << QStringLiteral("%1: %2").arg(file, error);
+        for (const TConfigProblem &problem : check.Problems)
+            lines << QStringLiteral("%1: %2").arg(file, ConfigProblemText(problem));
         lines << QStringLiteral("%1: refused, nothing was sent").arg(file);
         throw TCliFailure(ExitUsage, lines.join(QLatin1Char('\n')));
     }
     return check;
-}
-
-QString CsvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-// A value of a mode's answer as a JSON number at the register's full precision (the
-// shortest text that reads back as the same single-precision real); null for no number.
-QString JsonNumber(const uint8_t *answer, const TValueRow &row)
-{
-    if (row.Kind == TValueKind::Count)
-        return QString::number(WordSwappedCount(answer + row.Offset));
-    const float value = WordSwappedFloat(answer + row.Offset);
-    char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::isfinite(value) && ec == std::errc() ? QString::fromLatin1(buffer, int(end - buffer)) : QStringLiteral("null");
 }
 
 }  // namespace
@@ -386,12 +352,12 @@ int RunRead(const TLinkOptions &options, const QString &output, bool table)
         DeviceConfig = saved;
         text = rows.toUtf8();
     } else {
-        text = ConfigFileText(read.Config, read.Registers, link.PortName());
+        text = ConfigFileText(read.Config, read.Registers, TConfigOrigin::Device(link.PortName()));
     }
-    if (output.isEmpty() || output == QLatin1String("-"))
+    if (output.isEmpty())
         WriteOutput(text);
     else
-        WriteFileWhole(output, text);
+        WriteOutputFile(output, text);
     return ExitOk;
 }
 
@@ -411,8 +377,8 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
     try {
         link.Ask(QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size())),
                  QStringLiteral("writing registers 0..52"));
-    } catch (const TRequestFailure &failure) {
-        throw TCliFailure(failure.Status, failure.Message + (failure.Sent ? QStringLiteral("\nthe device did not confirm the write: "
+    } catch (const TCliFailure &failure) {
+        throw TCliFailure(failure.Status, failure.Message + (link.Sent() ? QStringLiteral("\nthe device did not confirm the write: "
                                                                                             "it may hold the old values or the new ones")
                                                                           : QStringLiteral("\nthe write was not sent: the device holds "
                                                                                             "the values it held before")));
@@ -445,20 +411,9 @@ int RunDiff(const TLinkOptions &options, const QString &file)
     TDeviceLink link(options);
     const TDeviceConfigRead read = ReadConfiguration(link);
     QString lines;
-    int differing = 0;
-    for (const ConfigField &field : ConfigFields()) {
-        if (wanted.IsNull(field)) {
-            // null stands for a real that is no number: any such real on the device equals it.
-            if (!std::isfinite(read.Config.*std::get<float TDeviceConfig::*>(field.Member)))
-                continue;
-        } else {
-            uint8_t a[4] = {}, b[4] = {};
-            PackField(field, wanted.Config, a);
-            PackField(field, read.Config, b);
-            if (std::equal(a, a + 2 * field.RegisterCount(), b))
-                continue;
-        }
-        ++differing;
+    const QList<const ConfigField *> differing = DifferingFields(wanted, read.Config);
+    for (const ConfigField *differs : differing) {
+        const ConfigField &field = *differs;
         auto shown = [&](const TDeviceConfig &config, bool null) {
             if (null)
                 return QStringLiteral("null");
@@ -475,7 +430,7 @@ int RunDiff(const TLinkOptions &options, const QString &file)
                           shown(wanted.Config, wanted.IsNull(field)), shown(read.Config, false));
     }
     WriteOutput(lines);
-    return differing ? ExitDiffers : ExitOk;
+    return differing.isEmpty() ? ExitOk : ExitDiffers;
 }
 
 int RunMode(const TLinkOptions &options, const TModeOptions &mode)
@@ -503,66 +458,27 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
                 command(CommandOn);
             } catch (const TInterruptedRun &) {
                 throw;
-            } catch (const TRequestFailure &start) {
-                if (!start.Sent)
+            } catch (const TCliFailure &start) {
+                if (!link.Sent())
                     throw;
                 throw TCliFailure(start.Status, start.Message + QStringLiteral("\nthe device did not confirm the start: mode %1 may be running")
                                                                     .arg(mode.Name));
             }
         }
-        if (!mode.Json) {
-            QStringList header{QStringLiteral("time"), QStringLiteral("mode")};
-            for (const TValueRow &row : map->Rows)
-                header << CsvField(QString::fromUtf8(row.Caption));
-            WriteOutput(header.join(QLatin1Char(',')) + QLatin1Char('\n'));
-        }
-        uint8_t seenOn = 0, capturePending = 0;
-        uint32_t s2Base = 0;
-        QStringList lastValues(int(map->Rows.size()));
-        QStringList lastNumbers(int(map->Rows.size()), QStringLiteral("null"));
+        TModeRecord record(*map);
+        if (!mode.Json)
+            WriteOutput(record.CsvHeader());
         QElapsedTimer clock;
         clock.start();
         long long rows = 0;
         const QByteArray statusFrame = Frame(StatusRequestFields(map->StatusCoilCount));
         const QByteArray valuesFrame = Frame(ValuesRequestFields(map->ValuesFirst, map->ValuesCount));
         while (!link.Watch().Requested()) {
-            const QByteArray status = link.Ask(statusFrame, QStringLiteral("reading the mode's state"));
-            const bool on = status.size() > map->StatusByteOffset
-                         && map->StatusBitSet(reinterpret_cast<const uint8_t *>(status.constData()));
-            if (map->RelativeS2)
-                NoteS2ModeState(seenOn, capturePending, on);
-            if (map->HasValues()) {
-                const QByteArray values = link.Ask(valuesFrame, QStringLiteral("reading the mode's values"));
-                const auto *bytes = reinterpret_cast<const uint8_t *>(values.constData());
-                for (size_t r = 0; r < map->Rows.size(); ++r) {
-                    const TValueRow &row = map->Rows[r];
-                    if (!ValueRowPresent(int(values.size()), row))
-                        continue;
-                    if (map->RelativeS2 && int(r) == ModeRows::TprTpuS2Row) {
-                        const uint32_t s2 = RelativeS2Value(seenOn, capturePending, s2Base, WordSwappedCount(bytes + row.Offset));
-                        lastValues[int(r)] = FormatCount(s2);
-                        lastNumbers[int(r)] = QString::number(s2);
-                    } else {
-                        lastValues[int(r)] = ValueRowPlainText(bytes, row);
-                        lastNumbers[int(r)] = JsonNumber(bytes, row);
-                    }
-                }
-            }
-            const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-            const QString state = on ? QStringLiteral("on") : QStringLiteral("off");
-            if (mode.Json) {
-                // Keys in the grid's order; the captions are in `karven-cli mode --help`.
-                QString line = QStringLiteral("{\"time\":\"%1\",\"mode\":\"%2\"").arg(time, state);
-                if (map->HasValues()) {
-                    QStringList values;
-                    for (size_t r = 0; r < map->Rows.size(); ++r)
-                        values << QStringLiteral("\"%1\":%2").arg(QLatin1String(map->Rows[r].Key), lastNumbers[int(r)]);
-                    line += QStringLiteral(",\"values\":{%1}").arg(values.join(QLatin1Char(',')));
-                }
-                WriteOutput(line + QStringLiteral("}\n"));
-            } else {
-                WriteOutput((QStringList{time, state} + lastValues).join(QLatin1Char(',')) + QLatin1Char('\n'));
-            }
+            record.TakeStatus(link.Ask(statusFrame, QStringLiteral("reading the mode's state")));
+            if (map->HasValues())
+                record.TakeValues(link.Ask(valuesFrame, QStringLiteral("reading the mode's values")));
+            const QDateTime time = QDateTime::currentDateTimeUtc();
+            WriteOutput(mode.Json ? record.JsonLine(time) : record.CsvRow(time));
             ++rows;
             if (mode.Count > 0 && rows >= mode.Count)
                 break;

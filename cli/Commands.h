@@ -2,26 +2,10 @@
 // The commands of karven-cli. Each returns the exit status; a failure that ends a command
 // is raised as TCliFailure with its status and message.
 
+#include "Failure.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <stdexcept>
-
-enum ExitStatus {
-    ExitOk = 0,
-    ExitDiffers = 1,  // diff: the device differs from the file
-    ExitUsage = 2,    // bad command line, bad file, output that cannot be written
-    ExitPort = 3,     // the port cannot be opened
-    ExitDevice = 4,   // the device does not answer, or answers wrongly, after the retries
-};
-
-class TCliFailure : public std::runtime_error {
-public:
-    TCliFailure(int status, const QString &message)
-        : std::runtime_error(message.toStdString()), Status(status), Message(message) {}
-    int Status;
-    QString Message;  // may hold several lines
-};
 
 struct TLinkOptions {
     QString Port;  // as the port list names it: relative to /dev, or a full path; empty: the only port found

@@ -6,6 +6,7 @@
 // files, and the help's words for these. One source per system stands behind this header;
 // the build picks it.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -20,10 +21,15 @@ bool StandardOutputOpen();
 // The cause of a write to a standard stream that has just failed, as the C library's error
 // number (err, what it set); a reader that has gone is EPIPE, a full disk ENOSPC.
 int FailedWriteError(int err);
-// When path names a device or a stream of the system rather than a file, one to be written
-// into and never replaced (/dev/stdout, /proc/self/fd/1; NUL, CON, \\.\pipe\NAME): the
-// path that opens it. Empty when path names a file.
-QString DevicePath(const QString &path);
+// Writes all of bytes into the open descriptor fd (1: standard output) where it stands,
+// waiting while a pipe is full: 0, or the cause of the failure as the C library's error
+// number (a reader that has gone is EPIPE, a full disk ENOSPC). Safe on any thread.
+int WriteStream(int fd, const QByteArray &bytes);
+// When path names a standard stream the process already has open, its descriptor: "-" and
+// (Linux) /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N. Such a path is written
+// into where the stream stands, never opened anew (which would cut a file the shell
+// appends to). -1 for any other path.
+int StandardStreamOf(const QString &path);
 
 // The help of the options whose words differ between systems: --port (the system's port
 // names) and --stop (the requests from outside that end a run).
@@ -39,6 +45,9 @@ class TInterruptWatch : public QObject {
 public:
     explicit TInterruptWatch(QObject *parent = nullptr);
     ~TInterruptWatch() override;
+
+    // The watch that lives now, or nullptr.
+    static const TInterruptWatch *Live();
 
     bool Requested() const;
     // What asked for the end ("Ctrl+C (SIGINT)").

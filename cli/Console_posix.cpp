@@ -1,6 +1,8 @@
 #include "Console.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 namespace {
 
 bool outputOpen = true;
+const TInterruptWatch *liveWatch = nullptr;
 
 // Written by the signal handler, read on the main thread.
 volatile std::sig_atomic_t firstSignal = 0;
@@ -62,10 +65,34 @@ int FailedWriteError(int err)
     return err ? err : EIO;
 }
 
-QString DevicePath(const QString &path)
+int WriteStream(int fd, const QByteArray &bytes)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    return absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/")) ? path : QString();
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return FailedWriteError(n < 0 ? errno : 0);
+    }
+    return 0;
+}
+
+int StandardStreamOf(const QString &path)
+{
+    if (path == QLatin1String("-"))
+        return 1;
+    static const QRegularExpression names(QStringLiteral("^/(?:dev/(?:std(in|out|err)|fd/(\\d+))|proc/self/fd/(\\d+))$"));
+    const QRegularExpressionMatch match = names.match(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (!match.hasMatch())
+        return -1;
+    if (!match.captured(1).isEmpty())
+        return match.captured(1) == QLatin1String("in") ? 0 : match.captured(1) == QLatin1String("out") ? 1 : 2;
+    bool ok = false;
+    const int fd = (match.captured(2) + match.captured(3)).toInt(&ok);
+    return ok ? fd : -1;
 }
 
 const char PortOptionHelp[] =
@@ -82,6 +109,7 @@ struct TInterruptWatch::Impl {
 
 TInterruptWatch::TInterruptWatch(QObject *parent) : QObject(parent), d(new Impl)
 {
+    liveWatch = this;
     firstSignal = 0;
     signalCount = 0;
     if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -103,6 +131,8 @@ TInterruptWatch::TInterruptWatch(QObject *parent) : QObject(parent), d(new Impl)
 
 TInterruptWatch::~TInterruptWatch()
 {
+    if (liveWatch == this)
+        liveWatch = nullptr;
     for (int i = 0; i < 3; ++i)
         sigaction(WatchedSignals[i], &d->previous[i], nullptr);
     delete d->notifier;
@@ -111,6 +141,11 @@ TInterruptWatch::~TInterruptWatch()
             ::close(fd);
         fd = -1;
     }
+}
+
+const TInterruptWatch *TInterruptWatch::Live()
+{
+    return liveWatch;
 }
 
 bool TInterruptWatch::Requested() const

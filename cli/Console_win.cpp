@@ -4,8 +4,8 @@
 
 #include "Console.h"
 
-#include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -124,22 +124,25 @@ int FailedWriteError(int err)
     }
 }
 
-QString DevicePath(const QString &path)
+int WriteStream(int fd, const QByteArray &bytes)
 {
-    if (path.startsWith(QLatin1String("\\\\.\\")) || path.startsWith(QLatin1String("//./")))
-        return path;
-    // The names of devices, in any folder and with any extension (NUL, con.txt, COM3), stand
-    // for the device itself, which is opened by its name in the device namespace.
-    QString base = QFileInfo(path).fileName().section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    if (base.endsWith(QLatin1Char(':')))
-        base.chop(1);
-    static const QStringList devices{QStringLiteral("CON"), QStringLiteral("NUL"), QStringLiteral("PRN"),
-                                     QStringLiteral("AUX"), QStringLiteral("CONOUT$")};
-    const bool numbered = base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))
-                       && base[3] >= QLatin1Char('1') && base[3] <= QLatin1Char('9');
-    if (!numbered && !devices.contains(base))
-        return {};
-    return QStringLiteral("\\\\.\\") + (base == QLatin1String("CON") ? QStringLiteral("CONOUT$") : base);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const unsigned chunk = unsigned(std::min<qsizetype>(bytes.size() - done, 1 << 20));
+        errno = 0;
+        SetLastError(ERROR_SUCCESS);
+        const int n = _write(fd, bytes.constData() + done, chunk);
+        if (n > 0)
+            done += n;
+        else
+            return FailedWriteError(n < 0 ? errno : 0);
+    }
+    return 0;
+}
+
+int StandardStreamOf(const QString &path)
+{
+    return path == QLatin1String("-") ? 1 : -1;
 }
 
 const char PortOptionHelp[] =
@@ -164,6 +167,12 @@ TInterruptWatch::~TInterruptWatch()
     const std::lock_guard lock(watchMutex);
     if (watch == this)
         watch = nullptr;
+}
+
+const TInterruptWatch *TInterruptWatch::Live()
+{
+    const std::lock_guard lock(watchMutex);
+    return watch;
 }
 
 bool TInterruptWatch::Requested() const

@@ -1,11 +1,14 @@
 #pragma once
 // Where the companion's results go, every write, flush and close checked: standard output,
-// and the file that -o names.
+// and the file that -o names. A write that waits for its reader (a full pipe nobody reads,
+// a FIFO nobody opens) never holds up a request to end the run.
 
-#include "Commands.h"
+#include "Failure.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 // Standard output failed: the message names the cause; Gone when the reader has gone
 // (a closed pipe), which ends a mode's log like the end of a count.
@@ -15,16 +18,24 @@ public:
     bool Gone;
 };
 
-// Writes bytes to standard output and flushes them (TOutputFailure when that fails).
+// Writes bytes to standard output where it stands (TOutputFailure when that fails;
+// TInterruptedRun when a request to end the run came while the write waited). Nothing to
+// write is no write: it cannot fail.
 void WriteOutput(const QByteArray &bytes);
 void WriteOutput(const QString &text);
 // At the end of a run: standard output flushed and closed (TOutputFailure when that fails).
-// Once a write has failed, that failure stands and nothing more is tried.
+// Once a write has failed or was cut short, that stands and nothing more is tried.
 void CloseOutput();
 
-// Writes bytes to the file at path as a whole: a regular file (or one to be made) gets the
-// bytes under a temporary name beside it, flushed to the disk, then renamed over it; a link
-// is followed to its target; an existing file keeps its permissions, a new one gets those
-// the umask leaves. Anything else (a FIFO, a device such as /dev/stdout) is written
-// straight into, never replaced. TCliFailure (ExitUsage) when that fails.
-void WriteFileWhole(const QString &path, const QByteArray &bytes);
+// Writes bytes to what -o names: a standard stream the process has open ("-",
+// /dev/stdout, /dev/fd/1) where it stands, with the checks of standard output; anything
+// else through the core's WriteFileWhole (a regular file replaced whole, anything else
+// written into). TCliFailure (ExitUsage) when that fails, TInterruptedRun when a request to
+// end the run came while the write waited for a reader.
+void WriteOutputFile(const QString &path, const QByteArray &bytes);
+
+// Runs call, which may wait for as long as the other end wants, on a thread of its own
+// while a watch for requests to end the run lives (TInterruptWatch::Live()): true when it
+// finished, false when such a request came first (or had come already), leaving the call
+// to finish or wait on its own. The call owns what it uses. Without a watch it simply runs.
+bool RunUnlessInterrupted(std::function<void()> call);

@@ -64,8 +64,9 @@ const TOption Options[] = {
     {"retries", 0, "N", Link, "Times a request is sent again after a time-out or a bad answer: default 2, at most 10."},
     {"trace", 0, nullptr, Link, "Every frame sent and received, in hex with milliseconds, on standard error."},
     {"output", 'o', "FILE", Read,
-     "Write to FILE instead of standard output. A regular file is replaced as a whole, keeping its permissions (a link: "
-     "its target); a FIFO or a device is written into."},
+     "Write to FILE instead of standard output. A regular file (a link: its target) is replaced as a whole once every "
+     "byte is on the disk, keeping its mode and owner; on a failure it stays as it was. A FIFO or a device is written "
+     "into; - and /dev/stdout are standard output where it stands."},
     {"table", 0, nullptr, Read, "The grid's rows (group, parameter, value text) instead of JSON."},
     {"dry-run", 0, nullptr, Write, "Check FILE and print the request frame in hex; send nothing."},
     {"allow-out-of-range", 0, nullptr, Write,
@@ -317,6 +318,8 @@ int Run(const QStringList &arguments)
         link.Port = parsed.Value("port");
         if (parsed.Has("port") && link.Port.isEmpty())
             throw TCliFailure(ExitUsage, QStringLiteral("--port names no port"));
+        if (parsed.Has("output") && parsed.Value("output").isEmpty())
+            throw TCliFailure(ExitUsage, QStringLiteral("--output names no file"));
         if (command->Bit == Write && link.Port.isEmpty() && !parsed.Has("dry-run"))
             throw TCliFailure(ExitUsage, QStringLiteral("write needs --port NAME: it changes the device, so the port is never guessed"));
         if (parsed.Has("timeout")) {

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,13 @@ uint32_t WordSwappedCount(const uint8_t *bytes)
 float WordSwappedFloat(const uint8_t *bytes)
 {
     return std::bit_cast<float>(WordSwappedCount(bytes));
+}
+
+QString ShortestRealText(float value)
+{
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::isfinite(value) && ec == std::errc() ? QString::fromLatin1(buffer, int(end - buffer)) : QString();
 }
 
 QString FormatReal(double value)

@@ -14,6 +14,9 @@ float WordSwappedFloat(const uint8_t *bytes);
 QString FormatReal(double value);
 // The same with the given decimal separator (".": for programs, whatever the locale).
 QString FormatReal(double value, const QString &point);
+// The shortest decimal text that reads back as the same single-precision real, with a
+// point ("12000", "0.1"); empty for a real that is no number.
+QString ShortestRealText(float value);
 // An unsigned count in decimal, no separators.
 QString FormatCount(uint32_t value);
 

@@ -134,7 +134,51 @@ def transaction_answer():
           bytes([0]) + events(pieces(bytes(bad))) + events(pieces(block1), new_request=True))
 
 
+# The configuration's fields in register order, with their kinds (code, u16, u32, real).
+FIELDS = [
+    ("Tpu1DetectorCount", "code"), ("Tpu1DetectorType", "code"), ("Tpu1DetectorScheme", "code"),
+    ("Tpu1TpuType", "code"), ("Tpu1SumMethod", "code"), ("Tpu1KFactor2", "real"),
+    ("Tpu2DetectorCount", "code"), ("Tpu2DetectorType", "code"), ("Tpu2DetectorScheme", "code"),
+    ("Tpu2TpuType", "code"), ("Tpu2SumMethod", "code"), ("Tpu2KFactor2", "real"),
+    ("TprN1Min", "u32"), ("TprN1Max", "u32"), ("TprKFactor1", "real"), ("TprKFactor2", "real"),
+    ("PackCount", "u32"), ("PackFrequency", "real"), ("PackVoltage", "code"), ("PackDelay", "code"),
+    ("TqN1Min", "u32"), ("TqN1Max", "u32"), ("TqFrequency", "real"), ("TqVoltage", "code"),
+    ("ImitTpuDuration", "code"), ("ImitTpuCount", "u32"), ("GenFFrequency", "real"), ("GenFVoltage", "code"),
+    ("GenTPeriod", "u32"), ("GenTVoltage", "code"), ("GenICurrent1", "u16"), ("GenICurrent2", "u16"),
+    ("GenIRange1", "code"), ("GenIStep1", "code"), ("GenIScale1", "code"), ("GenIRange2", "code"),
+    ("GenIStep2", "code"), ("GenIScale2", "code"), ("ImitTcResistance", "code"),
+]
+# A value each editing dialog takes.
+GOOD = {"code": "1", "u16": "24000", "u32": "1000", "real": "100.5"}
+
+
+def config_text(values=None, extra="", registers=True):
+    values = values or {}
+    params = ",\n".join('    {"field": "%s", "value": %s}' % (name, values.get(name, GOOD[kind]))
+                        for name, kind in FIELDS)
+    words = ', "registers": [%s]' % ", ".join(str(0x7FC0 if r == 19 else r) for r in range(53)) if registers else ""
+    return '{"format": 1, "device": "\u041a"%s, "parameters": [\n%s\n]%s}\n' % (extra, params, words)
+
+
+def config_file():
+    target = "config_file"
+    write(target, "valid-write", b"\x00" + config_text().encode())
+    write(target, "valid-compare", b"\x01" + config_text().encode())
+    write(target, "origin-edited", b"\x00" + config_text(extra=', "read_at": "2026-12-09T00:11:07Z", "port": "COM3", '
+                                                             '"opened_from": "b.json", "changed_by_hand": true').encode())
+    write(target, "null-with-words", b"\x02" + config_text({"TprKFactor1": "null"}).encode())
+    write(target, "out-of-range", b"\x00" + config_text({"GenTPeriod": "50", "PackVoltage": "12", "TqFrequency": "500.25"}).encode())
+    write(target, "numbers-as-written", b"\x00" + config_text({"ImitTpuCount": "9007199254740993", "TprKFactor2": "1e-400",
+                                                                "Tpu1KFactor2": "-0.0", "PackCount": "999999.00000000001",
+                                                                "TqN1Min": "1000.0", "TqN1Max": "1e3"}).encode())
+    write(target, "key-twice", b"\x00" + config_text().replace('"value": 1}', '"value": 1, "value": 0}', 1).encode())
+    write(target, "nul", b"\x00" + config_text().encode() + b"\x00garbage}}}")
+    write(target, "utf16", b"\x00" + config_text().encode("utf-16"))
+    write(target, "deep", b"\x00" + b'{"format": 1, "x": ' + b"[" * 70 + b"]" * 70 + b"}")
+
+
 if __name__ == "__main__":
     main_receive()
     mode_receive()
     transaction_answer()
+    config_file()

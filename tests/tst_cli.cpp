@@ -1,5 +1,6 @@
 // karven-cli end to end: the real binary against the device simulator over a pty.
 #include "CPort.h"
+#include "ConfigText.h"
 #include "ModeMap.h"
 #include "PtyPair.h"
 #include "RegisterMap.h"
@@ -17,6 +18,9 @@
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,12 +69,6 @@ class TestCli : public QObject {
         QFile file(Path(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
-    }
-    // The file's text with one parameter's value replaced by raw JSON text.
-    static QString WithValue(QString text, const char *field, const QString &value)
-    {
-        const QRegularExpression re(QStringLiteral("(\"field\": \"%1\", \"value\": )[^,]*").arg(QLatin1String(field)));
-        return text.replace(re, QStringLiteral("\\1") + value);
     }
     // Starts `mode ARGUMENTS` and waits for the header and two rows.
     bool StartMode(QProcess &process, const QStringList &arguments)
@@ -142,7 +140,7 @@ private slots:
         QTest::addColumn<QString>("value");   // raw JSON
         QTest::addColumn<QString>("find");    // then this text is replaced
         QTest::addColumn<QString>("replace");
-        QTest::addColumn<QByteArray>("prefix");  // put before the file
+        QTest::addColumn<QByteArray>("prefix");  // put before the file; "UTF-16": the file in UTF-16
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("outOfRangeStatus");  // with --allow-out-of-range
@@ -172,6 +170,18 @@ private slots:
                                        << "PackCount (Пачка импульсов / Преднабор (N)): the value is missing" << 2 << 2;
         QTest::newRow("over a MiB") << "" << "{}" << "" << "" << QByteArray(1 << 20, ' ') << "larger than 1048576 bytes" << 2 << 2;
         QTest::newRow("999.0 for a whole number") << "PackCount" << "999.0" << "" << "" << QByteArray() << "" << 0 << 0;
+        // A refused value is quoted as the file writes it.
+        QTest::newRow("beyond a double's digits") << "ImitTpuCount" << "9007199254740993" << "" << "" << QByteArray()
+                                                  << "value 9007199254740993 is not allowed" << 2 << 2;
+        QTest::newRow("below a double's least") << "TprKFactor2" << "1e-400" << "" << "" << QByteArray()
+                                                << "value 1e-400 is not allowed" << 2 << 0;
+        QTest::newRow("minus zero") << "Tpu1KFactor2" << "-0.0" << "" << "" << QByteArray() << "value -0.0 is not allowed" << 2 << 0;
+        QTest::newRow("all but whole") << "PackCount" << "999999.00000000001" << "" << "" << QByteArray()
+                                       << "value 999999.00000000001 is not allowed" << 2 << 2;
+        // Nothing after a NUL is passed over; UTF-16 is told as such.
+        QTest::newRow("a NUL after the end") << "" << "" << "]\n}\n" << QStringLiteral("]\n}\n") + QChar(0) + "garbage}}}"
+                                             << QByteArray() << "not JSON: line 49, column 1: a NUL byte" << 2 << 2;
+        QTest::newRow("UTF-16") << "" << "" << "" << "" << QByteArray("UTF-16") << "the file is UTF-16; save it as UTF-8" << 2 << 2;
     }
     void badFiles()
     {
@@ -195,7 +205,10 @@ private slots:
         }
         if (field == QLatin1String("TprKFactor1"))  // an unknown one as well
             text.replace(QStringLiteral("\"field\": \"TprKFactor2\""), QStringLiteral("\"field\": \"TprKFactor3\""));
-        Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
+        if (prefix == "UTF-16")  // little-endian with its byte-order mark, as Windows' editors save it
+            Save(QStringLiteral("bad.json"), QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size()));
+        else
+            Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
         device_->ClearLog();
 
         const Run run = Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("bad.json"))} + Link());
@@ -317,6 +330,16 @@ private slots:
             }
         }
 
+        // A real that is no number, as programs that read CSV take it (TQ's values stay as
+        // the simulator was given them while the mode is off).
+        device_->WithModel([](sim::SimModel &m) {
+            m.SetInput(110, 0x0000);  // the K-factor's words: -inf
+            m.SetInput(111, 0xFF80);
+        });
+        const Run tq = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tq"), QStringLiteral("--count"), QStringLiteral("1")} + Link());
+        QCOMPARE(tq.Status, 0);
+        QVERIFY2(tq.Out.endsWith(QStringLiteral(",off,0,0,-inf\n")), qPrintable(tq.Out));
+
         // JSON lines: the rows' ASCII keys in the grid's order, the values at full precision.
         device_->ClearLog();
         const Run json = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tpr-tpu1"), QStringLiteral("--json"),
@@ -422,6 +445,62 @@ private slots:
             QCOMPARE(device_->Coil(4), stopped == 0);
     }
 
+    // A request to end the run ends it at once while its output waits for a reader: a full
+    // pipe nobody reads, a FIFO nobody opens. A mode that was started is still stopped.
+    void stalledOutputs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("mode lines into a full pipe, SIGTERM") << QStringList{"mode", "tq", "--start", "--stop", "--json"} << SIGTERM << 0;
+        QTest::newRow("read into a full pipe, Ctrl+C") << QStringList{"read"} << SIGINT << 128 + SIGINT;
+        QTest::newRow("-o a FIFO without a reader, SIGTERM") << QStringList{"read", "-o", "FIFO"} << SIGTERM << 128 + SIGTERM;
+        QTest::newRow("-o a FIFO without a reader, Ctrl+C") << QStringList{"read", "-o", "FIFO"} << SIGINT << 128 + SIGINT;
+    }
+    void stalledOutputs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        const QString fifo = Path(QStringLiteral("fifo-%1").arg(QTest::currentDataTag()).remove(QLatin1Char(' ')));
+        arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
+        if (arguments.contains(fifo))
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        // A pipe of one page, full before the companion starts; nobody reads it.
+        int pipe[2];
+        QCOMPARE(::pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
+        ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+        while (::write(pipe[1], "x", 1) == 1) {
+        }
+        ::fcntl(pipe[1], F_SETFL, 0);
+        QProcess process;
+        process.setChildProcessModifier([&] { ::dup2(pipe[1], 1); });
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(KARVEN_CLI_EXE), arguments + Link() + QStringList{QStringLiteral("--trace")});
+        // Both answers in: the companion goes on to its output, and waits there.
+        QByteArray trace;
+        QDeadlineTimer deadline(20000);
+        while (trace.count("<- ") < 2 && !deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime())))
+            trace += process.readAllStandardError();
+        QVERIFY2(trace.count("<- ") >= 2, trace.constData());
+        QTest::qWait(500);
+        QCOMPARE(process.state(), QProcess::Running);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), signal);
+        const bool ended = process.waitForFinished(5000);
+        ::close(pipe[0]);
+        ::close(pipe[1]);
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QVERIFY2(ended && clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), status);
+        QVERIFY(!device_->Coil(4));
+    }
+
     // No output that fails is taken for a success; -o replaces a regular file as a whole,
     // keeping its permissions, follows a link, and writes into what is no regular file.
     void outputs_data()
@@ -446,6 +525,37 @@ private slots:
                                                + "-o f && wait && test -p f && grep -c '\"format\": 1' got"
                                         << 0 << "" << "1\n";
         QTest::newRow("-o /dev/stdout") << read + "-o /dev/stdout | grep -c '\"format\": 1'" << 0 << "" << "1\n";
+        // A backup is written whole or not at all: on a full disk (a file-size limit) the
+        // earlier file stays and nothing is left beside it.
+        const QString full = QStringLiteral("trap '' XFSZ && (ulimit -f 4 && ") + read;
+        QTest::newRow("-o over a file on a full disk") << "mkdir f1 && cd f1 && echo old > b.json && " + full
+                                                              + "-o b.json); s=$?; cat b.json; ls -A; exit $s"
+                                                       << 2 << "b.json: cannot write: no space left on the device" << "old\nb.json\n";
+        QTest::newRow("-o a new file on a full disk") << "mkdir f2 && cd f2 && " + full + "-o n.json); s=$?; ls -A; exit $s"
+                                                      << 2 << "n.json: cannot write: no space left on the device" << "";
+        QTest::newRow("-o over a regular file in /dev/shm on a full disk")
+            << "f=$(mktemp /dev/shm/karven-XXXXXX) && echo old > $f && " + full
+                   + "-o $f); s=$?; cat $f; rm $f; ls -A /dev/shm | grep -c karven; exit $s"
+            << 2 << "cannot write: no space left on the device" << "old\n0\n";
+        QTest::newRow("-o keeps 0000") << "echo old > z.json && chmod 000 z.json && " + read + "-o z.json && stat -c %a z.json"
+                                       << 0 << "" << "0\n";
+        if (::geteuid() == 0)
+            QTest::newRow("-o keeps the owner") << "echo old > o.json && chown 65534:65534 o.json && chmod 640 o.json && " + read
+                                                       + "-o o.json && stat -c %u:%g:%a o.json"
+                                                << 0 << "" << "65534:65534:640\n";
+        QTest::newRow("-o into a link loop") << "ln -s loop1 loop2 && ln -s loop2 loop1 && " + read + "-o loop1"
+                                             << 2 << "loop1: cannot write: its symbolic links lead round in a loop" << "";
+        // Standard output by any of its names is written where it stands.
+        QTest::newRow("-o /dev/stdout appends") << "echo LOG > log.txt && " + read + "-o /dev/stdout >> log.txt && head -1 log.txt"
+                                                       " && grep -c '\"format\": 1' log.txt"
+                                                << 0 << "" << "LOG\n1\n";
+        QTest::newRow("-o /dev/fd/1 between two lines") << "{ echo HEADER; " + read + "-o /dev/fd/1; echo FOOTER; } > hf.txt && "
+                                                           "head -1 hf.txt && tail -1 hf.txt && grep -c '\"format\": 1' hf.txt"
+                                                        << 0 << "" << "HEADER\nFOOTER\n1\n";
+        QTest::newRow("-o - closed") << read + "-o - >&-" << 2 << "standard output: it is closed" << "";
+        QTest::newRow("-o /dev/stdout closed") << read + "-o /dev/stdout >&-" << 2 << "standard output: it is closed" << "";
+        QTest::newRow("diff with nothing to print, output closed") << read + "-o same.json && \"$KC\" diff --port \"$PORT\" same.json >&-"
+                                                                   << 0 << "" << "";
     }
     void outputs()
     {
@@ -556,6 +666,8 @@ private slots:
         QTest::newRow("regular file as port") << QStringList{"read", port, "a.json"} << 3 << "it is a regular file, not a serial port";
         QTest::newRow("folder as port") << QStringList{"read", port, "."} << 3 << "it is a directory, not a serial port";
         QTest::newRow("null device as port") << QStringList{"read", port, "/dev/null"} << 3 << "/dev/null: it is not a serial port";
+        QTest::newRow("empty -o") << QStringList{"read", port, "PORT", "-o", ""} << 2 << "--output names no file";
+        QTest::newRow("empty --output=") << QStringList{"read", port, "PORT", "--output="} << 2 << "--output names no file";
     }
     void refusals()
     {

@@ -1,7 +1,7 @@
 // The single-instance guard, in-process and with the built program; on both systems.
 #include "SingleInstance.h"
+#include "WaitFor.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -22,18 +22,6 @@ bool LockHeld(const QString &name)
 }
 
 const QString ExeSuffix = QStringLiteral(KARVEN_EXE_SUFFIX);
-
-bool WaitFor(const std::function<bool()> &condition, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 }  // namespace
 

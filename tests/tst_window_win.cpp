@@ -1,7 +1,8 @@
 // The window program on Windows against the Linux device simulator on COM9 (Wine): the main
-// window reads the configuration and lists it, a port held elsewhere is reported as busy
-// with its cause, and a device that goes away while a mode window polls is reported once;
-// neither the polling nor the gone device keeps the processor busy.
+// window reads the simulator's configuration and lists it with its values, a port held
+// elsewhere is reported as busy with its cause, and a device that goes away while a mode
+// window polls is reported once; neither the polling nor the gone device keeps the
+// processor busy.
 
 #include "CPortCtl.h"
 #include "CauseText.h"
@@ -11,8 +12,11 @@
 #include "MessageBoxCloser.h"
 #include "ModeTestRig.h"
 #include "ModeWindow.h"
+#include "RegisterMap.h"
+#include "SimModel.h"
 #include "SimOnCom9.h"
 #include "TQ.h"
+#include "ValueText.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -70,6 +74,15 @@ void TestWindowWin::readsConfigurationIntoTheGrid()
     emit selector->activated(entry);
     QCOMPARE(form_->ComPort1->Port(), SimPort);
 
+    // The simulator starts with its own configuration, which the program's zeros are not.
+    const sim::SimModel device;
+    std::array<uint8_t, 2 * ConfigRegisterCount> deviceRegisters{};
+    for (int i = 0; i < ConfigRegisterCount; ++i) {
+        deviceRegisters[2 * i] = uint8_t(device.Holding(i) >> 8);
+        deviceRegisters[2 * i + 1] = uint8_t(device.Holding(i) & 0xFF);
+    }
+    QVERIFY(PackConfigRegisters() != deviceRegisters);
+
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
     MessageBoxCollector boxes;
     QElapsedTimer clock;
@@ -78,9 +91,15 @@ void TestWindowWin::readsConfigurationIntoTheGrid()
     QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 10000));
     qInfo("configuration read (two blocks) in %lld ms", qint64(clock.elapsed()));
     QCOMPARE(boxes.Texts, QStringList{});
+    QCOMPARE(PackConfigRegisters(), deviceRegisters);
+    // Every group and parameter of the tree, each parameter with the value just read.
     QCOMPARE(form_->StringGrid1->rowCount(), TForm1::NodeCount - 1);
-    for (int i = 1; i < TForm1::NodeCount; ++i)
-        QCOMPARE(form_->StringGrid1->item(i - 1, 0)->text(), form_->NodeAt(i)->text(0));
+    for (int i = 1; i < TForm1::NodeCount; ++i) {
+        const QTreeWidgetItem *node = form_->NodeAt(i);
+        QCOMPARE(form_->StringGrid1->item(i - 1, 0)->text(), node->text(0));
+        const QString value = node->childCount() ? QString() : QLatin1Char(' ') + NodeValueText(i);
+        QCOMPARE(form_->StringGrid1->item(i - 1, 1)->text(), value);
+    }
 }
 
 void TestWindowWin::heldPortIsReportedBusy()

@@ -1,0 +1,292 @@
+// Files on Windows: CreateFileW, WriteFile, FlushFileBuffers, and ReplaceFileW, which keeps
+// the replaced file's attributes and security; the cause of a failure from GetLastError().
+// Paths are handed to the system as the user wrote them (no \\?\ prefix), so that the
+// names of devices (NUL, CON, COM3) stand for the devices, as the system means them.
+
+#include "FileAccess.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <string>
+
+#include <windows.h>
+
+// Codes newer than the headers of every tool chain.
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
+#endif
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
+
+namespace {
+
+std::wstring Native(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+QString SystemText(DWORD err)
+{
+    wchar_t *buffer = nullptr;
+    auto format = [&](DWORD language) {
+        return FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                              nullptr, err, language, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    };
+    DWORD length = format(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (!length)
+        length = format(0);
+    QString text = length && buffer ? QString::fromWCharArray(buffer, int(length)).trimmed() : QString();
+    if (buffer)
+        LocalFree(buffer);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text.isEmpty() ? QStringLiteral("system error %1").arg(err) : QStringLiteral("%1 (system error %2)").arg(text).arg(err);
+}
+
+TFileFailure Failure(DWORD err)
+{
+    return FileFailureOf(int(err));
+}
+
+// Writes all of data; 0, or the system's error code.
+DWORD WriteAll(HANDLE handle, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        DWORD written = 0;
+        const DWORD chunk = DWORD(std::min<qsizetype>(data.size() - done, 1 << 20));
+        if (!WriteFile(handle, data.constData() + done, chunk, &written, nullptr))
+            return GetLastError();
+        if (written == 0)
+            return ERROR_WRITE_FAULT;
+        done += written;
+    }
+    return 0;
+}
+
+bool IsFolder(const std::wstring &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Why opening path failed with err: a folder is told as such, whatever code it gave.
+TFileFailure OpenFailure(const std::wstring &path, DWORD err)
+{
+    return err == ERROR_ACCESS_DENIED && IsFolder(path) ? Failure(ERROR_DIRECTORY_NOT_SUPPORTED) : Failure(err);
+}
+
+// The path the handle's file has, links followed ("\\?\C:\..."), or empty.
+std::wstring FinalPath(HANDLE handle)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), FILE_NAME_NORMALIZED);
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length + 1);
+    }
+    return {};
+}
+
+// The bytes under a temporary name beside target, on the disk, then put in its place.
+TFileFailure Replace(const std::wstring &target, const QByteArray &bytes, bool exists)
+{
+    const size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : target.substr(0, slash);
+    std::wstring temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        temporary = folder + L"\\.karven-"
+                  + QString::number(QRandomGenerator::system()->generate64(), 36).toStdWString() + L".tmp";
+        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return OpenFailure(folder, GetLastError());
+    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return Failure(ERROR_FILE_EXISTS);
+    DWORD err = WriteAll(handle, bytes);
+    if (!err && !FlushFileBuffers(handle))
+        err = GetLastError();
+    if (!CloseHandle(handle) && !err)
+        err = GetLastError();
+    if (!err) {
+        const BOOL done = exists ? ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                                nullptr, nullptr)
+                                 : MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!done)
+            err = GetLastError();
+    }
+    if (err) {
+        DeleteFileW(temporary.c_str());
+        return Failure(err);
+    }
+    return {};
+}
+
+}  // namespace
+
+TFileFailure FileFailureOf(int systemError)
+{
+    TFileFailure failure;
+    failure.SystemError = systemError;
+    failure.SystemText = SystemText(DWORD(systemError));
+    switch (DWORD(systemError)) {
+    case ERROR_SUCCESS: failure.Cause = TFileCause::None; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_QUOTA_EXCEEDED:
+    case ERROR_FILE_TOO_LARGE: failure.Cause = TFileCause::NoSpace; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD: failure.Cause = TFileCause::NoPermission; break;
+    case ERROR_WRITE_PROTECT: failure.Cause = TFileCause::ReadOnly; break;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY: failure.Cause = TFileCause::BadName; break;
+    case ERROR_DIRECTORY_NOT_SUPPORTED: failure.Cause = TFileCause::IsFolder; break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH: failure.Cause = TFileCause::NoFolder; break;
+    case ERROR_CANT_RESOLVE_FILENAME: failure.Cause = TFileCause::LinkLoop; break;
+    default: failure.Cause = TFileCause::Other; break;
+    }
+    return failure;
+}
+
+bool WritesInto(const QString &path)
+{
+    // What the system tells no attributes of, but opens (a pipe), is written into; a disk
+    // file or a device that takes any write at once (NUL) needs no wait.
+    const DWORD attributes = GetFileAttributesW(Native(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD err = GetLastError();
+    return !path.isEmpty() && err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND;
+}
+
+TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes)
+{
+    if (path.isEmpty())
+        return Failure(ERROR_PATH_NOT_FOUND);
+    const std::wstring native = Native(path);
+    // What the path leads to: a disk file is replaced, anything else (a device, a pipe) is
+    // written into through this very handle.
+    HANDLE handle = CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND)
+            return Replace(native, bytes, false);
+        return OpenFailure(native, err);
+    }
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+        std::wstring target = FinalPath(handle);
+        CloseHandle(handle);
+        if (target.empty())
+            target = native;
+        return Replace(target, bytes, true);
+    }
+    DWORD err = WriteAll(handle, bytes);
+    if (!CloseHandle(handle) && !err)
+        err = GetLastError();
+    return err ? Failure(err) : TFileFailure{};
+}
+
+TFileRead ReadFileWhole(const QString &path, qint64 maxBytes)
+{
+    TFileRead read;
+    const std::wstring native = Native(path);
+    HANDLE handle = path.isEmpty() ? INVALID_HANDLE_VALUE
+                                   : CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        read.Failure = OpenFailure(native, path.isEmpty() ? ERROR_FILE_NOT_FOUND : GetLastError());
+        return read;
+    }
+    DWORD err = 0;
+    char buffer[65536];
+    while (read.Bytes.size() <= maxBytes) {
+        DWORD got = 0;
+        const DWORD want = DWORD(std::min<qint64>(qint64(sizeof buffer), maxBytes + 1 - read.Bytes.size()));
+        if (!ReadFile(handle, buffer, want, &got, nullptr)) {
+            err = GetLastError();
+            if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF)  // the end of a pipe's data
+                err = 0;
+            break;
+        }
+        if (got == 0)
+            break;
+        read.Bytes.append(buffer, qsizetype(got));
+    }
+    CloseHandle(handle);
+    if (err) {
+        read.Failure = Failure(err);
+        read.Bytes.clear();
+    } else if (read.Bytes.size() > maxBytes) {
+        read.Failure.Cause = TFileCause::TooLarge;
+        read.Bytes.clear();
+    }
+    return read;
+}
+
+TRecordFile::~TRecordFile()
+{
+    Close();
+}
+
+TFileFailure TRecordFile::Open(const QString &path)
+{
+    Close();
+    const std::wstring native = Native(path);
+    HANDLE handle = path.isEmpty() ? INVALID_HANDLE_VALUE
+                                   : CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return OpenFailure(native, path.isEmpty() ? ERROR_PATH_NOT_FOUND : GetLastError());
+    LARGE_INTEGER size{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size))
+        size.QuadPart = 0;
+    handle_ = reinterpret_cast<intptr_t>(handle);
+    size_ = size.QuadPart;
+    path_ = path;
+    return {};
+}
+
+TFileFailure TRecordFile::Append(const QByteArray &row)
+{
+    if (!IsOpen())
+        return Failure(ERROR_INVALID_HANDLE);
+    const HANDLE handle = reinterpret_cast<HANDLE>(handle_);
+    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    LARGE_INTEGER end{};
+    end.QuadPart = size_;
+    DWORD err = disk && !SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) ? GetLastError() : 0;
+    if (!err)
+        err = WriteAll(handle, row);
+    if (!err && disk && !FlushFileBuffers(handle))
+        err = GetLastError();
+    if (err) {
+        // A row cut by a full disk is taken back: the file ends with a whole row.
+        if (disk && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN))
+            SetEndOfFile(handle);
+        return Failure(err);
+    }
+    size_ += row.size();
+    return {};
+}
+
+void TRecordFile::Close()
+{
+    if (IsOpen())
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = InvalidHandle;
+}

@@ -1,0 +1,92 @@
+// Files as both programs keep them: a whole file written only once all of it is on the disk,
+// the earlier file kept whole on any failure, nothing left beside it; a record that holds
+// whole rows only. Under Wine the files live on Z:, the Linux side of the system. What
+// only Linux can set up (modes, owners, links, FIFOs, a full disk) is in tst_fileaccess_posix.
+#include "FileAccess.h"
+#include "TestFiles.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestFileAccess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void writeWhole_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("cause");
+        QTest::addColumn<QByteArray>("after");     // the target's content after the write
+        QTest::addColumn<QStringList>("entries");  // what the folder holds after
+        const QByteArray now(10000, 'n');
+        using C = TFileCause;
+        QTest::newRow("a new file") << "new" << int(C::None) << now << QStringList{"t"};
+        QTest::newRow("an existing file") << "file" << int(C::None) << now << QStringList{"t"};
+        QTest::newRow("a folder") << "folder" << int(C::IsFolder) << QByteArray("(none)") << QStringList{"t"};
+        QTest::newRow("a missing folder") << "missing folder" << int(C::NoFolder) << QByteArray("(none)") << QStringList{};
+    }
+    void writeWhole()
+    {
+        QFETCH(QString, situation);
+        QFETCH(int, cause);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, entries);
+        QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));
+        QVERIFY(dir.isValid());
+        const QString target = dir.filePath(QStringLiteral("t"));
+        QString path = target;
+        if (situation == QLatin1String("file"))
+            QVERIFY(PutFile(target, "old"));
+        else if (situation == QLatin1String("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("t")));
+        else if (situation == QLatin1String("missing folder"))
+            path = dir.filePath(QStringLiteral("none/t"));
+
+        const TFileFailure failure = WriteFileWhole(path, QByteArray(10000, 'n'));
+        QCOMPARE(int(failure.Cause), cause);
+        QCOMPARE(failure.Failed(), cause != int(TFileCause::None));
+        if (situation != QLatin1String("folder"))
+            QCOMPARE(FileContent(target), after);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), entries);
+    }
+
+    // Each row is on the disk when Append returns, and a record opened again goes on after
+    // its last row.
+    void recordFile()
+    {
+        QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));
+        const QString path = dir.filePath(QStringLiteral("Режим.csv"));
+        const QByteArray row(1000, 'r');
+        {
+            TRecordFile record;
+            QVERIFY(!record.Open(path).Failed());
+            QVERIFY(!record.Append("head\n").Failed());
+            QVERIFY(!record.Append(row).Failed());
+            QCOMPARE(FileContent(path), QByteArray("head\n") + row);
+        }
+        TRecordFile again;
+        QVERIFY(!again.Open(path).Failed());
+        QVERIFY(!again.Append(row).Failed());
+        QCOMPARE(FileContent(path), QByteArray("head\n") + row + row);
+
+        TRecordFile folder;
+        QCOMPARE(int(folder.Open(dir.path()).Cause), int(TFileCause::IsFolder));
+        QVERIFY(folder.Append(row).Failed());
+    }
+
+    void readWhole()
+    {
+        QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));
+        const QString path = dir.filePath(QStringLiteral("a.json"));
+        QVERIFY(PutFile(path, QByteArray(100, 'a')));
+        QCOMPARE(ReadFileWhole(path, 100).Bytes, QByteArray(100, 'a'));
+        const TFileRead large = ReadFileWhole(path, 99);
+        QCOMPARE(int(large.Failure.Cause), int(TFileCause::TooLarge));
+        QVERIFY(large.Bytes.isEmpty());
+        QCOMPARE(int(ReadFileWhole(dir.filePath(QStringLiteral("none")), 100).Failure.Cause), int(TFileCause::NoFolder));
+        QCOMPARE(int(ReadFileWhole(dir.path(), 100).Failure.Cause), int(TFileCause::IsFolder));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileAccess)
+#include "tst_fileaccess.moc"
