@@ -97,6 +97,9 @@ public:
     void Close();
     int Write(const void *buffer, int count);
     int Read(void *buffer, int count);
+    // The bytes received and not read yet. Raises EComPort code 10 when the system cannot
+    // tell (the device has gone).
+    int InputCount();
 
     // Called on the user-interface thread with the number of bytes queued (always >= 1).
     std::function<void(QObject *Sender, int Count)> OnRxChar;

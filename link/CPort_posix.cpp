@@ -435,6 +435,16 @@ int TCustomComPort::Read(void *buffer, int count)
     }
 }
 
+int TCustomComPort::InputCount()
+{
+    if (d->fd < 0)
+        throw EComPort(10, EBADF);
+    int count = 0;
+    if (ioctl(d->fd, FIONREAD, &count) < 0)
+        throw EComPort(10, errno);
+    return count;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Port list
 

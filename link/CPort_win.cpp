@@ -550,6 +550,17 @@ int TCustomComPort::Read(void *buffer, int count)
     return int(read);
 }
 
+int TCustomComPort::InputCount()
+{
+    if (!Connected())
+        throw EComPort(10, ERROR_INVALID_HANDLE);
+    DWORD error = 0;
+    const int count = InputQueued(d->handle, &error);
+    if (count < 0)
+        throw EComPort(10, int(error));
+    return count;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Port list
 

@@ -38,7 +38,7 @@ fresh_sim() {
 normalise() {
   sed -E -e 's/^ *[0-9]+\.[0-9] ms //' -e 's/^[0-9]{4}-[0-9-]+T[0-9:.]+Z,/TIME,/' \
     -e 's/"(time|read_at)": ?"[^"]*"/"\1": TIME/' -e "s#$port#PORT#g" -e "s#$absent#ABSENT#g" \
-    -e 's/ \(([^()]+ \(pid [0-9]+\)(, )?)+\)$//' -e 's/Ctrl\+C \(SIGINT\)$/Ctrl+C/'
+    -e 's/ \(([^()]+ \(pid [0-9]+\)(, )?)+\)$//' -e 's/Ctrl\+C \(SIGINT\)/Ctrl+C/'
   # (Linux names the programs that hold a busy port, Windows does not tell; Linux names
   # Ctrl+C's signal.)
 }

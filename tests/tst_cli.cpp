@@ -2,6 +2,7 @@
 #include "CPort.h"
 #include "ConfigText.h"
 #include "ModeMap.h"
+#include "PtyPair.h"
 #include "RegisterMap.h"
 #include "SimDevice.h"
 #include "ValueText.h"
@@ -113,7 +114,10 @@ private slots:
 
         Save(QStringLiteral("b.json"), WithValue(WithValue(original, "Tpu2DetectorType", QStringLiteral("0")),
                                                  "TprKFactor1", QStringLiteral("1234.56")));
-        QCOMPARE(Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("b.json"))} + Link()).Status, 0);
+        // At the least time-out: the pty takes the 115-byte request at once, the simulator's
+        // line carries it for 132 ms, and the time-out runs from its end.
+        QCOMPARE(Cli(QStringList{QStringLiteral("write"), QStringLiteral("--timeout"), QStringLiteral("117"),
+                                 Path(QStringLiteral("b.json"))} + Link()).Status, 0);
         QCOMPARE(device_->Holding(8), uint16_t(0));
         QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingFloat(18); }), 1234.56f);
 
@@ -381,8 +385,10 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, stopped);
         const bool waits = ending.startsWith(QLatin1String("INT "));
-        const QStringList arguments{QStringLiteral("tq"), QStringLiteral("--start"), QStringLiteral("--stop"),
-                                    QStringLiteral("--timeout"), waits ? QStringLiteral("5000") : QStringLiteral("300")};
+        QStringList arguments{QStringLiteral("tq"), QStringLiteral("--start"), QStringLiteral("--stop"),
+                              QStringLiteral("--timeout"), waits ? QStringLiteral("5000") : QStringLiteral("300")};
+        if (waits)
+            arguments << QStringLiteral("--trace");
         Run run;
         if (ending == QLatin1String("count") || ending == QLatin1String("duration")) {
             run = Cli(QStringList{QStringLiteral("mode")} + arguments + Link()
@@ -397,8 +403,16 @@ private slots:
             const auto pid = pid_t(process.processId());
             QElapsedTimer clock;
             if (waits) {
+                // Once the device has swallowed a request and the trace ends with it sent, the
+                // run waits for its answer.
                 device_->QueueFault(sim::Fault::NoReply, 100);
-                QTest::qWait(300);
+                QByteArray trace;
+                QVERIFY(QTest::qWaitFor([&] {
+                    const auto log = device_->Log();
+                    trace += process.readAllStandardError();
+                    return std::any_of(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.fault == sim::Fault::NoReply; })
+                        && trace.endsWith('\n') && trace.mid(trace.lastIndexOf('\n', -2) + 1).contains(" ms -> ");
+                }, 10000));
                 if (ending == QLatin1String("INT wait"))
                     device_->ClearFaults();
                 clock.start();
@@ -420,7 +434,8 @@ private slots:
                 QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
             run.Status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
             run.Out = QString::fromUtf8(process.readAllStandardOutput());
-            run.Err = QString::fromUtf8(process.readAllStandardError());
+            run.Err = QString::fromUtf8(process.readAllStandardError())
+                          .remove(QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms (->|<-) .*\n"), QRegularExpression::MultilineOption));
         }
         QCOMPARE(run.Status, status);
         QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
@@ -580,6 +595,53 @@ private slots:
         QVERIFY2(run.Err.contains(message.arg(link_)), qPrintable(run.Err));
     }
 
+    // On a line that never falls quiet (a byte every 2 ms) a request waits for the quiet, the
+    // first after the port opens too. The frames the trace shows sent are those that reached
+    // the line, and each message says whether its request was sent.
+    void noisyLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("requests");  // "what is asked|its frame's first bytes", of each that failed
+        QTest::addColumn<QString>("notSent");       // what the first's message adds when it was not sent
+        QTest::newRow("write") << QStringList{"write", "a.json"} << QStringList{"writing registers 0..52|0A1000000035"}
+                               << "the write was not sent: the device holds the values it held before";
+        QTest::newRow("mode started and stopped") << QStringList{"mode", "tq", "--start", "--stop"}
+                                                  << QStringList{"starting mode tq|0A050004FF00", "stopping mode tq|0A0500040000"} << "";
+        QTest::newRow("read") << QStringList{"read"} << QStringList{"reading registers 0..37|0A0300000026"} << "";
+    }
+    void noisyLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, requests);
+        QFETCH(QString, notSent);
+        QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
+        PtyPair pty;
+        QVERIFY(pty.IsOpen() && pty.HoldSlave());
+        PtyNoise noise(pty, 2);
+        const Run run = Cli(arguments.replaceInStrings(QStringLiteral("a.json"), Path(QStringLiteral("a.json")))
+                            + QStringList{QStringLiteral("--port"), pty.SlavePath(), QStringLiteral("--timeout"), QStringLiteral("200"),
+                                          QStringLiteral("--trace")});
+        const QByteArray wire = noise.Stop();
+        QCOMPARE(run.Status, 4);
+        QByteArray traced;
+        for (const QRegularExpressionMatch &m :
+             QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms -> ([0-9A-F ]+)$"), QRegularExpression::MultilineOption).globalMatch(run.Err))
+            traced += QByteArray::fromHex(m.captured(1).toLatin1());
+        QCOMPARE(traced.toHex(' '), wire.toHex(' '));
+        for (const QString &request : requests) {
+            const bool sent = wire.contains(QByteArray::fromHex(request.section(QLatin1Char('|'), 1).toLatin1()));
+            const QString message = run.Err.section(request.section(QLatin1Char('|'), 0, 0) + QStringLiteral(" on port "), 1).section(QLatin1Char('\n'), 0, 0);
+            // Sent: its attempts are counted; not sent: it says so.
+            QVERIFY2(sent ? message.contains(QRegularExpression(QStringLiteral("\\(\\d+ attempts?[;)]")))
+                                && !message.contains(QRegularExpression(QStringLiteral("not sent(;|$)|could be sent")))
+                          : message.contains(QRegularExpression(QStringLiteral(": the line is never quiet: \\d+ bytes came within 200 ms, "
+                                                                               "so the request was not sent(;|$)"))),
+                     qPrintable(run.Err));
+            if (request == requests.first() && !notSent.isEmpty())
+                QCOMPARE(run.Err.contains(QLatin1Char('\n') + notSent + QLatin1Char('\n')), !sent);
+        }
+    }
+
     // A bad command line is refused in the tool's words, naming what is wrong, with nothing
     // sent; a port that is no serial port gets a plain cause.
     void refusals_data()
@@ -592,8 +654,11 @@ private slots:
         QTest::newRow("one file too many") << QStringList{"write", port, "PORT", "a.json", "b.json"} << 2 << "\"b.json\" is one too many";
         QTest::newRow("an argument to read") << QStringList{"read", "x.json"} << 2 << "read takes no argument; \"x.json\" is one too many";
         QTest::newRow("unknown option") << QStringList{"read", "--colour"} << 2 << "read: unknown option --colour (karven-cli read --help";
-        QTest::newRow("time-out below the answer's") << QStringList{"read", port, "PORT", "--timeout", "50"} << 2 << "the least time-out is 93";
-        QTest::newRow("time-out below a mode's") << QStringList{"mode", "tpr-tpu1", port, "PORT", "--timeout", "90"} << 2 << "least time-out is 98";
+        QTest::newRow("time-out of the answer's line time") << QStringList{"read", port, "PORT", "--timeout", "110"} << 2
+            << "after the 4 ms of quiet that end a request and a turnaround margin of 20 ms, the longest answer of read takes 93 ms "
+               "on the line, so the least time-out is 117";
+        QTest::newRow("time-out below a mode's") << QStringList{"mode", "tpr-tpu1", port, "PORT", "--timeout", "98"} << 2 << "least time-out is 122";
+        QTest::newRow("port name with a newline") << QStringList{"read", port, "ttyX\nY"} << 3 << "cannot open port \"ttyX\\nY\": there is no such";
         QTest::newRow("duration inf") << QStringList{"mode", "tq", port, "PORT", "--duration", "inf"} << 2 << "--duration takes seconds";
         QTest::newRow("count 0") << QStringList{"mode", "tq", port, "PORT", "--count", "0"} << 2 << "--count takes rows";
         QTest::newRow("retries 11") << QStringList{"read", port, "PORT", "--retries", "11"} << 2 << "from 0 to 10";
