@@ -298,8 +298,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form));
         QTest::keyClick(form, Qt::Key_F1);
         QCOMPARE(urls, opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl::fromLocalFile(root.filePath(opened))});
-        QCOMPARE(boxes.Texts, message.isEmpty() ? QStringList{}
-                                                : QStringList{message.arg(QDir::toNativeSeparators(root.filePath(opened)))});
+        message.replace(QStringLiteral("%1"), QDir::toNativeSeparators(root.filePath(opened)));
+        QCOMPARE(boxes.Texts, message.isEmpty() ? QStringList{} : QStringList{message});
     }
 
     // The program run from its build finds the page the build made for it.
