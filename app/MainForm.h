@@ -19,6 +19,7 @@ class QTableWidget;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QUrl;
 class TComComboBox;
 class TComPort;
 
@@ -64,6 +65,8 @@ public:
     QAction *T1;
     QAction *N5;
     QAction *N10;  // "О программе"
+    QMenu *Help1;  // "Справка"
+    QAction *UserGuide1;  // "Руководство пользователя", F1
     QMenu *PopupMenu1;
     QAction *N13;  // "Изменить параметр"
     bool AutoPopup = false;  // PopupMenu1 opens as the tree's context menu only while set
@@ -71,6 +74,10 @@ public:
     // The editing step behind "Изменить параметр"; replaceable so tests can stand in for
     // the input dialogs.
     std::function<bool(QWidget *, int)> EditParameterFn;
+    // Where the user guide is looked for (the program's folder) and what opens it (the
+    // system's browser, through the shell's default opener); replaceable for tests.
+    QString ProgramFolder;
+    std::function<bool(const QUrl &)> OpenUrlFn;
 
     // Tree nodes by absolute index (depth-first order, root = 0) and back.
     QTreeWidgetItem *NodeAt(int index) const;
@@ -103,6 +110,7 @@ public:
     void T1Click();
     void N5Click();
     void N10Click();
+    void UserGuide1Click();
     void Button1Click();
     void ComPort1RxChar(QObject *sender, int count);
     void TimerReadCfgInPriborTimer();
@@ -116,6 +124,7 @@ protected:
 private:
     void BuildTree();
     void BuildMenus();
+    void BuildHelpMenu();
     QAction *AddMenuItem(QMenu *menu, const char *name, const QString &text, void (TForm1::*handler)());
 
     // The configuration read and write, made on first use.
