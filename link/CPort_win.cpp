@@ -4,6 +4,7 @@
 #include "CPort.h"
 
 #include "ComPortShared.h"
+#include "PortInfo.h"
 
 #include <QElapsedTimer>
 
@@ -472,7 +473,8 @@ void TCustomComPort::Close()
     const HANDLE handle = d->handle;
 
     // Abort what is pending both ways. A device that has gone fails here; the port is
-    // released all the same and the error raised only once it is closed.
+    // released all the same, and the failure is the close's own only while the device is
+    // there: a device pulled out is told by what the next use of the port meets.
     const DWORD purgeError =
         PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT) ? 0 : GetLastError();
 
@@ -483,7 +485,7 @@ void TCustomComPort::Close()
     CloseHandle(handle);
     d->handle = INVALID_HANDLE_VALUE;
 
-    if (purgeError)
+    if (purgeError && !d->lineGone.load() && !DeviceGoneError(int(purgeError)))
         throw EComPort(5, int(purgeError));
 }
 
