@@ -497,3 +497,12 @@ void ListSerialPorts(QStringList &list, const QString &sysRoot, const QString &d
     SortPortNames(names);
     list = names;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Port list watch: the selector reads the list again when it opens.
+
+struct TPortListWatch::Impl {};
+
+TPortListWatch::TPortListWatch(QObject *parent) : QObject(parent) {}
+
+TPortListWatch::~TPortListWatch() = default;

@@ -7,6 +7,7 @@
 #include "ComPortShared.h"
 #include "PortInfo.h"
 
+#include <QWinEventNotifier>
 
 #include <algorithm>
 #include <atomic>
@@ -474,10 +475,23 @@ int TCustomComPort::Read(void *buffer, int count)
 // ---------------------------------------------------------------------------------------------
 // Port list
 
+namespace {
+
+// The registry's list of serial ports, and the key above it, which holds it while it exists.
+const wchar_t SerialPortsKey[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+const wchar_t DeviceMapKey[] = L"HARDWARE\\DEVICEMAP";
+
+}  // namespace
+
 void ListSerialPorts(QStringList &list, const QString &, const QString &, const QString &)
 {
     HKEY key = nullptr;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, SerialPortsKey, 0, KEY_READ, &key);
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        // Windows makes the key when a port first appears: a computer without any has none.
+        list.clear();
+        return;
+    }
     if (rc != ERROR_SUCCESS)
         throw EComPort(23, int(rc));
 
@@ -507,4 +521,44 @@ void ListSerialPorts(QStringList &list, const QString &, const QString &, const 
     RegCloseKey(key);
     SortPortNames(names);
     list = names;
+}
+
+// The watch is on the key above the list, with its subkeys: it sees the list made, changed
+// and taken away alike. A notification is signalled once and asked for again each time.
+struct TPortListWatch::Impl {
+    HKEY key = nullptr;
+    HANDLE event = nullptr;
+    QWinEventNotifier *notifier = nullptr;
+
+    bool Arm()
+    {
+        return RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event, TRUE)
+            == ERROR_SUCCESS;
+    }
+};
+
+TPortListWatch::TPortListWatch(QObject *parent) : QObject(parent), d(new Impl)
+{
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, DeviceMapKey, 0, KEY_NOTIFY, &d->key) != ERROR_SUCCESS) {
+        d->key = nullptr;
+        return;  // no watch: the list is read again when the selector opens
+    }
+    d->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!d->event || !d->Arm())
+        return;
+    d->notifier = new QWinEventNotifier(d->event, this);
+    connect(d->notifier, &QWinEventNotifier::activated, this, [this] {
+        if (!d->Arm())
+            d->notifier->setEnabled(false);
+        emit Changed();
+    });
+}
+
+TPortListWatch::~TPortListWatch()
+{
+    delete d->notifier;
+    if (d->key)
+        RegCloseKey(d->key);  // ends the notification
+    if (d->event)
+        CloseHandle(d->event);
 }
