@@ -1,7 +1,8 @@
 // The window program on Windows against the Linux device simulator on COM9 (Wine): the main
 // window reads the configuration and lists it, a port held elsewhere is reported as busy
 // with its cause, and a device that goes away while a mode window polls is reported once;
-// neither the polling nor the gone device keeps the processor busy.
+// neither the polling nor the gone device keeps the processor busy, nor, on Wine's own
+// platform with the Windows style, the drawing of a polling window.
 
 #include "CPortCtl.h"
 #include "CauseText.h"
@@ -15,8 +16,12 @@
 #include "TQ.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QtTest>
@@ -57,6 +62,7 @@ private slots:
 
     void readsConfigurationIntoTheGrid();
     void heldPortIsReportedBusy();
+    void pollingWindowDrawsWhatChanges();
     void deviceGoneWhileModePollsIsReportedOnce();
 };
 
@@ -95,6 +101,55 @@ void TestWindowWin::heldPortIsReportedBusy()
     QVERIFY2(SaysWithCause(boxes.Texts[0], QString::fromUtf8(PortBusyText), TOpenFailure::Busy),
              qUtf8Printable(boxes.Texts[0]));
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+}
+
+namespace {
+
+// Counts the paintings of the widgets it is installed on.
+class PaintCounter : public QObject {
+public:
+    int Count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Count;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A polling mode window on screen and active, in the Windows style: its default button, which
+// the style makes pulse, is drawn when something changes, not many times a second.
+void TestWindowWin::pollingWindowDrawsWhatChanges()
+{
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        QSKIP("drawn off screen: tst_window_win_desktop runs this on Wine's own platform");
+    const QString usual = QApplication::style()->name();
+    const auto restore = qScopeGuard([&] { QApplication::setStyle(usual); });
+    QApplication::setStyle(QStringLiteral("windowsvista"));
+    if (QApplication::style()->name() != QStringLiteral("windowsvista"))
+        QSKIP("no Windows style here");
+
+    TfmTQ window(form_.get());
+    window.ComPort1->SetPort(SimPort);
+    PaintCounter paints;
+    for (QPushButton *button : window.findChildren<QPushButton *>())
+        button->installEventFilter(&paints);
+    MessageBoxCollector boxes;
+    window.StartPolling();
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(WaitFor([&] { return window.lbRezim->text() == ModeStatusTexts.LabelOff; }, 5000));
+    const QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
+    QVERIFY(std::any_of(buttons.begin(), buttons.end(), [](QPushButton *b) { return b->isDefault(); }));
+    WaitFor([] { return false; }, 500);
+    paints.Count = 0;
+    WaitFor([] { return false; }, 2000);
+    qInfo("buttons drawn %d times in 2 s of polling", paints.Count);
+    QVERIFY2(paints.Count <= 4, qPrintable(QString::number(paints.Count)));
+    QCOMPARE(boxes.Texts, QStringList{});
 }
 
 // Last: the simulator does not come back.
