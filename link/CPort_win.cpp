@@ -7,6 +7,7 @@
 #include "ComPortShared.h"
 #include "PortInfo.h"
 
+#include <QElapsedTimer>
 #include <QWinEventNotifier>
 
 #include <algorithm>
@@ -127,6 +128,7 @@ public:
     {
         std::lock_guard lock(d_->readLock);
         arrivedAtStart_ = d_->bytesRead;  // the queue was just emptied: whatever is in it is new
+        clock_.start();
     }
     ~TComThread() { Stop(); }
 
@@ -277,7 +279,7 @@ private:
         }
     }
 
-    qint64 Now() override { return qint64(GetTickCount64()); }
+    qint64 Now() override { return clock_.elapsed(); }
     bool Stopping() override { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
     bool HandOver(TComEvents got) override { return handOver_.HandOver(got); }
     void MarkLineGone() override { d_->lineGone.store(true); }
@@ -295,6 +297,7 @@ private:
     HANDLE ended_ = nullptr;
     bool started_ = false;
     quint64 arrivedAtStart_ = 0;
+    QElapsedTimer clock_;
     // The wait of the loop: pending across a wait that timed out.
     OVERLAPPED ov_{};
     DWORD mask_ = 0;
