@@ -27,93 +27,70 @@ public:
     ScriptedDriver(const QString &script, bool handlerReads)
         : steps_(script.split(QLatin1Char(' '), Qt::SkipEmptyParts)), reads_(handlerReads)
     {
-        // What the script starts with happened before the loop ran.
-        const QString first = TakeFollowing();
-        if (!first.isEmpty())
-            steps_.prepend(first);
+        Peek();  // what the script starts with happened before the loop ran
     }
 
     QStringList Log;
-    QList<DWORD> Masks;  // masks set by the loop
     bool LineGone = false;
     bool UnableToWait = false;
-    QString Fault;  // a call the script did not expect
+    int WaitsStarted = 0;
+    QString Fault;  // a step that came where the script's driver cannot give it
 
     TWaitEnd Wait(DWORD ms) override
     {
         TWaitEnd end;
+        QString step = Peek();
         if (!pending_) {
-            ++waitsStarted_;
-            const QString step = TakeFollowing();
+            ++WaitsStarted;
             if (step.startsWith(QLatin1String("now:"))) {
-                end.Kind = TWaitEnd::Failed;
-                end.AtOnce = true;
-                end.Error = step.mid(4).toUInt();
+                steps_.removeFirst();
+                end = {TWaitEnd::Failed, true, step.mid(4).toUInt(), 0};
                 return end;
             }
-            if (!step.isEmpty())
-                steps_.prepend(step);
             pending_ = true;
         }
-        for (;;) {
-            const QString step = TakeFollowing();
-            if (step == QLatin1String("pause")) {
-                if (ms == INFINITE)
-                    continue;
+        for (; step == QLatin1String("pause"); step = Peek()) {
+            steps_.removeFirst();
+            if (ms != INFINITE) {
                 now_ += ms;
                 end.Kind = TWaitEnd::TimedOut;
                 return end;
             }
-            pending_ = false;
-            if (step.startsWith(QLatin1String("ev:"))) {
-                end.Kind = TWaitEnd::Completed;
-                end.Mask = Mask(step.mid(3));
-            } else if (step.startsWith(QLatin1String("fail:"))) {
-                end.Kind = TWaitEnd::Failed;
-                end.Error = step.mid(5).toUInt();
-            } else if (step == QLatin1String("close:995")) {
-                stopping_ = true;
-                end.Kind = TWaitEnd::Failed;
-                end.Error = ERROR_OPERATION_ABORTED;
-            } else if (step.isEmpty() || step == QLatin1String("close")) {
-                stopping_ = true;
-                end.Kind = TWaitEnd::Stopped;
-            } else {
-                Fault = QStringLiteral("a wait met \"%1\"").arg(step);
-                stopping_ = true;
-                end.Kind = TWaitEnd::Stopped;
-            }
-            return end;
         }
-    }
-
-    void SetMask(DWORD mask) override { Masks << mask; }
-
-    bool Arrived(quint64 &arrived) override
-    {
-        if (gone_)
-            return false;
-        arrived = read_ + queued_;
-        return true;
+        pending_ = false;
+        Take();
+        if (step.startsWith(QLatin1String("ev:")))
+            end = {TWaitEnd::Completed, false, 0, Mask(step.mid(3))};
+        else if (step.startsWith(QLatin1String("fail:")))
+            end = {TWaitEnd::Failed, false, step.mid(5).toUInt(), 0};
+        else if (step == QLatin1String("close:995"))
+            end = {TWaitEnd::Failed, false, ERROR_OPERATION_ABORTED, 0};
+        else if (!step.isEmpty() && step != QLatin1String("close"))
+            Fault = QStringLiteral("a wait met \"%1\"").arg(step);
+        stopping_ = end.Kind == TWaitEnd::Stopped || step.startsWith(QLatin1String("close"));
+        return end;
     }
 
     TWake Sleep(DWORD ms) override
     {
-        const QString step = TakeFollowing();
+        const QString step = Take();
         if (step == QLatin1String("pause")) {
             now_ += ms;
             return TWake::Time;
         }
         if (step == QLatin1String("write"))
             return TWake::Wrote;
-        if (!step.isEmpty() && !step.startsWith(QLatin1String("close")))
+        if (!step.isEmpty() && step != QLatin1String("close"))
             Fault = QStringLiteral("a look at the queue met \"%1\"").arg(step);
         stopping_ = true;
         return TWake::Stop;
     }
 
-    qint64 Now() override { return now_; }
-    bool Stopping() override { return stopping_; }
+    bool Arrived(quint64 &arrived) override
+    {
+        arrived = read_ + queued_;
+        return !gone_;
+    }
 
     bool HandOver(TComEvents got) override
     {
@@ -132,43 +109,48 @@ public:
         return !stopping_;
     }
 
+    void SetMask(DWORD) override {}
+    qint64 Now() override { return now_; }
+    bool Stopping() override { return stopping_; }
     void MarkLineGone() override { LineGone = true; }
     void MarkUnableToWait() override { UnableToWait = true; }
     void WaitForStop() override
     {
-        // Whatever the script still holds happens while the thread only waits to be stopped.
-        steps_.clear();
+        steps_.clear();  // the rest happens while the thread only waits to be stopped
         stopping_ = true;
     }
-
-    int WaitsStarted() const { return waitsStarted_; }
     bool ScriptDone() const { return steps_.isEmpty(); }
 
 private:
-    // The next step that is no arrival of bytes or loss of the device; those happen on the way.
-    QString TakeFollowing()
+    // The next step that is no arrival of bytes or loss of the device (those happen on the
+    // way), left in the script.
+    QString Peek()
     {
         while (!steps_.isEmpty()) {
-            const QString step = steps_.takeFirst();
+            const QString &step = steps_.first();
             if (step.startsWith(QLatin1Char('+')))
                 queued_ += step.mid(1).toULongLong();
             else if (step == QLatin1String("gone"))
                 gone_ = true;
             else
                 return step;
+            steps_.removeFirst();
         }
         return {};
+    }
+    QString Take()
+    {
+        const QString step = Peek();
+        if (!step.isEmpty())
+            steps_.removeFirst();
+        return step;
     }
 
     static DWORD Mask(const QString &names)
     {
         DWORD mask = 0;
-        for (const QString &name : names.split(QLatin1Char(','))) {
-            if (name == QLatin1String("rx"))
-                mask |= EV_RXCHAR;
-            else if (name == QLatin1String("tx"))
-                mask |= EV_TXEMPTY;
-        }
+        for (const QString &name : names.split(QLatin1Char(',')))
+            mask |= name == QLatin1String("rx") ? EV_RXCHAR : name == QLatin1String("tx") ? EV_TXEMPTY : 0;
         return mask;
     }
 
@@ -179,7 +161,6 @@ private:
     bool gone_ = false;
     bool stopping_ = false;
     bool pending_ = false;
-    int waitsStarted_ = 0;
     qint64 now_ = 0;
 };
 
@@ -256,7 +237,7 @@ void TestEventLoopWin::watchedPortIsLookedAtFromTheStart()
     loop.Run(true);
     QVERIFY2(driver.Fault.isEmpty(), qPrintable(driver.Fault));
     QCOMPARE(driver.Log, (QStringList{"rx4", "rx81"}));
-    QCOMPARE(driver.WaitsStarted(), 0);
+    QCOMPARE(driver.WaitsStarted, 0);
 }
 
 QTEST_GUILESS_MAIN(TestEventLoopWin)

@@ -29,14 +29,6 @@ private slots:
         if (TPortStage(stage) == TPortStage::InUse)
             QCOMPARE(DeviceGoneError(err), TPortCause(cause) == TPortCause::Gone);
     }
-
-    void noErrorNoCause()
-    {
-        for (const int err : {0, -1}) {
-            QCOMPARE(ClassifyPortError(err, TPortStage::Opening), TPortCause::None);
-            QCOMPARE(OpenFailureCause(err), QString());
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPortCauses)

@@ -17,62 +17,53 @@ namespace {
 
 const wchar_t SerialComm[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
-// The registry's list of ports as it was, put back when the test ends.
-class SavedPortList {
+// Takes the registry's list of ports away, as on a computer that never had a serial port
+// (or leaves it empty, as after the last adapter was pulled out), and puts it back as it
+// was when it goes.
+class PortListAway {
 public:
-    SavedPortList()
+    explicit PortListAway(bool keepEmptyKey)
     {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SerialComm, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return;
-        for (DWORD i = 0;; ++i) {
-            wchar_t name[256];
-            DWORD nameLength = 256;
-            wchar_t data[257] = {};
-            DWORD bytes = sizeof data - sizeof(wchar_t);
-            if (RegEnumValueW(key, i, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE *>(data), &bytes)
-                != ERROR_SUCCESS)
-                break;
-            values_ << qMakePair(QString::fromWCharArray(name, int(nameLength)), QString::fromWCharArray(data));
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SerialComm, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            wchar_t name[256], data[257];
+            for (DWORD i = 0, nameLength = 256, bytes = 512;
+                 RegEnumValueW(key, i, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE *>(data), &bytes)
+                 == ERROR_SUCCESS;
+                 ++i, nameLength = 256, bytes = 512)
+                saved_ << qMakePair(QString::fromWCharArray(name, int(nameLength)),
+                                    QString::fromWCharArray(data, int(bytes / 2)).section(QChar(0), 0, 0));
+            RegCloseKey(key);
         }
-        RegCloseKey(key);
+        Ok = RemoveKey() && (!keepEmptyKey || RegCreateKeyExW(HKEY_LOCAL_MACHINE, SerialComm, 0, nullptr,
+                                                              REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key,
+                                                              nullptr) == ERROR_SUCCESS);
+        if (Ok && keepEmptyKey)
+            RegCloseKey(key);
     }
-    ~SavedPortList()
+    ~PortListAway()
     {
         RemoveKey();
-        for (const auto &value : values_)
+        for (const auto &value : saved_)
             AddSerialPortValue(value.first, value.second);
     }
-
-    // No list at all, as on a computer that never had a serial port.
     static bool RemoveKey()
     {
         const LONG rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, SerialComm);
         return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
     }
-    // An empty list, as after the last adapter was pulled out.
-    static bool MakeEmptyKey()
-    {
-        if (!RemoveKey())
-            return false;
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, SerialComm, 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE, nullptr,
-                            &key, nullptr) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
+    bool Ok = false;
 
 private:
-    QList<QPair<QString, QString>> values_;
+    QList<QPair<QString, QString>> saved_;
 };
 
-QStringList Entries(const QComboBox &combo)
+QString Entries(const QComboBox &combo)
 {
     QStringList entries;
     for (int i = 0; i < combo.count(); ++i)
         entries << combo.itemText(i);
-    return entries;
+    return entries.join(QLatin1Char(' '));
 }
 
 }  // namespace
@@ -95,9 +86,8 @@ void TestPortListWin::noPortAtStartThenAdapters_data()
 void TestPortListWin::noPortAtStartThenAdapters()
 {
     QFETCH(bool, keyMissing);
-    const SavedPortList saved;
-    QVERIFY(keyMissing ? SavedPortList::RemoveKey() : SavedPortList::MakeEmptyKey());
-
+    const PortListAway away(!keyMissing);
+    QVERIFY(away.Ok);
     QStringList listed{QStringLiteral("COM1")};
     try {
         ListSerialPorts(listed);
@@ -109,27 +99,22 @@ void TestPortListWin::noPortAtStartThenAdapters()
     TForm1 form;
     QVERIFY(form.CreatedOk());
     form.show();
-    TComComboBox &selector = *form.ComComboBox1;
+    const TComComboBox &selector = *form.ComComboBox1;
     QCOMPARE(selector.count(), 0);
     form.ComPort1->SetPort(QStringLiteral("COM5"));
-
     // Plugged in while the program runs: the entry comes without the list being opened, and
-    // it is the chosen port's.
+    // it is the chosen port's. Another one plugged in, the first pulled out; then the last
+    // one, and the list goes.
     QVERIFY(AddSerialPortValue(QStringLiteral("\\Device\\KarvenTest5"), QStringLiteral("COM5")));
-    QVERIFY2(WaitFor([&] { return Entries(selector) == QStringList{"COM5"}; }, 5000),
-             qPrintable(Entries(selector).join(QLatin1Char(' '))));
+    QVERIFY2(WaitFor([&] { return Entries(selector) == QLatin1String("COM5"); }, 5000), qPrintable(Entries(selector)));
     QCOMPARE(selector.currentText(), QStringLiteral("COM5"));
-
-    // Another one plugged in, the first pulled out; then the last one, and the list goes.
     QVERIFY(AddSerialPortValue(QStringLiteral("\\Device\\KarvenTest12"), QStringLiteral("COM12")));
     RemoveSerialPortValue(QStringLiteral("\\Device\\KarvenTest5"));
-    QVERIFY2(WaitFor([&] { return Entries(selector) == QStringList{"COM12"}; }, 5000),
-             qPrintable(Entries(selector).join(QLatin1Char(' '))));
+    QVERIFY2(WaitFor([&] { return Entries(selector) == QLatin1String("COM12"); }, 5000), qPrintable(Entries(selector)));
     QCOMPARE(selector.currentIndex(), -1);
     QCOMPARE(form.ComPort1->Port(), QStringLiteral("COM5"));
-    RemoveSerialPortValue(QStringLiteral("\\Device\\KarvenTest12"));
-    QVERIFY(SavedPortList::RemoveKey());
-    QVERIFY2(WaitFor([&] { return selector.count() == 0; }, 5000), qPrintable(Entries(selector).join(QLatin1Char(' '))));
+    QVERIFY(PortListAway::RemoveKey());
+    QVERIFY2(WaitFor([&] { return selector.count() == 0; }, 5000), qPrintable(Entries(selector)));
 }
 
 QTEST_MAIN(TestPortListWin)

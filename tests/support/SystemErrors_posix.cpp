@@ -19,6 +19,7 @@ QList<TPortErrorSample> PortErrorSamples()
     using S = TPortStage;
     using C = TPortCause;
     return {
+        {"no system error", -1, S::Opening, C::None},
         {"no such port", ENOENT, S::Opening, C::NoSuchPort},
         {"held by another program", EBUSY, S::Opening, C::Busy},
         {"locked by another program", EWOULDBLOCK, S::Opening, C::Busy},

@@ -19,6 +19,7 @@ QList<TPortErrorSample> PortErrorSamples()
     using S = TPortStage;
     using C = TPortCause;
     return {
+        {"no system error", -1, S::Opening, C::None},
         {"no such port", ERROR_FILE_NOT_FOUND, S::Opening, C::NoSuchPort},
         {"held by another program", ERROR_ACCESS_DENIED, S::Opening, C::Busy},
         {"held on the Linux side (Wine)", ERROR_LOCK_VIOLATION, S::Opening, C::Busy},
