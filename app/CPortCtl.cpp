@@ -54,8 +54,9 @@ void TComComboBox::hidePopup()
 {
     QComboBox::hidePopup();
     if (changedWhileOpen_) {
+        // After the user's choice: the list closes before the entry picked in it is applied.
         changedWhileOpen_ = false;
-        RefillPortList();
+        QMetaObject::invokeMethod(this, &TComComboBox::RefillPortList, Qt::QueuedConnection);
     }
 }
 

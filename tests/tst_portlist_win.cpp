@@ -113,6 +113,13 @@ void TestPortListWin::noPortAtStartThenAdapters()
     QVERIFY2(WaitFor([&] { return Entries(selector) == QLatin1String("COM12"); }, 5000), qPrintable(Entries(selector)));
     QCOMPARE(selector.currentIndex(), -1);
     QCOMPARE(form.ComPort1->Port(), QStringLiteral("COM5"));
+    // While the user has the list open its entries stay; they change once it closes.
+    form.ComComboBox1->showPopup();
+    QVERIFY(AddSerialPortValue(QStringLiteral("\\Device\\KarvenTest3"), QStringLiteral("COM3")));
+    WaitFor([] { return false; }, 500);
+    QCOMPARE(Entries(selector), QStringLiteral("COM12"));
+    form.ComComboBox1->hidePopup();
+    QVERIFY2(WaitFor([&] { return Entries(selector) == QLatin1String("COM12 COM3"); }, 5000), qPrintable(Entries(selector)));
     QVERIFY(PortListAway::RemoveKey());
     QVERIFY2(WaitFor([&] { return selector.count() == 0; }, 5000), qPrintable(Entries(selector)));
 }
