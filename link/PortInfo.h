@@ -57,7 +57,7 @@ enum class TPortCause {
     None,          // no system error known
     NoSuchPort,    // the system has no port of that name (not present, or unplugged)
     NoDevice,      // opening: the port's name is there, no device is behind it
-    NoLine,        // opening: the port works with no serial line behind it
+    NoLine,        // opening: the port answers, no serial line is behind it
     Gone,          // in use: the device has gone (adapter pulled out, the line's other end closed)
     NoPermission,
     Busy,          // another program holds the port
