@@ -4,6 +4,7 @@
 #include "Messages.h"
 #include "PortInfo.h"
 #include "Receive.h"
+#include "SteadyButtons.h"
 #include "modbus.h"
 
 #include <QCloseEvent>
@@ -70,6 +71,7 @@ TModeWindow::~TModeWindow()
 
 void TModeWindow::FormCreate()
 {
+    KeepDefaultButtonsSteady(this);
     if (Button1)
         connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     if (Button2)

@@ -127,6 +127,20 @@ private slots:
         QVERIFY(second->readAllStandardError().isEmpty());
         QCOMPARE(first->state(), QProcess::Running);
 
+        // The same file started under another letter case, where file names ignore case: the
+        // same program, which ends as quietly.
+        const QFileInfo exeFile(exe);
+        const QString otherCase = exeFile.path() + QLatin1Char('/') + exeFile.fileName().toUpper();
+        if (QFileInfo::exists(otherCase)) {
+            QProcess *shouted = Start(otherCase);
+            QVERIFY(shouted->waitForFinished(30000));
+            QCOMPARE(shouted->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(shouted->exitCode(), 0);
+            QCOMPARE(first->state(), QProcess::Running);
+        } else {
+            qInfo("file names keep their letter case here: %s is no other name of the program", qPrintable(otherCase));
+        }
+
         // A copy under another name runs beside the first.
         const QString renamed = runtimeDir.path() + QStringLiteral("/karven-renamed") + ExeSuffix;
         QVERIFY(QFile::copy(exe, renamed));

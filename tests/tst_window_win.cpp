@@ -2,7 +2,8 @@
 // window reads the simulator's configuration and lists it with its values, a port held
 // elsewhere is reported as busy with its cause, and a device that goes away while a mode
 // window polls is reported once; neither the polling nor the gone device keeps the
-// processor busy.
+// processor busy, nor, on Wine's own platform with the Windows style, the drawing of a
+// polling window.
 
 #include "CPortCtl.h"
 #include "CauseText.h"
@@ -19,8 +20,12 @@
 #include "ValueText.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QtTest>
@@ -61,6 +66,7 @@ private slots:
 
     void readsConfigurationIntoTheGrid();
     void heldPortIsReportedBusy();
+    void pollingWindowDrawsWhatChanges();
     void deviceGoneWhileModePollsIsReportedOnce();
 };
 
@@ -114,6 +120,53 @@ void TestWindowWin::heldPortIsReportedBusy()
     QVERIFY2(SaysWithCause(boxes.Texts[0], QString::fromUtf8(PortBusyText), TOpenFailure::Busy),
              qUtf8Printable(boxes.Texts[0]));
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+}
+
+namespace {
+
+// Counts the paintings of the widgets it is installed on.
+class PaintCounter : public QObject {
+public:
+    int Count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Count;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A polling mode window on screen and active, in the Windows style: its default button, which
+// the style makes pulse, is drawn when something changes, not many times a second.
+void TestWindowWin::pollingWindowDrawsWhatChanges()
+{
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        QSKIP("drawn off screen: tst_window_win_desktop runs this on Wine's own platform");
+    const QString usual = QApplication::style()->name();
+    const auto restore = qScopeGuard([&] { QApplication::setStyle(usual); });
+    QApplication::setStyle(QStringLiteral("windowsvista"));
+    QCOMPARE(QApplication::style()->name(), QStringLiteral("windowsvista"));
+
+    TfmTQ window(form_.get());
+    window.ComPort1->SetPort(SimPort);
+    PaintCounter paints;
+    for (QPushButton *button : window.findChildren<QPushButton *>())
+        button->installEventFilter(&paints);
+    MessageBoxCollector boxes;
+    window.StartPolling();
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(WaitFor([&] { return window.lbRezim->text() == ModeStatusTexts.LabelOff; }, 5000));
+    QVERIFY(window.Button1->isDefault());
+    WaitFor([] { return false; }, 500);
+    paints.Count = 0;
+    WaitFor([] { return false; }, 2000);
+    qInfo("buttons drawn %d times in 2 s of polling", paints.Count);
+    QVERIFY2(paints.Count <= 4, qPrintable(QString::number(paints.Count)));
+    QCOMPARE(boxes.Texts, QStringList{});
 }
 
 // Last: the simulator does not come back.
