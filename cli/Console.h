@@ -35,6 +35,9 @@ int StandardStreamOf(const QString &path);
 // names) and --stop (the requests from outside that end a run).
 extern const char PortOptionHelp[];
 extern const char StopOptionHelp[];
+// What the user's runtime directory (XDG_RUNTIME_DIR) does to the port list; empty where
+// the system has none.
+extern const char RuntimeDirHelp[];
 
 // While a watch lives, Ctrl+C, a request to terminate and a hang-up (Windows: Ctrl+C,
 // Ctrl+Break and the console window closing) ask the run to end instead of ending the

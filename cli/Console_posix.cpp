@@ -101,6 +101,11 @@ const char PortOptionHelp[] =
 const char StopOptionHelp[] =
     "Stop the mode at the end, whatever ends the run: the count, the time, Ctrl+C, SIGTERM, SIGHUP, a closed pipe, "
     "or a failure of the device, the port or the output.";
+const char RuntimeDirHelp[] =
+    "The user's runtime directory. The port list (ports, and read, diff and mode without --port) shows the links to "
+    "pseudo-terminals found there, by their full paths: the port of karven-sim run by an ordinary user, or one that "
+    "socat makes for a device behind a network serial server. When it is not set, Qt's runtime directory "
+    "/tmp/runtime-$USER is looked at instead.";
 
 struct TInterruptWatch::Impl {
     struct sigaction previous[3] = {};

@@ -151,6 +151,7 @@ const char PortOptionHelp[] =
 const char StopOptionHelp[] =
     "Stop the mode at the end, whatever ends the run: the count, the time, Ctrl+C, Ctrl+Break, the console window "
     "closing, a closed pipe, or a failure of the device, the port or the output.";
+const char RuntimeDirHelp[] = "";
 
 struct TInterruptWatch::Impl {};
 

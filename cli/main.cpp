@@ -42,7 +42,8 @@ const TCommand Commands[] = {
     {"diff", Diff, "FILE", "the parameters whose values on the device differ from FILE",
      "Lists the parameters whose values on the device differ from FILE, with what the values mean (status 1 when any do)."},
     {"mode", Mode, "NAME", "polls a mode: one CSV row (or JSON line) per answer",
-     "Polls one mode as its window does: one CSV row per values answer (per status answer for a mode without values)."},
+     "Polls one mode with its window's requests, the next sent as soon as the line is quiet (the window waits two "
+     "200 ms ticks between requests): one CSV row per values answer (per status answer for a mode without values)."},
 };
 
 struct TOption {
@@ -81,7 +82,26 @@ const TOption Options[] = {
      "grid's order and the values at the registers' full precision."},
 };
 
+// How each run ends, as the help lists it. The manual page is made from the help, and the
+// README's and the user guide's tables are checked against it (tests/doc_tables.sh).
+const struct {
+    const char *Status;
+    const char *Meaning;
+} ExitStatuses[] = {
+    {"0", "Done (diff: the device holds what the file says). Also a mode run that a signal or a closed pipe "
+          "ended, the mode stopped when --stop asks for it."},
+    {"1", "diff: some parameters differ."},
+    {"2", "A bad command line, or several ports found without --port; a file that cannot be read or is refused "
+          "(nothing was sent); output that cannot be written (standard output or -o)."},
+    {"3", "The port cannot be opened: no such port, no permission (the dialout group), busy, or no serial port at "
+          "all (a regular file, a directory); no port found without --port."},
+    {"4", "The device does not answer, or answers wrongly, after the retries; the port failed in the middle of a "
+          "run; a write whose read-back differs or fails (the message says whether the device confirmed the write)."},
+    {"128+N", "Signal N ended read, write or diff (130: Ctrl+C)."},
+};
+
 constexpr int OptionColumn = 26;
+constexpr int StatusColumn = 9;
 constexpr int LineWidth = 79;
 
 void PrintTo(FILE *stream, const QString &text)
@@ -135,14 +155,14 @@ QString Paragraph(const QString &text)
 }
 
 // "  NAME      text" with the text wrapped under its column.
-QString Item(const QString &name, const QString &text)
+QString Item(const QString &name, const QString &text, int column = OptionColumn)
 {
     QString out = QStringLiteral("  ") + name;
-    if (out.size() + 2 > OptionColumn)
-        out += QLatin1Char('\n') + QString(OptionColumn, QLatin1Char(' '));
+    if (out.size() + 2 > column)
+        out += QLatin1Char('\n') + QString(column, QLatin1Char(' '));
     else
-        out += QString(OptionColumn - out.size(), QLatin1Char(' '));
-    return out + Wrapped(text, OptionColumn, OptionColumn);
+        out += QString(column - out.size(), QLatin1Char(' '));
+    return out + Wrapped(text, column, column);
 }
 
 QString OptionsText(unsigned exactly)
@@ -157,18 +177,15 @@ QString OptionsText(unsigned exactly)
 QString OverviewHelp()
 {
     QString text = QStringLiteral("Usage: karven-cli COMMAND [options]\n")
-                 + Paragraph(QStringLiteral("The \"Карвен-12Т\" from the command line: backs up, restores and compares "
-                                            "the configuration and logs a mode's readings, over the window program's own "
-                                            "exchanges."))
+                 + Paragraph(QStringLiteral("karven-cli works with the \"Карвен-12Т\" from the command line: it backs up, "
+                                            "restores and compares the configuration and logs a mode's readings, over the "
+                                            "window program's own exchanges."))
                  + QStringLiteral("\nCommands:\n");
     for (const TCommand &c : Commands)
         text += Item(QStringLiteral("%1 %2").arg(QLatin1String(c.Name), QLatin1String(c.Argument)).trimmed(),
                      QString::fromUtf8(c.Summary));
     text += QStringLiteral("\n")
-          + Paragraph(QStringLiteral("karven-cli COMMAND --help tells the options of one command. Exit status: 0 done "
-                                     "(diff: equal), 1 diff: they differ, 2 usage, file or output error, 3 the port "
-                                     "cannot be opened, 4 the device does not answer, or answers wrongly, after the "
-                                     "retries; 128+N when signal N ended a command (130: Ctrl+C), but mode ends with 0."))
+          + Paragraph(QStringLiteral("karven-cli COMMAND --help tells the options of one command."))
           + QStringLiteral("\nOptions:\n");
     text += Item(QStringLiteral("-h, --help"), QStringLiteral("This help; after a command, that command's options."));
     text += Item(QStringLiteral("-v, --version"), QStringLiteral("The version."));
@@ -177,6 +194,12 @@ QString OverviewHelp()
         if (!OptionsText(c.Bit).isEmpty())
             text += QStringLiteral("\nOptions of %1:\n").arg(QLatin1String(c.Name)) + OptionsText(c.Bit);
     text += QStringLiteral("\n") + Paragraph(QStringLiteral("Modes: %1.").arg(ModeNames().join(QStringLiteral(", "))));
+    // help2man makes the two headings below sections of the manual page.
+    text += QStringLiteral("\nExit status:\n");
+    for (const auto &status : ExitStatuses)
+        text += Item(QLatin1String(status.Status), QString::fromUtf8(status.Meaning), StatusColumn);
+    if (*RuntimeDirHelp)
+        text += QStringLiteral("\nEnvironment:\n") + Item(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromUtf8(RuntimeDirHelp));
     return text;
 }
 

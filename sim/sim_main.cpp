@@ -17,9 +17,11 @@ void Usage(std::FILE *to)
 {
     std::fprintf(to,
                  "Usage: karven-sim [--link PATH] [--baud N] [--turnaround MS] [--seed N --fault-rate P] [--crc-low-first] [--quiet]\n"
-                 "Stands in for the Karven-12T test device on a pseudo-terminal: answers as slave 10\n"
-                 "with the CRC high byte first and prints every request and reply it sees.\n"
+                 "karven-sim stands in for the Karven-12T test device on a pseudo-terminal: it answers\n"
+                 "as slave 10 with the CRC high byte first and prints every request and reply it sees.\n"
+                 "It ends on Ctrl+C, SIGTERM or SIGHUP and removes the link to the port.\n"
                  "\n"
+                 "Options:\n"
                  "  --link PATH       where to publish the port (default /dev/ttyV0, or ttyV0 in the\n"
                  "                    user's runtime directory when /dev is not writable)\n"
                  "  --baud N          line speed, 8N2 (default 9600)\n"
@@ -31,7 +33,10 @@ void Usage(std::FILE *to)
                  "  --help            print this help and end\n"
                  "  --version         print the version and end\n"
                  "\n"
-                 "Ends on Ctrl+C, SIGTERM or SIGHUP and removes the link to the port.\n");
+                 "Environment:\n"
+                 "  XDG_RUNTIME_DIR   the user's runtime directory, where the port is published\n"
+                 "                    when /dev is not writable and --link is not given; when it\n"
+                 "                    is not set, Qt's runtime directory /tmp/runtime-$USER\n");
 }
 
 std::string Hex(const std::vector<uint8_t> &bytes)

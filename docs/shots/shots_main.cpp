@@ -4,7 +4,10 @@
 // reports, and saves the window, as the screen shows it with the window manager's title
 // bar, as a PNG:
 //
-//   karven-shots --port PATH --out DIR
+//   karven-shots --port PATH --out DIR [--sys DIR] [--dev DIR]
+//
+// --sys and --dev name the folders the port list is read from instead of /sys and /dev
+// (a computer's serial ports as the kernel shows them, for the picture of the list).
 //
 // Exit status 0 when every picture was made, 1 otherwise. Meant for a display of its own
 // (Xvfb) with a window manager: windows appear and are clicked by program.
@@ -27,6 +30,9 @@
 #include <QDir>
 #include <QImage>
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QCursor>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -39,12 +45,16 @@
 #include <QSet>
 #include <QTableWidget>
 #include <QThread>
+#include <QToolTip>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -108,21 +118,36 @@ bool Activate(QWidget *window, const QString &name)
     return WaitFor([&] { return window->isActiveWindow(); }, 3000, name + QStringLiteral(" active"), window);
 }
 
+// Waits until the window manager has framed window (it does so after the window is mapped).
+bool Framed(QWidget *window, const QString &name)
+{
+    QWindow *handle = window->windowHandle();
+    return handle && WaitFor([&] { return handle->frameGeometry().top() < handle->geometry().top(); }, 5000,
+                             name + QStringLiteral(" in its frame"), window);
+}
+
+void SaveParts(const QString &name, const QList<QRect> &parts, const QWidget *window);
+
 // Saves window with its title bar, and the popups over it (a menu, the calculator), as the
 // screen shows them; what lies outside all of them is left transparent.
 void Save(QWidget *window, const QString &name, const QList<QWidget *> &popups = {})
 {
-    // The window manager frames a window after it is mapped; the picture waits for the frame.
-    QWindow *handle = window->windowHandle();
-    if (!handle || !WaitFor([&] { return handle->frameGeometry().top() < handle->geometry().top(); }, 5000,
-                            name + QStringLiteral(" in its frame"), window))
+    if (!Framed(window, name))
         return;
     // A popup takes the focus itself; the window under it was made active before it opened.
     if (popups.isEmpty() && !Activate(window, name))
         return;
-    QList<QRect> parts{handle->frameGeometry()};
+    QList<QRect> parts{window->windowHandle()->frameGeometry()};
     for (QWidget *popup : popups)
         parts << popup->geometry();
+    SaveParts(name, parts, window);
+}
+
+// Saves the screen within the given rectangles (global coordinates), once it has settled;
+// what lies outside all of them is left transparent. A message box other than window that
+// appears meanwhile is a failure.
+void SaveParts(const QString &name, const QList<QRect> &parts, const QWidget *window)
+{
     QRect bounds;
     for (const QRect &part : parts)
         bounds |= part;
@@ -232,17 +257,29 @@ void ShootDialog(const QString &name)
     ShootModal<TInputDialog>(name, NothingMore, [](TInputDialog *dialog) { dialog->Button2->click(); });
 }
 
-// The number dialog with its calculator dropped down and a number keyed into it.
+// The number dialog with a number typed into its field, over the field's text as it opened,
+// and the calculator dropped down, which starts from that number.
 void ShootNumberDialog(const QString &name)
 {
     const auto openCalculator = [&](TNumberDialog *dialog) {
         TRxCalcEdit *field = dialog->RxCalcEdit1;
+        field->setFocus();
+        field->selectAll();
+        const QString typed = QStringLiteral("4500");
+        for (const QChar digit : typed) {
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+                QKeyEvent key(type, Qt::Key_0 + digit.digitValue(), Qt::NoModifier, QString(digit));
+                QApplication::sendEvent(field, &key);
+            }
+        }
+        if (field->text() != typed) {
+            Fail(QStringLiteral("%1: the field shows \"%2\" after %3 was typed").arg(name, field->text(), typed));
+            return QList<QWidget *>();
+        }
         field->OpenCalculator();
         if (!WaitFor([&] { return field->Calculator() && field->Calculator()->isVisible(); }, 2000,
                      name + QStringLiteral(" calculator")))
             return QList<QWidget *>();
-        for (const QString &key : {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("0"), QStringLiteral("0")})
-            field->Calculator()->Key(key)->click();
         return QList<QWidget *>{field->Calculator()};
     };
     ShootModal<TNumberDialog>(name, openCalculator, [](TNumberDialog *dialog) {
@@ -260,6 +297,72 @@ void ShootMessageBox(const QString &name)
 void ShootAbout(const QString &name)
 {
     ShootModal<TfmAboutBox>(name, NothingMore, [](TfmAboutBox *box) { box->OKButton->click(); });
+}
+
+// The tooltip on show, or nullptr.
+QWidget *VisibleToolTip()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            return widget;
+    return nullptr;
+}
+
+// The port list dropped down, with the pointer resting on the entry of the port named entry
+// until its tooltip shows. The picture is the lower left of the main window with the list
+// and the tooltip over it.
+void ShootPortList(TForm1 &form, const QString &name, const QString &entry)
+{
+    TComComboBox *box = form.ComComboBox1;
+    const int row = box->findText(entry, Qt::MatchFixedString);
+    if (row < 0) {
+        Fail(QStringLiteral("%1: the port list has no %2").arg(name, entry));
+        return;
+    }
+    const QString tipText = box->itemData(row, Qt::ToolTipRole).toString();
+    if (!Activate(&form, name))
+        return;
+    box->showPopup();
+    QAbstractItemView *view = box->view();
+    QWidget *popup = view->window();
+    if (WaitFor([&] { return popup->isVisible(); }, 2000, name + QStringLiteral(" dropped down"))) {
+        const QRect item = view->visualRect(view->model()->index(row, 0));
+        QCursor::setPos(view->viewport()->mapToGlobal(item.center()));
+        QWidget *tip = nullptr;
+        if (WaitFor([&] { return (tip = VisibleToolTip()) && QToolTip::text() == tipText; }, 5000,
+                    name + QStringLiteral(" tooltip"))) {
+            // The window from above its label to its bottom edge, as wide as the list and the
+            // tooltip reach; the list and the tooltip may reach out of it.
+            const QRect frame = form.windowHandle()->frameGeometry();
+            const QRect label = QRect(form.Label1->mapToGlobal(QPoint(0, 0)), form.Label1->size());
+            const QRect list = popup->geometry(), hint = tip->geometry();
+            const QRect lower(QPoint(frame.left(), std::min(label.top(), list.top()) - 12),
+                              QPoint(std::min(frame.right(), std::max(hint.right(), list.right()) + 12), frame.bottom()));
+            SaveParts(name, {lower, list, hint}, &form);
+        }
+    }
+    QCursor::setPos(form.windowHandle()->frameGeometry().topRight() + QPoint(40, 0));
+    box->hidePopup();
+}
+
+// Runs the main window's configuration read and saves the message box it ends with, which
+// comes from a timer (the answer's time-out): the picture is taken inside the box's own
+// loop, which a watch started before the read finds.
+void ShootReadMessage(TForm1 &form, const QString &name)
+{
+    bool shot = false;
+    QTimer watch;
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            watch.stop();
+            ShootMessageBox(name);
+            shot = true;
+        }
+    });
+    watch.start();
+    form.N6->trigger();
+    WaitFor([&] { return shot; }, 8000, name);
 }
 
 // A right click on the tree's node of the given index, as a person makes it: for a
@@ -296,6 +399,9 @@ void ShootAll(TForm1 &form)
     form.TreeView1->verticalScrollBar()->setValue(0);
     form.StringGrid1->scrollToTop();
     Save(&form, QStringLiteral("main-window"));
+
+    // The port list, with the tooltip of a USB adapter.
+    ShootPortList(form, QStringLiteral("port-list"), QStringLiteral("ttyUSB0"));
 
     // The tree's context menu, after a right click on "Напряжение (U), В" of the pulse
     // pack, with the pointer on its item; then that item's input dialog.
@@ -341,6 +447,18 @@ void ShootAll(TForm1 &form)
     form.ComPort1->SetPort(form.ComPort1->Port() + QStringLiteral(".gone"));
     QTimer::singleShot(0, [] { ShootMessageBox(QStringLiteral("message-port-gone")); });
     form.N6->trigger();
+
+    // "Нет связи!": the read from a port where nothing answers, a pseudo-terminal whose other
+    // side stays silent. The failed read above has left the port closed.
+    const int silent = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (silent < 0 || ::grantpt(silent) != 0 || ::unlockpt(silent) != 0) {
+        Fail(QStringLiteral("no pseudo-terminal for the port where nothing answers"));
+    } else {
+        form.ComPort1->SetPort(QString::fromLocal8Bit(::ptsname(silent)));
+        ShootReadMessage(form, QStringLiteral("message-no-answer"));
+    }
+    if (silent >= 0)
+        ::close(silent);
 }
 
 }  // namespace
@@ -355,7 +473,9 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("The device's port."), QStringLiteral("PATH"));
     const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the PNG files."), QStringLiteral("DIR"));
-    parser.addOptions({portOption, outOption});
+    const QCommandLineOption sysOption(QStringLiteral("sys"), QStringLiteral("The port list's /sys."), QStringLiteral("DIR"));
+    const QCommandLineOption devOption(QStringLiteral("dev"), QStringLiteral("The port list's /dev."), QStringLiteral("DIR"));
+    parser.addOptions({portOption, outOption, sysOption, devOption});
     parser.process(app);
     if (!parser.isSet(portOption) || !parser.isSet(outOption)) {
         std::fprintf(stderr, "karven-shots: --port and --out are needed\n");
@@ -363,6 +483,10 @@ int main(int argc, char **argv)
     }
     outDir = parser.value(outOption);
     QDir().mkpath(outDir);
+    if (parser.isSet(sysOption))
+        TComComboBox::ListSysRoot = parser.value(sysOption);
+    if (parser.isSet(devOption))
+        TComComboBox::ListDevRoot = parser.value(devOption);
 
     TForm1 form;
     if (!form.CreatedOk())
