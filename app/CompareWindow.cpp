@@ -51,8 +51,12 @@ TCompareWindow::TCompareWindow(QWidget *parent, const QString &about, const QLis
     // Wide enough for every column, tall enough for a dozen rows; longer lists scroll.
     Grid->setMinimumSize(std::min(width + 20, 900), 20 * std::min<int>(int(rows.size()), 12) + 30);
 
+    Grid->setFocusPolicy(Qt::NoFocus);
+    setMinimumWidth(640);
+
     CloseButton = new QPushButton(QStringLiteral("Закрыть"), this);
     CloseButton->setDefault(true);
+    CloseButton->setFocus();
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto *buttons = new QHBoxLayout;

@@ -224,8 +224,10 @@ bool TConfigFiles::OpenFile(const QString &path)
 
 void TConfigFiles::Compare()
 {
+    if (!DeviceIdle())
+        return;
     const QString path = QFileDialog::getOpenFileName(window_, QStringLiteral("Сравнить с файлом"), StartFolder(), FileFilter);
-    if (path.isEmpty())
+    if (path.isEmpty() || !DeviceIdle())
         return;
     const QString notCompared = QStringLiteral("Сравнение не выполнено.");
     QByteArray bytes;

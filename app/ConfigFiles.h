@@ -53,7 +53,7 @@ private:
     // Refuses (with a message) while a read or write of the device is under way: its
     // answers would go into the record after the file's values.
     bool DeviceIdle() const;
-    // The file's bytes, or empty after a message saying why they could not be read.
+    // Reads the whole file into bytes; false after a message (what, then why) when it cannot.
     bool ReadWhole(const QString &path, const QString &what, QByteArray &bytes) const;
     void ShowRefusal(const QString &head, const QString &path, const QList<TConfigProblem> &problems,
                      const QString &tail) const;

@@ -381,6 +381,30 @@ private slots:
         QCOMPARE(Root(), QString::fromUtf8(opened ? RootTextModified : RootTextSaved));
     }
 
+    // While the device is being read or written, no file command acts: the read's second
+    // block would land in the record after the file's values.
+    void busyDevice_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("state");
+        QTest::newRow("save during a read") << "SaveToFile" << 1;
+        QTest::newRow("open with a read answer in") << "OpenFromFile" << 3;
+        QTest::newRow("compare during a write") << "CompareWithFile" << 4;
+    }
+    void busyDevice()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, state);
+        HoldSample();
+        ExchangeState = state;
+        QString message;
+        auto done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message), driver::Answer(QStringLiteral("OK"))}, 2000);
+        form_->findChild<QAction *>(command)->trigger();
+        ExchangeState = 0;
+        QCOMPARE(*done, 1);  // the message alone, no file dialog
+        QCOMPARE(message, QStringLiteral("Идёт обмен с прибором. Дождитесь его окончания и повторите."));
+    }
+
     // The shell's record: one row per values answer (per status answer without values),
     // the caption naming the file.
     void recordedRun_data()
