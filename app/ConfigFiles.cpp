@@ -79,8 +79,11 @@ QString TConfigFiles::DefaultFileName(const QDateTime &localTime)
 
 QString TConfigFiles::StartFolder() const
 {
-    if (!folder_.isEmpty() && QFileInfo(folder_).isDir())
-        return folder_;
+    return !folder_.isEmpty() && QFileInfo(folder_).isDir() ? folder_ : DocumentsFolder();
+}
+
+QString TConfigFiles::DocumentsFolder()
+{
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return documents.isEmpty() ? QDir::homePath() : documents;
 }

@@ -48,6 +48,7 @@ public:
     // The folder the file dialogs start in: the last one used in this run, else the
     // user's documents.
     QString StartFolder() const;
+    static QString DocumentsFolder();
 
 private:
     // Refuses (with a message) while a read or write of the device is under way: its

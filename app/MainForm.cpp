@@ -480,19 +480,24 @@ void TForm1::N5Click() { OpenModeWindow<TfmGenerator_TC>(this, N5); }
 
 void TForm1::RecordReadingsClick(bool checked)
 {
-    if (!checked) {
-        recordFolder_.clear();
+    if (!checked)
         return;
-    }
-    const QString start = recordFolder_.isEmpty() ? files_->StartFolder() : recordFolder_;
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Папка для записи показаний"), start);
-    recordFolder_ = folder;
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Папка для записи показаний"),
+        recordFolder_.isEmpty() ? TConfigFiles::DocumentsFolder() : recordFolder_);
+    if (!folder.isEmpty())
+        recordFolder_ = folder;
     RecordReadings->setChecked(!folder.isEmpty());
+}
+
+QString TForm1::RecordFolder() const
+{
+    return RecordReadings->isChecked() ? recordFolder_ : QString();
 }
 
 void TForm1::PrepareRecording(TModeWindow &window, const QString &modeName)
 {
-    if (!recordFolder_.isEmpty())
+    if (!RecordFolder().isEmpty())
         window.StartRecording(recordFolder_, modeName);
 }
 

@@ -85,7 +85,7 @@ public:
 
     TConfigFiles &Files() { return *files_; }
     // Where every mode window opened keeps its record; empty while RecordReadings is off.
-    QString RecordFolder() const { return recordFolder_; }
+    QString RecordFolder() const;
     // A mode window about to be shown: keeps its record when recording is on. modeName is
     // the menu item's text, which names the record's file.
     void PrepareRecording(TModeWindow &window, const QString &modeName);
@@ -142,7 +142,7 @@ private:
     QTreeWidgetItem *nodes_[NodeCount] = {};
     std::unique_ptr<ConfigExchange> exchange_;
     std::unique_ptr<TConfigFiles> files_;
-    QString recordFolder_;
+    QString recordFolder_;  // the last chosen in this run
     bool createdOk_ = true;
     bool centred_ = false;
 };

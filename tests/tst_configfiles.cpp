@@ -381,6 +381,40 @@ private slots:
         QCOMPARE(Root(), QString::fromUtf8(opened ? RootTextModified : RootTextSaved));
     }
 
+    // Switching the record on asks for its folder, starting in the user's documents; a
+    // folder not chosen leaves it off; switching it off asks nothing.
+    void recordFolderAsked_data()
+    {
+        QTest::addColumn<bool>("choose");
+        QTest::newRow("chosen") << true;
+        QTest::newRow("not chosen") << false;
+    }
+    void recordFolderAsked()
+    {
+        QFETCH(bool, choose);
+        QString start;
+        auto done = driver::InTurn({[&](QWidget *modal) {
+            start = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
+            if (choose)
+                driver::ChooseFile(modal, dir_->path());
+            else
+                modal->close();
+        }});
+        form_->RecordReadings->trigger();
+        QCOMPARE(*done, 1);
+        if (QFileInfo(TConfigFiles::DocumentsFolder()).isDir())
+            QCOMPARE(QDir(start), QDir(TConfigFiles::DocumentsFolder()));
+        QCOMPARE(form_->RecordReadings->isChecked(), choose);
+        QCOMPARE(form_->RecordFolder().isEmpty(), !choose);
+        if (choose)
+            QCOMPARE(QDir(form_->RecordFolder()), QDir(dir_->path()));
+        done = driver::InTurn({driver::Answer(QStringLiteral("OK"))}, 500);
+        if (choose)
+            form_->RecordReadings->trigger();
+        QVERIFY(!form_->RecordReadings->isChecked() && form_->RecordFolder().isEmpty());
+        QCOMPARE(*done, 0);
+    }
+
     // While the device is being read or written, no file command acts: the read's second
     // block would land in the record after the file's values.
     void busyDevice_data()
