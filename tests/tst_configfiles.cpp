@@ -1,7 +1,5 @@
 // The main window's configuration files and the mode windows' records, offscreen, driven
-// through Qt's own file dialogs and the program's boxes as a person answers them: save and
-// open, the questions before saving zeros, before opening values out of range and before
-// replacing changes, a refused file, the comparison, a dropped file, a recorded run. Under
+// through Qt's own file dialogs and the program's boxes as a person answers them. Under
 // Wine the files lie on a Z: path (beside the test program).
 
 #include "CompareWindow.h"
@@ -16,7 +14,6 @@
 #include "TQ.h"
 #include "dialog_driver.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -31,22 +28,10 @@ namespace {
 TDeviceConfig Sample()
 {
     TDeviceConfig c{};
-    c.Tpu1DetectorCount = 1;
-    c.Tpu1KFactor2 = 12000.0f;
-    c.Tpu2KFactor2 = 1.5f;
-    c.TprN1Max = 100000;
-    c.TprKFactor1 = 2.25f;
-    c.TprKFactor2 = 3.0f;
-    c.PackCount = 500;
-    c.PackFrequency = 1234.5f;
-    c.PackVoltage = 4;
-    c.TqFrequency = 10.0f;
-    c.ImitTpuCount = 5;
-    c.GenFFrequency = 12000.0f;
-    c.GenTPeriod = 1000;
-    c.GenICurrent1 = 24000;
-    c.GenICurrent2 = 10;
-    c.ImitTcResistance = 4;
+    c.Tpu1DetectorCount = 1, c.PackVoltage = 4, c.ImitTcResistance = 4;
+    c.Tpu1KFactor2 = 12000, c.Tpu2KFactor2 = 1.5f, c.TprKFactor1 = 2.25f, c.TprKFactor2 = 3;
+    c.PackFrequency = 1234.5f, c.TqFrequency = 10, c.GenFFrequency = 12000;
+    c.TprN1Max = 100000, c.PackCount = 500, c.ImitTpuCount = 5, c.GenTPeriod = 1000, c.GenICurrent1 = 24000, c.GenICurrent2 = 10;
     return c;
 }
 
@@ -61,12 +46,6 @@ QString SampleText()
     return QString::fromUtf8(ConfigFileText(sample, Words(sample), TConfigOrigin::Device(QStringLiteral("COM3"))));
 }
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 }  // namespace
 
 class TestConfigFiles : public QObject {
@@ -76,11 +55,10 @@ class TestConfigFiles : public QObject {
     std::unique_ptr<TForm1> form_;
 
     QString Path(const QString &name) const { return dir_->filePath(name); }
-    void Write(const QString &name, const QByteArray &bytes)
+    void Write(const QString &name, const QString &text) { QVERIFY(WriteAll(Path(name), text.toUtf8())); }
+    std::function<void(QWidget *)> Choose(const QString &name)
     {
-        QFile file(Path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        return [path = Path(name)](QWidget *modal) { driver::ChooseFile(modal, path); };
     }
     QStringList Grid() const
     {
@@ -100,10 +78,7 @@ class TestConfigFiles : public QObject {
     }
     void EditByHand()
     {
-        form_->EditParameterFn = [](QWidget *, int) {
-            DeviceConfig.PackVoltage = 5;
-            return true;
-        };
+        form_->EditParameterFn = [](QWidget *, int) { return bool(DeviceConfig.PackVoltage = 5); };
         EditedNodeIndex = 23;
         form_->N13Click();
     }
@@ -114,7 +89,6 @@ private slots:
     {
         DeviceConfig = {};
         ExchangeState = 0;
-        // Beside the test program: on Wine a Z: path, a folder of the Linux side.
         dir_ = std::make_unique<QTemporaryDir>(QCoreApplication::applicationDirPath() + QStringLiteral("/files-XXXXXX"));
         QVERIFY(dir_->isValid());
 #ifdef Q_OS_WIN
@@ -148,13 +122,12 @@ private slots:
         const TConfigFileCheck saved = ReadConfigFile(ReadAll(Path("a.json")), TFileUse::Write, false);
         QVERIFY(saved.Ok());
         QCOMPARE(Words(saved.Config), Words(Sample()));
-        QCOMPARE(saved.Origin.Port, QStringLiteral("COM3"));
-        QVERIFY(saved.Origin.ReadAt.isValid());
+        QVERIFY(saved.Origin.ReadAt.isValid() && saved.Origin.Port == QStringLiteral("COM3"));
         QVERIFY(saved.Origin.OpenedFrom.isEmpty() && !saved.Origin.ChangedByHand);
 
         DeviceConfig = {};
         form_->NodeAt(0)->setText(0, QString::fromUtf8(RootTextSaved));
-        done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, Path("a.json")); }});
+        done = driver::InTurn({Choose("a.json")});
         form_->OpenFromFile->trigger();
         QCOMPARE(*done, 1);  // no question: nothing was changed by hand
         QCOMPARE(Words(DeviceConfig), Words(Sample()));
@@ -162,44 +135,69 @@ private slots:
         QCOMPARE(form_->GridRowCount(), 50);
         QVERIFY(Grid().contains(QStringLiteral("К-фактор (Кф2) 12000,00")));
         const QString opened = QDir::toNativeSeparators(QFileInfo(Path("a.json")).absoluteFilePath());
-        QCOMPARE(form_->Files().Origin().OpenedFrom, opened);
 
         EditByHand();
-        QVERIFY(form_->Files().Unsaved());
-        done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, Path("b.json")); }});
+        done = driver::InTurn({Choose("b.json")});
         form_->SaveToFile->trigger();
         QCOMPARE(*done, 1);
         QVERIFY(!form_->Files().Unsaved());
         const TConfigFileCheck again = ReadConfigFile(ReadAll(Path("b.json")), TFileUse::Write, false);
-        QVERIFY(again.Ok());
-        QCOMPARE(again.Config.PackVoltage, uint8_t(5));
+        QVERIFY(again.Ok() && again.Config.PackVoltage == 5);
         QCOMPARE(again.Origin.OpenedFrom, opened);
         QCOMPARE(again.Origin.Port, QStringLiteral("COM3"));  // carried over from the file opened
         QVERIFY(again.Origin.ChangedByHand);
     }
 
-    void zerosAsked_data()
+    // What the program asks, and what each answer does: saving the program's zeros, opening
+    // values out of the dialogs' range, replacing changes not yet written or saved; and the
+    // refusal of any file command while the device is being read or written.
+    void questions_data()
     {
-        QTest::addColumn<bool>("save");
-        QTest::newRow("saved") << true;
-        QTest::newRow("not saved") << false;
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("state");     // zeros, read, edited, busy
+        QTest::addColumn<QStringList>("steps");  // a file to choose, or a button to click
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<uint>("packCount");     // DeviceConfig.PackCount afterwards
+        const QString zeros = "не считана из прибора и не открыта из файла: в программе нулевые значения";
+        const QString range = "(PackCount): значение 5000000 недопустимо; допускается целое число от 0 до 999999\n\n"
+                              "Открыть файл с этими значениями?";
+        const QString changes = "изменены вручную и ещё не записаны в прибор и не сохранены в файл";
+        const QString busy = "Идёт обмен с прибором. Дождитесь его окончания и повторите.";
+        QTest::newRow("zeros saved") << "SaveToFile" << "zeros" << QStringList{"Сохранить", "out.json"} << zeros << 0u;
+        QTest::newRow("zeros not saved") << "SaveToFile" << "zeros" << QStringList{"Отмена"} << zeros << 0u;
+        QTest::newRow("out of range opened") << "OpenFromFile" << "read" << QStringList{"range.json", "Открыть"} << range << 5000000u;
+        QTest::newRow("out of range not opened") << "OpenFromFile" << "read" << QStringList{"range.json", "Не открывать"} << range << 500u;
+        QTest::newRow("changes replaced") << "OpenFromFile" << "edited" << QStringList{"other.json", "Заменить"} << changes << 777u;
+        QTest::newRow("changes kept") << "OpenFromFile" << "edited" << QStringList{"other.json", "Отмена"} << changes << 500u;
+        QTest::newRow("save while reading") << "SaveToFile" << "busy" << QStringList{"OK"} << busy << 500u;
+        QTest::newRow("compare while writing") << "CompareWithFile" << "busy" << QStringList{"OK"} << busy << 500u;
     }
-    void zerosAsked()
+    void questions()
     {
-        QFETCH(bool, save);
-        QString question;
-        auto done = driver::InTurn({driver::Answer(save ? QStringLiteral("Сохранить") : QStringLiteral("Отмена"), &question),
-                                    [&](QWidget *modal) { driver::ChooseFile(modal, Path("zeros.json")); }},
-                                   3000);
-        form_->SaveToFile->trigger();
-        QVERIFY2(question.contains(QStringLiteral("не считана из прибора и не открыта из файла: в программе нулевые значения")),
-                 qPrintable(question));
-        QCOMPARE(*done, save ? 2 : 1);
-        QCOMPARE(QFile::exists(Path("zeros.json")), save);
-        if (save) {
-            const QByteArray text = ReadAll(Path("zeros.json"));
-            QVERIFY(!text.contains("\"read_at\"") && !text.contains("\"port\"") && !text.contains("\"opened_from\""));
-        }
+        QFETCH(QString, command);
+        QFETCH(QString, state);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, says);
+        QFETCH(uint, packCount);
+        Write("range.json", WithValue(WithValue(SampleText(), "PackCount", "5000000"), "Tpu1KFactor2", "0.5"));
+        Write("other.json", WithValue(SampleText(), "PackCount", "777"));
+        if (state != "zeros")
+            HoldSample();
+        if (state == "edited")
+            EditByHand();
+        QString said;
+        std::vector<std::function<void(QWidget *)>> actions;
+        for (const QString &step : steps)
+            actions.push_back(step.endsWith(".json") ? Choose(step) : driver::Answer(step, &said));
+        ExchangeState = state == "busy" ? (command == "SaveToFile" ? 1 : 4) : 0;
+        auto done = driver::InTurn(actions, 3000);
+        form_->findChild<QAction *>(command)->trigger();
+        ExchangeState = 0;
+        QCOMPARE(*done, int(steps.size()));  // no other box, no file dialog after a refusal
+        QVERIFY2(said.contains(says), qPrintable(said));
+        QCOMPARE(DeviceConfig.PackCount, packCount);
+        QCOMPARE(QFile::exists(Path("out.json")), steps.contains("out.json"));
+        QCOMPARE(form_->Files().Unsaved(), state == "edited" && packCount == 500);
     }
 
     // Refused for every reason at once; nothing of the program changes.
@@ -230,11 +228,8 @@ private slots:
         QFETCH(QStringList, reasons);
         HoldSample();
         const QStringList grid = Grid();
-        QString path = dir_->path();
-        if (!bytes.isEmpty()) {
-            Write("refused.json", bytes);
-            path = Path("refused.json");
-        }
+        const QString path = bytes.isEmpty() ? dir_->path() : Path("refused.json");
+        QVERIFY(bytes.isEmpty() || WriteAll(path, bytes));
         QString message;
         auto done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message)});
         QVERIFY(!form_->Files().OpenFile(path));
@@ -242,61 +237,10 @@ private slots:
         QVERIFY2(message.startsWith(QStringLiteral("Конфигурация из файла не открыта.")), qPrintable(message));
         for (const QString &reason : reasons)
             QVERIFY2(message.contains(reason), qPrintable(message));
-        QVERIFY(message.contains(QStringLiteral("Значения в программе не изменены.")) || bytes.isEmpty());
         QCOMPARE(Words(DeviceConfig), Words(Sample()));
         QCOMPARE(Grid(), grid);
         QCOMPARE(Root(), QString::fromUtf8(RootTextSaved));
         QCOMPARE(form_->Files().Origin().Port, QStringLiteral("COM3"));
-    }
-
-    void outOfRangeQuestion_data()
-    {
-        QTest::addColumn<bool>("open");
-        QTest::newRow("opened anyway") << true;
-        QTest::newRow("not opened") << false;
-    }
-    void outOfRangeQuestion()
-    {
-        QFETCH(bool, open);
-        HoldSample();
-        Write("range.json", WithValue(WithValue(SampleText(), "PackCount", "5000000"), "Tpu1KFactor2", "0.5").toUtf8());
-        QString question;
-        auto done = driver::InTurn({driver::Answer(open ? QStringLiteral("Открыть") : QStringLiteral("Не открывать"), &question)}, 3000);
-        QCOMPARE(form_->Files().OpenFile(Path("range.json")), open);
-        QCOMPARE(*done, 1);
-        QVERIFY2(question.contains(QStringLiteral("(PackCount): значение 5000000 недопустимо; допускается целое число от 0 до 999999"))
-                     && question.contains(QStringLiteral("(Tpu1KFactor2): значение 0.5 недопустимо; допускается число от 1 "
-                                                         "до 99999.99, не более двух знаков после запятой")),
-                 qPrintable(question));
-        TDeviceConfig expected = Sample();
-        if (open) {
-            expected.PackCount = 5000000;
-            expected.Tpu1KFactor2 = 0.5f;
-        }
-        QCOMPARE(Words(DeviceConfig), Words(expected));
-        QCOMPARE(Root(), QString::fromUtf8(open ? RootTextModified : RootTextSaved));
-    }
-
-    void unsavedChangesQuestion_data()
-    {
-        QTest::addColumn<bool>("replace");
-        QTest::newRow("replaced") << true;
-        QTest::newRow("kept") << false;
-    }
-    void unsavedChangesQuestion()
-    {
-        QFETCH(bool, replace);
-        Write("other.json", WithValue(SampleText(), "PackCount", "777").toUtf8());
-        HoldSample();
-        EditByHand();
-        QString question;
-        auto done = driver::InTurn({driver::Answer(replace ? QStringLiteral("Заменить") : QStringLiteral("Отмена"), &question)}, 3000);
-        QCOMPARE(form_->Files().OpenFile(Path("other.json")), replace);
-        QCOMPARE(*done, 1);
-        QVERIFY2(question.contains(QStringLiteral("изменены вручную и ещё не записаны в прибор и не сохранены")), qPrintable(question));
-        QCOMPARE(DeviceConfig.PackCount, replace ? 777u : Sample().PackCount);
-        QCOMPARE(DeviceConfig.PackVoltage, uint8_t(replace ? Sample().PackVoltage : 5));
-        QCOMPARE(form_->Files().Unsaved(), !replace);
     }
 
     void compare_data()
@@ -309,41 +253,32 @@ private slots:
             << WithValue(WithValue(WithValue(text, "PackVoltage", "2"), "TprKFactor1", "1234.56"), "PackCount", "5000000")
             << QStringList{"ТПР по ТПР|К-фактор для канала 1 (Кф1)|1234,56|2,25", "Пачка импульсов|Преднабор (N)|5000000|500",
                            "Пачка импульсов|Напряжение (U), В|0.05|0.25"};
-        QTest::newRow("no number in the file")
-            << WithValue(text, "Tpu2KFactor2", "null") << QStringList{"ТПР по ТПУ2|К-фактор (Кф2)|NAN|1,50"};
+        QTest::newRow("no number in the file") << WithValue(text, "Tpu2KFactor2", "null") << QStringList{"ТПР по ТПУ2|К-фактор (Кф2)|NAN|1,50"};
     }
     void compare()
     {
         QFETCH(QString, file);
         QFETCH(QStringList, rows);
         HoldSample();
-        Write("compare.json", file.toUtf8());
+        Write("compare.json", file);
         QStringList shown;
         QString about;
-        auto done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, Path("compare.json")); },
-                                    [&](QWidget *modal) {
-                                        if (auto *window = qobject_cast<TCompareWindow *>(modal)) {
-                                            about = window->About->text();
-                                            for (int r = 0; r < window->Grid->rowCount(); ++r) {
-                                                QStringList cells;
-                                                for (int c = 0; c < 4; ++c)
-                                                    cells << window->Grid->item(r, c)->text();
-                                                shown << cells.join('|');
-                                            }
-                                            window->CloseButton->click();
-                                        } else {
-                                            about = qobject_cast<QMessageBox *>(modal)->text();
-                                            driver::Click(modal, QStringLiteral("OK"));
+        auto done = driver::InTurn({Choose("compare.json"), [&](QWidget *modal) {
+                                        auto *window = qobject_cast<TCompareWindow *>(modal);
+                                        for (int r = 0; window && r < window->Grid->rowCount(); ++r) {
+                                            QStringList cells;
+                                            for (int c = 0; c < 4; ++c)
+                                                cells << window->Grid->item(r, c)->text();
+                                            shown << cells.join('|');
                                         }
+                                        about = window ? window->About->text() : qobject_cast<QMessageBox *>(modal)->text();
+                                        modal->close();
                                     }});
         form_->CompareWithFile->trigger();
         QCOMPARE(*done, 2);
         QCOMPARE(shown, rows);
-        if (rows.isEmpty())
-            QCOMPARE(about, QStringLiteral("Конфигурации совпадают"));
-        else
-            QVERIFY2(about.contains(QStringLiteral("считаны из прибора")) && about.contains(QStringLiteral("порт COM3")),
-                     qPrintable(about));
+        QVERIFY2(rows.isEmpty() ? about == QStringLiteral("Конфигурации совпадают") : about.contains(QStringLiteral("порт COM3")),
+                 qPrintable(about));
         QCOMPARE(Words(DeviceConfig), Words(Sample()));  // a comparison changes nothing
         QCOMPARE(Root(), QString::fromUtf8(RootTextSaved));
     }
@@ -363,80 +298,19 @@ private slots:
         HoldSample();
         QList<QUrl> urls;
         for (const QString &name : names) {
-            Write(name, WithValue(SampleText(), "PackCount", "777").toUtf8());
+            Write(name, WithValue(SampleText(), "PackCount", "777"));
             urls << QUrl::fromLocalFile(Path(name));
         }
         QMimeData data;
         data.setUrls(urls);
-        const QPoint at = form_->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(400, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         enter.setAccepted(false);
         QApplication::sendEvent(form_.get(), &enter);
         QCOMPARE(enter.isAccepted(), opened);
-        if (opened) {
-            QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(form_.get(), &drop);
-        }
-        QVERIFY(WaitFor([] { return DeviceConfig.PackCount == 777; }, opened ? 5000 : 200) == opened);
+        QDropEvent drop(QPointF(400, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form_.get(), &drop);
+        QCOMPARE(WaitFor([] { return DeviceConfig.PackCount == 777; }, opened ? 5000 : 200), opened);
         QCOMPARE(Root(), QString::fromUtf8(opened ? RootTextModified : RootTextSaved));
-    }
-
-    // Switching the record on asks for its folder, starting in the user's documents; a
-    // folder not chosen leaves it off; switching it off asks nothing.
-    void recordFolderAsked_data()
-    {
-        QTest::addColumn<bool>("choose");
-        QTest::newRow("chosen") << true;
-        QTest::newRow("not chosen") << false;
-    }
-    void recordFolderAsked()
-    {
-        QFETCH(bool, choose);
-        QString start;
-        auto done = driver::InTurn({[&](QWidget *modal) {
-            start = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
-            if (choose)
-                driver::ChooseFile(modal, dir_->path());
-            else
-                modal->close();
-        }});
-        form_->RecordReadings->trigger();
-        QCOMPARE(*done, 1);
-        if (QFileInfo(TConfigFiles::DocumentsFolder()).isDir())
-            QCOMPARE(QDir(start), QDir(TConfigFiles::DocumentsFolder()));
-        QCOMPARE(form_->RecordReadings->isChecked(), choose);
-        QCOMPARE(form_->RecordFolder().isEmpty(), !choose);
-        if (choose)
-            QCOMPARE(QDir(form_->RecordFolder()), QDir(dir_->path()));
-        done = driver::InTurn({driver::Answer(QStringLiteral("OK"))}, 500);
-        if (choose)
-            form_->RecordReadings->trigger();
-        QVERIFY(!form_->RecordReadings->isChecked() && form_->RecordFolder().isEmpty());
-        QCOMPARE(*done, 0);
-    }
-
-    // While the device is being read or written, no file command acts: the read's second
-    // block would land in the record after the file's values.
-    void busyDevice_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<int>("state");
-        QTest::newRow("save during a read") << "SaveToFile" << 1;
-        QTest::newRow("open with a read answer in") << "OpenFromFile" << 3;
-        QTest::newRow("compare during a write") << "CompareWithFile" << 4;
-    }
-    void busyDevice()
-    {
-        QFETCH(QString, command);
-        QFETCH(int, state);
-        HoldSample();
-        ExchangeState = state;
-        QString message;
-        auto done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message), driver::Answer(QStringLiteral("OK"))}, 2000);
-        form_->findChild<QAction *>(command)->trigger();
-        ExchangeState = 0;
-        QCOMPARE(*done, 1);  // the message alone, no file dialog
-        QCOMPARE(message, QStringLiteral("Идёт обмен с прибором. Дождитесь его окончания и повторите."));
     }
 
     // The shell's record: one row per values answer (per status answer without values),
@@ -444,26 +318,24 @@ private slots:
     void recordedRun_data()
     {
         QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("answers");
         QTest::addColumn<QStringList>("rows");  // without the time
-        QTest::newRow("values") << "Режим TQ" << QStringList{"on,28,30,12.50", "off,28,30,12.50"};
-        QTest::newRow("status only") << "Генератор f" << QStringList{"off", "on", "on"};
+        QTest::newRow("values") << "Режим TQ"
+                                << QStringList{"0A 01 01 10", "0A 04 0C 00 1C 00 00 00 1E 00 00 00 00 41 48", "0A 01 01 00",
+                                               "0A 04 04 00 1C 00 00"}  // a short one: the rest kept
+                                << QStringList{"on,28,30,12.50", "off,28,30,12.50"};
+        QTest::newRow("status only") << "Генератор f" << QStringList{"0A 01 01 00", "0A 01 01 40", "0A 01 01 FF"}
+                                     << QStringList{"off", "on", "on"};
     }
     void recordedRun()
     {
         QFETCH(QString, mode);
+        QFETCH(QStringList, answers);
         QFETCH(QStringList, rows);
         const bool values = mode == QStringLiteral("Режим TQ");
-        std::unique_ptr<TModeWindow> window;
-        std::function<void(const QByteArray &)> feed;
-        if (values) {
-            auto *w = new FakeLinkWindow<TfmTQ>(form_.get());
-            feed = [w](const QByteArray &bytes) { w->Feed(bytes); };
-            window.reset(w);
-        } else {
-            auto *w = new FakeLinkWindow<TfmGenerator_f>(form_.get());
-            feed = [w](const QByteArray &bytes) { w->Feed(bytes); };
-            window.reset(w);
-        }
+        auto *tq = values ? new FakeLinkWindow<TfmTQ>(form_.get()) : nullptr;
+        auto *gen = values ? nullptr : new FakeLinkWindow<TfmGenerator_f>(form_.get());
+        std::unique_ptr<TModeWindow> window(tq ? static_cast<TModeWindow *>(tq) : gen);
         const QString caption = window->windowTitle();
         QVERIFY(window->StartRecording(dir_->path(), mode));
         window->show();
@@ -471,21 +343,11 @@ private slots:
         QVERIFY2(QRegularExpression(QStringLiteral("^%1 \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.csv$").arg(mode)).match(file).hasMatch(),
                  qPrintable(file));
         QCOMPARE(window->windowTitle(), QStringLiteral("%1  [запись: %2]").arg(caption, file));
-
-        auto exchange = [&](const char *hex) {
+        for (const QString &answer : answers) {
             window->Timer1Timer();
-            feed(AppendDeviceCrc(HexBytes(hex)));
+            const QByteArray bytes = AppendDeviceCrc(HexBytes(answer.toLatin1().constData()));
+            tq ? tq->Feed(bytes) : gen->Feed(bytes);
             window->Timer1Timer();
-        };
-        if (values) {
-            exchange("0A 01 01 10");                                      // on
-            exchange("0A 04 0C 00 1C 00 00 00 1E 00 00 00 00 41 48");     // 28, 30, 12.5
-            exchange("0A 01 01 00");                                      // off
-            exchange("0A 04 04 00 1C 00 00");                             // short: the rest kept
-        } else {
-            exchange("0A 01 01 00");
-            exchange("0A 01 01 40");
-            exchange("0A 01 01 FF");
         }
         QStringList lines = QString::fromUtf8(ReadAll(window->RecordPath())).split('\n', Qt::SkipEmptyParts);
         QVERIFY(!lines.isEmpty());

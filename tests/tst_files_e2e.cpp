@@ -1,7 +1,7 @@
 // The window program's files against the companion and the system: a configuration carried
-// through a file both ways between the window program and karven-cli, with the device
-// simulator at the line speed; a recorded mode run whose rows karven-cli gives alike for
-// the same answers; a save on a full disk (a file-size limit); a record that cannot grow.
+// both ways through a file between the window program and karven-cli, against the device
+// simulator at the line speed; a recorded run whose rows karven-cli gives alike for the same
+// answers; a save on a full disk and a record that cannot grow (a file-size limit).
 
 #include "ConfigFiles.h"
 #include "ConfigText.h"
@@ -14,8 +14,6 @@
 #include "TQ.h"
 #include "dialog_driver.h"
 
-#include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -30,34 +28,21 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-struct CliRun {
-    int Status = -1;
-    QString Out, Err;
-};
-
-CliRun Cli(const QStringList &arguments)
+// The companion's exit status (-1: it did not end) and standard output; standard error
+// goes to the test's.
+QPair<int, QString> Cli(const QStringList &arguments)
 {
     QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QStringLiteral(KARVEN_CLI_EXE), arguments);
-    CliRun run;
-    if (!process.waitForFinished(60000)) {
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
         process.kill();
-        process.waitForFinished();
-        return run;
+        return {-1, QString()};
     }
-    run.Status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = QString::fromUtf8(process.readAllStandardOutput());
-    run.Err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
 }
 
-// The rows of a record without their times.
+// The lines of a record, the rows without their times.
 QStringList Untimed(const QString &csv)
 {
     QStringList lines = csv.split('\n', Qt::SkipEmptyParts);
@@ -66,20 +51,17 @@ QStringList Untimed(const QString &csv)
     return lines;
 }
 
-// Limits the size of the files this process writes, for as long as it lives (SIGXFSZ is
-// ignored: the write fails with EFBIG instead).
-class FileSizeLimit {
-public:
+// Limits the size of the files this process writes while it lives (with SIGXFSZ ignored a
+// write beyond it fails with EFBIG).
+struct FileSizeLimit {
     explicit FileSizeLimit(rlim_t bytes)
     {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        const rlimit limit{bytes, old_.rlim_max};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit{bytes, old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-    rlimit old_{};
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+    rlimit old{};
 };
 
 }  // namespace
@@ -96,11 +78,16 @@ class TestFilesE2e : public QObject {
     TRegisterBytes DeviceWords() const
     {
         TRegisterBytes words{};
-        for (int r = 0; r < ConfigRegisterCount; ++r) {
-            words[2 * r] = uint8_t(device_->Holding(r) >> 8);
-            words[2 * r + 1] = uint8_t(device_->Holding(r));
-        }
+        for (int r = 0; r < ConfigRegisterCount; ++r)
+            words[2 * r] = uint8_t(device_->Holding(r) >> 8), words[2 * r + 1] = uint8_t(device_->Holding(r));
         return words;
+    }
+    // Runs the menu command, choosing the file in its dialog.
+    void Through(QAction *command, const QString &file)
+    {
+        auto done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, file); }});
+        command->trigger();
+        QCOMPARE(*done, 1);
     }
 
 private slots:
@@ -112,7 +99,6 @@ private slots:
     void init()
     {
         DeviceConfig = {};
-        ExchangeState = 0;
         sim::SimOptions options;
         options.linkPath = Path(QStringLiteral("ttyF0")).toStdString();
         device_ = std::make_unique<sim::SimDevice>(options);
@@ -130,53 +116,45 @@ private slots:
         device_.reset();
     }
 
-    // Read by the window, changed by hand, saved; written by the companion. Read by the
+    // Read by the window, changed by hand, saved, written by the companion; read by the
     // companion, opened by the window.
     void companionRoundTrip()
     {
         form_->N6->trigger();
         QVERIFY(WaitFor([&] { return form_->NodeAt(0)->text(0) == QString::fromUtf8(RootTextSaved); }, 10000));
         QCOMPARE(form_->Files().Origin().Port, Link());
-        form_->EditParameterFn = [](QWidget *, int) {
-            DeviceConfig.PackCount = 4321;
-            return true;
-        };
+        form_->EditParameterFn = [](QWidget *, int) { return bool(DeviceConfig.PackCount = 4321); };
         EditedNodeIndex = 21;
         form_->N13Click();
-        auto done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, Path("window.json")); }});
-        form_->SaveToFile->trigger();
-        QCOMPARE(*done, 1);
+        Through(form_->SaveToFile, Path("window.json"));
         form_->ComPort1->Close();  // the window keeps its port after a read; the companion needs it
-        const CliRun write = Cli({"write", Path("window.json"), "--port", Link()});
-        QVERIFY2(write.Status == 0, qPrintable(write.Err));
+        QCOMPARE(Cli({"write", Path("window.json"), "--port", Link()}).first, 0);
         QCOMPARE(DeviceWords(), PackConfigRegistersOf(DeviceConfig));
         QCOMPARE(device_->Holding(22), uint16_t(4321));
 
-        device_->SetHolding(52, 4);  // "5-й номинал"
-        const CliRun read = Cli({"read", "-o", Path("companion.json"), "--port", Link()});
-        QVERIFY2(read.Status == 0, qPrintable(read.Err));
+        device_->SetHolding(52, 4);
+        QCOMPARE(Cli({"read", "-o", Path("companion.json"), "--port", Link()}).first, 0);
         DeviceConfig = {};
-        done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, Path("companion.json")); }});
-        form_->OpenFromFile->trigger();
-        QCOMPARE(*done, 1);
+        Through(form_->OpenFromFile, Path("companion.json"));
         QCOMPARE(PackConfigRegistersOf(DeviceConfig), DeviceWords());
         QCOMPARE(form_->Files().Origin().Port, Link());  // as the companion's file says
     }
 
-    // The rows the window writes for the answers of a TPR-by-TPU run (started in the
-    // window, so that the S2 sum takes its base) are the companion's for the same answers.
+    // The rows the window writes for the answers of a TPR-by-TPU run, off and then started
+    // in the window (the S2 sum takes its base), are the companion's for the same answers.
     void recordedRowsAreTheCompanions()
     {
-        auto done = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, dir_.path()); }});
+        QString start;
+        auto done = driver::InTurn({[&](QWidget *modal) {
+            start = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
+            driver::ChooseFile(modal, dir_.path());
+        }});
         form_->RecordReadings->trigger();
         QCOMPARE(*done, 1);
-        QVERIFY(form_->RecordReadings->isChecked());
+        QVERIFY(!QFileInfo(TConfigFiles::DocumentsFolder()).isDir() || QDir(start) == QDir(TConfigFiles::DocumentsFolder()));
         QCOMPARE(QDir(form_->RecordFolder()), QDir(dir_.path()));
 
         QString path, caption;
-        bool started = false;
-        QElapsedTimer clock;
-        clock.start();
         QTimer person;
         person.setInterval(50);
         connect(&person, &QTimer::timeout, this, [&] {
@@ -185,12 +163,10 @@ private slots:
                 return;
             path = window->RecordPath();
             caption = window->windowTitle();
-            // Started after a row of the mode off.
-            if (!started && window->lbRezim->text() == QStringLiteral("Отключен") && ReadAll(path).count(",off,") >= 1) {
+            const QByteArray rows = ReadAll(path);
+            if (window->Button1->Tag == 0 && window->lbRezim->text() == QStringLiteral("Отключен") && rows.contains(",off,"))
                 window->Button1->click();
-                started = true;
-            }
-            if (ReadAll(path).count(",on,") >= 4 || clock.elapsed() > 40000)
+            if (rows.count(",on,") >= 4)
                 window->Button2->click();
         });
         person.start();
@@ -201,44 +177,36 @@ private slots:
         const QStringList window = Untimed(QString::fromUtf8(ReadAll(path)));
         QVERIFY2(window.size() >= 6 && window[1].startsWith(QStringLiteral("off,")), qPrintable(window.join('\n')));
 
-        // Each values answer with the status answer before it, as the companion asks them.
+        // Each values answer with the status answer before it, replayed to the companion.
         QList<QPair<QByteArray, QByteArray>> pairs;
         QByteArray status;
         for (const sim::LogEntry &e : device_->Log()) {
-            if (e.kind != sim::LogEntry::Reply || e.bytes.size() < 2)
-                continue;
             const QByteArray bytes(reinterpret_cast<const char *>(e.bytes.data()), qsizetype(e.bytes.size()));
-            if (e.bytes[1] == 1)
+            if (e.kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 1)
                 status = bytes;
-            else if (e.bytes[1] == 4)
+            else if (e.kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 4)
                 pairs.append({status, bytes});
         }
         const int rows = int(window.size()) - 1;
         QVERIFY(pairs.size() >= rows);
-
         PtyPair pty;
         QVERIFY(pty.IsOpen());
         std::atomic<bool> stop{false};
         std::thread replay([&] {
             QByteArray pending;
-            int next = 0;
-            while (!stop && next < rows) {
-                pending += pty.ReadMaster(8, 100);
-                if (pending.size() < 8)
+            for (int next = 0; !stop && next < rows;) {
+                if ((pending += pty.ReadMaster(8, 100)).size() < 8)
                     continue;
                 const char function = pending[1];
                 pending.remove(0, 8);
-                if (function == 1)
-                    pty.WriteMaster(pairs[next].first);
-                else if (function == 4)
-                    pty.WriteMaster(pairs[next++].second);
+                pty.WriteMaster(function == 1 ? pairs[next].first : pairs[next++].second);
             }
         });
-        const CliRun companion = Cli({"mode", "tpr-tpu1", "--port", pty.SlavePath(), "--count", QString::number(rows)});
+        const auto companion = Cli({"mode", "tpr-tpu1", "--port", pty.SlavePath(), "--count", QString::number(rows)});
         stop = true;
         replay.join();
-        QVERIFY2(companion.Status == 0, qPrintable(companion.Err));
-        QCOMPARE(window, Untimed(companion.Out));
+        QCOMPARE(companion.first, 0);
+        QCOMPARE(window, Untimed(companion.second));
     }
 
     void fullDiskKeepsEarlierFile_data()
@@ -252,12 +220,7 @@ private slots:
         QFETCH(bool, existing);
         QTemporaryDir folder(Path(QStringLiteral("full-XXXXXX")));
         const QString file = folder.filePath(QStringLiteral("backup.json"));
-        const QByteArray earlier = "the earlier backup";
-        if (existing) {
-            QFile out(file);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(earlier);
-        }
+        QVERIFY(!existing || WriteAll(file, "the earlier backup"));
         form_->Files().ReadFromDevice(Link());
         QString message;
         std::vector<std::function<void(QWidget *)>> steps{[&](QWidget *modal) { driver::ChooseFile(modal, file); }};
@@ -274,45 +237,38 @@ private slots:
                      message.contains(QStringLiteral("Причина: на диске нет места.")),
                  qPrintable(message));
         QCOMPARE(message.contains(QStringLiteral("Прежний файл остался без изменений.")), existing);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
-                 existing ? QStringList{QStringLiteral("backup.json")} : QStringList{});
-        if (existing)
-            QCOMPARE(ReadAll(file), earlier);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), existing ? QStringList{"backup.json"} : QStringList{});
+        QVERIFY(!existing || ReadAll(file) == "the earlier backup");
     }
 
-    // A row that cannot be written ends the record with one message; polling goes on
-    // meanwhile, and the file keeps its whole rows.
+    // A row that cannot be written ends the record with one message; polling goes on while
+    // it is read, and the file keeps its whole rows.
     void recordEndsOnWriteFailure()
     {
         auto *window = new FakeLinkWindow<TfmTQ>(form_.get());
         std::unique_ptr<TModeWindow> owner(window);
         QVERIFY(window->StartRecording(dir_.path(), QStringLiteral("Режим TQ")));
         const QString path = window->RecordPath();
-        // Answers each request as the device would, at once.
-        int answered = 0;
+        int answered = 0;  // each request answered at once, as the device would
         QTimer device;
-        device.setInterval(10);
         connect(&device, &QTimer::timeout, this, [&] {
-            if (window->Sent.size() <= answered)
-                return;
-            const char function = window->Sent[answered++][1];
-            window->Feed(AppendDeviceCrc(HexBytes(function == 1 ? "0A 01 01 10" : "0A 04 0C 00 1C 00 00 00 1E 00 00 00 00 41 48")));
+            if (window->Sent.size() > answered)
+                window->Feed(AppendDeviceCrc(HexBytes(window->Sent[answered++][1] == 1 ? "0A 01 01 10"
+                                                      : "0A 04 0C 00 1C 00 00 00 1E 00 00 00 00 41 48")));
         });
-        device.start();
+        device.start(10);
         window->show();
         window->StartPolling();
         QVERIFY(WaitFor([&] { return ReadAll(path).count('\n') >= 3; }, 10000));
 
         QString message;
         int sentWhileShown = 0;
-        // The person reads the message while a few more requests go out, then closes it.
         auto done = driver::InTurn({[&](QWidget *modal) {
-            if (auto *box = qobject_cast<QMessageBox *>(modal))
-                message = box->text();
+            message = qobject_cast<QMessageBox *>(modal)->text();
             const int before = int(window->Sent.size());
             WaitFor([&] { return window->Sent.size() >= before + 4; }, 10000);
             sentWhileShown = int(window->Sent.size()) - before;
-            driver::Click(modal, QStringLiteral("OK"));
+            modal->close();
         }}, 20000, window);  // the next modal after the mode window
         {
             const FileSizeLimit limit(rlim_t(QFileInfo(path).size() + 10));
@@ -325,14 +281,11 @@ private slots:
         QCOMPARE(window->windowTitle(), QStringLiteral("Режим TQ"));
         QVERIFY(window->RecordPath().isEmpty());
         const QByteArray kept = ReadAll(path);
-        QVERIFY(kept.endsWith('\n'));
         for (const QByteArray &row : kept.split('\n').mid(1, kept.count('\n') - 1))
             QVERIFY2(row.endsWith(",on,28,30,12.50"), row.constData());
         WaitFor([] { return false; }, 500);
-        QCOMPARE(ReadAll(path), kept);  // nothing more, and no second message
-        QCOMPARE(QApplication::activeModalWidget(), window);  // no second message
-        QVERIFY(window->Timer1->isActive());
-        device.stop();
+        QCOMPARE(ReadAll(path), kept);  // nothing more
+        QCOMPARE(QApplication::activeModalWidget(), window);  // and no second message
     }
 };
 
