@@ -207,9 +207,7 @@ private slots:
         QTest::addColumn<QStringList>("reasons");
         const QString text = SampleText();
         QTest::newRow("not JSON") << QByteArray("{\"format\": 1,,") << QStringList{"текст не является JSON: ошибка в строке 1"};
-        QByteArray utf16("\xFF\xFE", 2);
-        for (QChar c : text)
-            utf16 += QByteArray(reinterpret_cast<const char *>(&c), 2);
+        const QByteArray utf16 = QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size());
         QTest::newRow("UTF-16") << utf16 << QStringList{"в кодировке UTF-16; сохраните его в UTF-8"};
         QTest::newRow("unknown and missing")
             << QString(text).replace("\"field\": \"PackCount\"", "\"field\": \"PackKount\"").toUtf8()
