@@ -275,7 +275,7 @@ void TModeWindow::ShowRecordInCaption()
 
 void TModeWindow::showEvent(QShowEvent *event)
 {
-    // A window may set its caption as it is shown; the record's part follows it.
+    // A window may set its caption as it is shown; the record's file name follows it.
     if (recorder_ && !windowTitle().endsWith(recordSuffix_))
         ShowRecordInCaption();
     QDialog::showEvent(event);
