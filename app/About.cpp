@@ -3,6 +3,7 @@
 #include "JpegImage.h"
 #include "MainForm.h"
 #include "Messages.h"
+#include "SteadyButtons.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -91,6 +92,7 @@ TfmAboutBox::TfmAboutBox(QWidget *parent) : QDialog(parent)
     OKButton->setGeometry(111, 180, 75, 25);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    KeepDefaultButtonsSteady(this);
 }
 
 void TfmAboutBox::showEvent(QShowEvent *event)

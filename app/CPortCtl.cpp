@@ -3,6 +3,7 @@
 #include "ErrorReport.h"
 #include "PortInfo.h"
 
+#include <QAbstractItemView>
 #include <QSignalBlocker>
 
 TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent)
@@ -35,18 +36,48 @@ void TComComboBox::SetComProperty(TComProperty property)
     if (property != cpPort || filled_)
         return;
     FillPortList();
+    if (!watch_) {
+        watch_ = new TPortListWatch(this);
+        connect(watch_, &TPortListWatch::Changed, this, &TComComboBox::PortListChanged);
+    }
 }
 
 void TComComboBox::showPopup()
 {
-    if (property_ == cpPort && filled_) {
-        try {
-            FillPortList();
-        } catch (const EComPort &) {
-            // the last list stays; the system's list was reported when it was first read
-        }
-    }
+    if (property_ == cpPort && filled_)
+        RefillPortList();
+    changedWhileOpen_ = false;
     QComboBox::showPopup();
+}
+
+void TComComboBox::hidePopup()
+{
+    QComboBox::hidePopup();
+    if (changedWhileOpen_) {
+        // After the user's choice: the list closes before the entry picked in it is applied.
+        changedWhileOpen_ = false;
+        QMetaObject::invokeMethod(this, &TComComboBox::RefillPortList, Qt::QueuedConnection);
+    }
+}
+
+void TComComboBox::PortListChanged()
+{
+    if (property_ != cpPort || !filled_)
+        return;
+    // The entries do not change under the user's pointer.
+    if (view()->isVisible())
+        changedWhileOpen_ = true;
+    else
+        RefillPortList();
+}
+
+void TComComboBox::RefillPortList()
+{
+    try {
+        FillPortList();
+    } catch (const EComPort &) {
+        // the last list stays; the system's list was reported when it was first read
+    }
 }
 
 void TComComboBox::FillPortList()

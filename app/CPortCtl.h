@@ -20,8 +20,10 @@ public:
 
     // Opening the list reads the system's ports again, so that an adapter plugged in or pulled
     // out since shows; the bound port's Port stays and its entry stays selected. A list that
-    // cannot be read then leaves the last one as it was.
+    // cannot be read then leaves the last one as it was. Where the system tells of a change
+    // (TPortListWatch), the list is read again at once, or when an open list closes.
     void showPopup() override;
+    void hidePopup() override;
 
     bool AutoApply = true;  // the user's choice sets the bound port's Port at once
 
@@ -34,10 +36,15 @@ public:
 private:
     // Fills the list with the ports the system has now, each with a tooltip that tells what it is.
     void FillPortList();
+    // FillPortList when the system's list may have changed; a failure leaves the last list.
+    void RefillPortList();
+    void PortListChanged();
     void ShowPortEntry();
     void ApplyChoice(int index);
 
     TCustomComPort *port_ = nullptr;
     TComProperty property_ = cpNone;
     bool filled_ = false;
+    TPortListWatch *watch_ = nullptr;
+    bool changedWhileOpen_ = false;
 };

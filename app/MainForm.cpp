@@ -16,27 +16,31 @@
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
+#include "UserGuide.h"
 #include "ValueText.h"
 #include "freq_counter.h"
 #include "pack_pulses.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMimeData>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -64,6 +68,8 @@ QFont FormFont()
 TForm1::TForm1(QWidget *parent)
     : QMainWindow(parent)
     , EditParameterFn(&EditParameter)
+    , ProgramFolder(QCoreApplication::applicationDirPath())
+    , OpenUrlFn(&QDesktopServices::openUrl)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Карвен-12Т   \"ТОРВИК-3\""));
@@ -163,6 +169,7 @@ TForm1::TForm1(QWidget *parent)
 
     BuildTree();
     BuildMenus();
+    BuildHelpMenu();
 
     // The window is exactly the menu bar plus the fixed client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -250,6 +257,17 @@ void TForm1::BuildMenus()
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     N13 = AddMenuItem(PopupMenu1, "N13", QStringLiteral("Изменить параметр"), &TForm1::N13Click);
+}
+
+void TForm1::BuildHelpMenu()
+{
+    // Before "О программе", which stays a top-level item of its own.
+    Help1 = new QMenu(QStringLiteral("Справка"), menuBar());
+    Help1->setObjectName(QStringLiteral("Help1"));
+    menuBar()->insertMenu(N10, Help1);
+    UserGuide1 = AddMenuItem(Help1, "UserGuide1", QStringLiteral("Руководство пользователя"),
+                             &TForm1::UserGuide1Click);
+    UserGuide1->setShortcut(Qt::Key_F1);
 }
 
 void TForm1::FormCreate()
@@ -536,6 +554,21 @@ void TForm1::N10Click()
 {
     TfmAboutBox box(this);
     box.exec();
+}
+
+// ---- The user guide ----
+
+void TForm1::UserGuide1Click()
+{
+    const QString guide = FindUserGuide(ProgramFolder);
+    if (guide.isEmpty()) {
+        ShowWarning(this, QStringLiteral("Руководство пользователя не найдено: файл guide.html "
+                                         "не установлен вместе с программой."));
+        return;
+    }
+    if (!OpenUrlFn || !OpenUrlFn(QUrl::fromLocalFile(guide)))
+        ShowWarning(this, QStringLiteral("Не удалось открыть руководство пользователя. "
+                                         "Откройте в браузере файл\n") + QDir::toNativeSeparators(guide));
 }
 
 void TForm1::Button1Click()

@@ -21,6 +21,7 @@ class QTableWidget;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QUrl;
 class TComComboBox;
 class TComPort;
 
@@ -71,6 +72,8 @@ public:
     QAction *OpenFromFile;     // "Открыть конфигурацию из файла…"
     QAction *CompareWithFile;  // "Сравнить с файлом…"
     QAction *RecordReadings;   // "Записывать показания в файл", checkable
+    QMenu *Help1;  // "Справка"
+    QAction *UserGuide1;  // "Руководство пользователя", F1
     QMenu *PopupMenu1;
     QAction *N13;  // "Изменить параметр"
     bool AutoPopup = false;  // PopupMenu1 opens as the tree's context menu only while set
@@ -78,6 +81,10 @@ public:
     // The editing step behind "Изменить параметр"; replaceable so tests can stand in for
     // the input dialogs.
     std::function<bool(QWidget *, int)> EditParameterFn;
+    // Where the user guide is looked for (the program's folder) and what opens it (the
+    // system's browser, through the shell's default opener); replaceable for tests.
+    QString ProgramFolder;
+    std::function<bool(const QUrl &)> OpenUrlFn;
 
     // Tree nodes by absolute index (depth-first order, root = 0) and back.
     QTreeWidgetItem *NodeAt(int index) const;
@@ -117,6 +124,7 @@ public:
     void T1Click();
     void N5Click();
     void N10Click();
+    void UserGuide1Click();
     void Button1Click();
     void ComPort1RxChar(QObject *sender, int count);
     void TimerReadCfgInPriborTimer();
@@ -134,6 +142,7 @@ protected:
 private:
     void BuildTree();
     void BuildMenus();
+    void BuildHelpMenu();
     QAction *AddMenuItem(QMenu *menu, const char *name, const QString &text, void (TForm1::*handler)());
 
     // The configuration read and write, made on first use.

@@ -3,6 +3,7 @@
 #include "SingleInstance.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <windows.h>
@@ -30,7 +31,16 @@ TSingleInstance::~TSingleInstance()
 
 QString TSingleInstance::ExecutableName()
 {
-    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    // The name as it was launched may differ from the file's in letter case (KARVEN12T.EXE
+    // for karven12t.exe): file names ignore case, mutex names do not. The directory entry
+    // gives the name as the file is spelled on disk.
+    const QString launched = QCoreApplication::applicationFilePath();
+    WIN32_FIND_DATAW entry{};
+    const HANDLE found = FindFirstFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(launched).utf16()), &entry);
+    if (found == INVALID_HANDLE_VALUE)
+        return QFileInfo(launched).fileName();
+    FindClose(found);
+    return QString::fromWCharArray(entry.cFileName);
 }
 
 QString TSingleInstance::LockPath(const QString &name)

@@ -3,15 +3,51 @@
 #include "CPort.h"
 #include "PortInfo.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 #include <cstring>
+
+QString PortCause(int err, const QString &path, TPortStage stage, const QStringList &holders)
+{
+    switch (ClassifyPortError(err, stage)) {
+    case TPortCause::NoSuchPort:
+        return QStringLiteral("there is no such port (not present, or unplugged)");
+    case TPortCause::NoDevice:
+        return QStringLiteral("there is no device behind this port (not present, or unplugged)");
+    case TPortCause::NoLine:
+        return QStringLiteral("the port does not work: there is no serial line behind it");
+    case TPortCause::Gone:
+        return QStringLiteral("the port is gone (the adapter was unplugged, or the other end of the line closed)");
+    case TPortCause::NoPermission:
+        return QStringLiteral("no permission; a member of the dialout group may open serial ports: "
+                              "sudo usermod -aG dialout $USER, then log in again");
+    case TPortCause::Busy:
+        return QStringLiteral("the port is busy, another program holds it")
+             + (holders.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holders.join(QStringLiteral(", "))));
+    case TPortCause::BadName:
+        return QStringLiteral("there is no such port: the system names its ports COM1, COM2, ...");
+    case TPortCause::IsFolder:
+        return QStringLiteral("it is a directory, not a serial port");
+    case TPortCause::NotSerial:
+        if (QFileInfo(path).isFile())
+            return QStringLiteral("it is a regular file, not a serial port");
+        return QStringLiteral("it is not a serial port (the system has no serial line settings for it)");
+    case TPortCause::BadSettings:
+        return QStringLiteral("it takes no serial line settings of 9600 baud, 8 data bits, 2 stop bits");
+    case TPortCause::None:
+    case TPortCause::Other:
+        break;
+    }
+    return SystemCauseWords(err);
+}
 
 QString PortFailureCause(const std::exception &e, const QString &path, TPortStage stage)
 {
     const int err = PortFailureErrno(e);
     if (err > 0) {
         QStringList holders;
-        if (ClassifyOpenFailure(err) == TOpenFailure::Busy)
+        if (ClassifyPortError(err, stage) == TPortCause::Busy)
             holders = PortHolders(path);
         return PortCause(err, path, stage, holders);
     }

@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -42,6 +43,32 @@ QByteArray Frame(const std::array<uint8_t, 8> &frame)
 QByteArray Frame(const TRequestFields &fields)
 {
     return Frame(BuildShortRequest(fields.Function, fields.First, fields.Second));
+}
+
+// A port's name as messages show it: one that holds a control character (a newline) in
+// double quotes with that character escaped, so that the message stays on its lines and
+// shows what the name holds.
+QString Shown(const QString &name)
+{
+    const bool plain = std::none_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (plain)
+        return name;
+    QString shown = QStringLiteral("\"");
+    for (const QChar c : name) {
+        switch (c.unicode()) {
+        case '\n': shown += QStringLiteral("\\n"); break;
+        case '\r': shown += QStringLiteral("\\r"); break;
+        case '\t': shown += QStringLiteral("\\t"); break;
+        case '"': shown += QStringLiteral("\\\""); break;
+        case '\\': shown += QStringLiteral("\\\\"); break;
+        default:
+            if (c.category() == QChar::Other_Control)
+                shown += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
+            else
+                shown += c;
+        }
+    }
+    return shown + QLatin1Char('"');
 }
 
 // The ports of the list, as the window program lists them. Qt warns on standard error when
@@ -69,10 +96,14 @@ QString ChoosePort(const QString &named)
     const QStringList ports = SerialPorts();
     if (ports.isEmpty())
         throw TCliFailure(ExitPort, QStringLiteral("no serial port found; name one with --port"));
-    if (ports.size() > 1)
+    if (ports.size() > 1) {
+        QStringList shown;
+        for (const QString &port : ports)
+            shown << Shown(port);
         throw TCliFailure(ExitUsage, QStringLiteral("several serial ports found, choose one with --port: %1")
-                                         .arg(ports.join(QStringLiteral(", "))));
-    PrintError(QStringLiteral("port %1 (the only one found)").arg(ports.first()));
+                                         .arg(shown.join(QStringLiteral(", "))));
+    }
+    PrintError(QStringLiteral("port %1 (the only one found)").arg(Shown(ports.first())));
     return ports.first();
 }
 
@@ -84,12 +115,13 @@ public:
         : timeoutMs_(options.TimeoutMs), transaction_(port_, TransactionOptions(options))
     {
         name_ = ChoosePort(options.Port);
+        shown_ = Shown(name_);
         port_.SetPort(name_);
         try {
             transaction_.Open();
         } catch (const std::exception &e) {
             throw TCliFailure(ExitPort, QStringLiteral("cannot open port %1: %2")
-                                            .arg(name_, PortFailureCause(e, PortDevicePath(name_), TPortStage::Opening)));
+                                            .arg(shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::Opening)));
         }
         QObject::connect(&watch_, &TInterruptWatch::requested, &watch_, [this] {
             if (!finishing_)
@@ -98,6 +130,7 @@ public:
     }
 
     QString PortName() const { return name_; }
+    QString ShownPortName() const { return shown_; }
     const TInterruptWatch &Watch() const { return watch_; }
     // The run is over and what follows (stopping the mode) goes on, whatever asked for the
     // end: a request that comes now, or came but is still on its way, ends nothing more (a
@@ -107,8 +140,11 @@ public:
         finishing_ = true;
         transaction_.Resume();
     }
+    // Whether the request last asked left the port, also one that failed.
+    bool Sent() const { return transaction_.LastAttempts() > 0; }
 
-    // The answer to frame; what is asked names the request in the message of a failure.
+    // The answer to frame; what is asked names the request in the message of a failure,
+    // which says whether the request was sent (Sent() tells it too).
     QByteArray Ask(const QByteArray &frame, const QString &what)
     {
         TExchangeResult result;
@@ -116,13 +152,14 @@ public:
             result = transaction_.Exchange(frame);
         } catch (const std::exception &e) {
             throw TCliFailure(ExitDevice, QStringLiteral("%1 on port %2: %3")
-                                              .arg(what, name_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)));
+                                              .arg(what, shown_, PortFailureCause(e, PortDevicePath(name_), TPortStage::InUse)));
         }
         if (result.Outcome == TExchangeOutcome::Interrupted)
-            throw TInterruptedRun(watch_.ExitStatus(), QStringLiteral("%1 on port %2: interrupted by %3").arg(what, name_, watch_.What()));
+            throw TInterruptedRun(watch_.ExitStatus(),
+                                  QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_, watch_.What())));
         if (result.Ok())
             return result.Answer;
-        QString text = QStringLiteral("%1 on port %2: %3").arg(what, name_, result.Describe(timeoutMs_));
+        QString text = QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_));
         if (result.Outcome == TExchangeOutcome::NoAnswer || result.Outcome == TExchangeOutcome::BadCrc
             || result.Outcome == TExchangeOutcome::WrongAnswer) {
             // A program that shares the port without a lock takes answers meant for us.
@@ -152,6 +189,7 @@ private:
     bool finishing_ = false;
     TComPort port_;
     QString name_;
+    QString shown_;
     int timeoutMs_;
     TTransaction transaction_;
 };
@@ -241,7 +279,7 @@ QString ModeValueKeysText()
     return text;
 }
 
-int LeastTimeoutMs(const QString &command, const QString &modeName)
+int LeastTimeoutMs(const QString &command, const QString &modeName, int *answerLineMs)
 {
     QList<QByteArray> requests;
     if (command == QLatin1String("mode")) {
@@ -257,9 +295,13 @@ int LeastTimeoutMs(const QString &command, const QString &modeName)
         for (const TBlock &block : ConfigBlocks)
             requests << BlockRequest(block);
     }
-    int least = 0;
-    for (const QByteArray &request : requests)
-        least = std::max(least, AnswerLineTimeMs(request));
+    int least = 0, line = 0;
+    for (const QByteArray &request : requests) {
+        least = std::max(least, LeastAnswerTimeoutMs(request));
+        line = std::max(line, AnswerLineTimeMs(request));
+    }
+    if (answerLineMs)
+        *answerLineMs = line;
     return least;
 }
 
@@ -336,8 +378,10 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
         link.Ask(QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size())),
                  QStringLiteral("writing registers 0..52"));
     } catch (const TCliFailure &failure) {
-        throw TCliFailure(failure.Status, failure.Message + QStringLiteral("\nthe device did not confirm the write: "
-                                                                           "it may hold the old values or the new ones"));
+        throw TCliFailure(failure.Status, failure.Message + (link.Sent() ? QStringLiteral("\nthe device did not confirm the write: "
+                                                                                            "it may hold the old values or the new ones")
+                                                                          : QStringLiteral("\nthe write was not sent: the device holds "
+                                                                                            "the values it held before")));
     }
     TDeviceConfigRead back;
     try {
@@ -355,7 +399,7 @@ int RunWrite(const TLinkOptions &options, const QString &file, bool dryRun, bool
     }
     if (!differing.isEmpty())
         throw TCliFailure(ExitDevice, QStringLiteral("the device on port %1 holds other values than were written:\n  ")
-                                              .arg(link.PortName())
+                                              .arg(link.ShownPortName())
                                           + differing.join(QStringLiteral("\n  ")));
     return ExitOk;
 }
@@ -409,8 +453,18 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
     // device, the port or the output (a start that got no answer may have started it).
     std::optional<TCliFailure> failure;
     try {
-        if (mode.Start)
-            command(CommandOn);
+        if (mode.Start) {
+            try {
+                command(CommandOn);
+            } catch (const TInterruptedRun &) {
+                throw;
+            } catch (const TCliFailure &start) {
+                if (!link.Sent())
+                    throw;
+                throw TCliFailure(start.Status, start.Message + QStringLiteral("\nthe device did not confirm the start: mode %1 may be running")
+                                                                    .arg(mode.Name));
+            }
+        }
         TModeRecord record(*map);
         if (!mode.Json)
             WriteOutput(record.CsvHeader());

@@ -34,6 +34,7 @@ QStringList ModeNames();
 // The keys of a mode's values in --json lines with the grid's captions, one "key  caption"
 // line per value, for the help.
 QString ModeValueKeysText();
-// The least --timeout of a command (the mode's name for `mode`): the line time of the
-// longest answer it awaits. 0 for a name that is no mode.
-int LeastTimeoutMs(const QString &command, const QString &modeName);
+// The least --timeout of a command (the mode's name for `mode`) that can work: the quiet
+// that ends a request, the turnaround margin and the line time of the longest answer it
+// awaits, which goes to answerLineMs. 0 for a name that is no mode.
+int LeastTimeoutMs(const QString &command, const QString &modeName, int *answerLineMs = nullptr);

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Output.h"
+#include "Transaction.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -57,8 +58,9 @@ const TOption Options[] = {
     {"json", 0, nullptr, Ports, "A JSON list."},
     {"port", 0, "NAME", Link, PortOptionHelp},
     {"timeout", 0, "MS", Link,
-     "Time for each answer from the request's last byte, in milliseconds: default 1000, at least the line time of the "
-     "command's longest answer (93 for the configuration), at most 60000."},
+     "Time for each answer from the request's last byte, in milliseconds: default 1000, at most 60000, at least the "
+     "4 ms of quiet that end a request, a turnaround margin of 20 ms and the line time of the command's longest answer "
+     "(117 for the configuration)."},
     {"retries", 0, "N", Link, "Times a request is sent again after a time-out or a bad answer: default 2, at most 10."},
     {"trace", 0, nullptr, Link, "Every frame sent and received, in hex with milliseconds, on standard error."},
     {"output", 'o', "FILE", Read,
@@ -322,13 +324,18 @@ int Run(const QStringList &arguments)
             throw TCliFailure(ExitUsage, QStringLiteral("write needs --port NAME: it changes the device, so the port is never guessed"));
         if (parsed.Has("timeout")) {
             // A shorter wait gives up on an answer still coming, and the retry meets it on the line.
-            const int least = std::max(1, LeastTimeoutMs(name, argument));
+            int lineMs = 0;
+            const int least = std::max(1, LeastTimeoutMs(name, argument, &lineMs));
             link.TimeoutMs = int(WholeOption(parsed, "timeout", 1, 60000, QStringLiteral("milliseconds")));
             if (link.TimeoutMs < least)
-                throw TCliFailure(ExitUsage, QStringLiteral("--timeout %1 is too short: the longest answer of %2 takes %3 ms "
-                                                            "on the line, so the least time-out is %3")
+                throw TCliFailure(ExitUsage, QStringLiteral("--timeout %1 is too short: after the %2 ms of quiet that end a request "
+                                                            "and a turnaround margin of %3 ms, the longest answer of %4 takes %5 ms "
+                                                            "on the line, so the least time-out is %6")
                                                  .arg(link.TimeoutMs)
+                                                 .arg(QString::number(DefaultSilenceMs, 'f', 0))
+                                                 .arg(TurnaroundMarginMs)
                                                  .arg(command->Bit == Mode ? QStringLiteral("mode ") + argument : name)
+                                                 .arg(lineMs)
                                                  .arg(least));
         }
         if (parsed.Has("retries"))

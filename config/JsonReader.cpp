@@ -133,7 +133,7 @@ private:
         if (levels_.empty()) {
             Result.Root = std::move(value);
         } else if (levels_.back().Value.IsObject()) {
-            levels_.back().Value.Members.emplace_back(levels_.back().Key, std::move(value));
+            levels_.back().Value.Members.push_back(TJsonMember{levels_.back().Key, std::move(value)});
         } else {
             levels_.back().Value.Items.push_back(std::move(value));
         }

@@ -11,8 +11,9 @@
 #include <QString>
 #include <QStringView>
 
-#include <utility>
 #include <vector>
+
+struct TJsonMember;
 
 struct TJsonValue {
     enum class TType { Null, Bool, Number, String, Array, Object };
@@ -22,7 +23,7 @@ struct TJsonValue {
     double Number = 0;  // the nearest double (an infinity when the text is beyond one)
     QString Text;       // a string's text; a number's as the file writes it ("-0.0", "1e-400")
     std::vector<TJsonValue> Items;                        // an array's
-    std::vector<std::pair<QString, TJsonValue>> Members;  // an object's, in the file's order
+    std::vector<TJsonMember> Members;  // an object's, in the file's order
 
     bool IsNull() const { return Type == TType::Null; }
     bool IsBool() const { return Type == TType::Bool; }
@@ -34,6 +35,11 @@ struct TJsonValue {
     const TJsonValue *Member(const char *key) const;
     // The value as compact JSON, numbers as the file writes them.
     QString JsonText() const;
+};
+
+struct TJsonMember {
+    QString Name;
+    TJsonValue Value;
 };
 
 // Whether the number text (JSON's grammar) stands for a whole number: no digit that is not

@@ -1,7 +1,8 @@
 # The Windows packages, made by `cpack` from the install rules below: a zip that runs from
 # any folder (karven12t-<version>-win64.zip) and an installer (karven12t-<version>-win64-setup.exe,
 # made by NSIS). Everything lies in one folder: the two programs, Qt's DLLs and the plugins
-# the window program loads, Qt's Russian texts, the mingw runtime and the licences.
+# the window program loads, Qt's Russian texts, the user guide's page with its pictures, the
+# mingw runtime and the licences.
 
 # The program's icon for Windows, from the bitmaps rendered by the top-level file; the
 # window program carries it as its first icon resource, which Explorer and the Start menu show.
@@ -40,6 +41,11 @@ if(KARVEN_QTBASE_RU)
 else()
   message(WARNING "qtbase_ru.qm not found (Debian: qt6-translations-l10n): the packages' Qt texts will be English")
 endif()
+
+# The user guide's page with its pictures, which the window program opens from its folder.
+include(${CMAKE_CURRENT_LIST_DIR}/UserGuide.cmake)
+install(FILES ${KARVEN_GUIDE_HTML} DESTINATION .)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/img/ DESTINATION img FILES_MATCHING PATTERN "*.png")
 
 # The mingw runtime the programs and Qt's DLLs are linked with.
 set(KARVEN_MINGW_RUNTIME)
@@ -83,8 +89,8 @@ set(CPACK_KARVEN_STRIP ${CMAKE_STRIP})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsStaging.cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/WindowsGenerators.cmake)
 
-# The installer: a Start-menu folder "Карвен-12Т" with the program's shortcut, and an
-# uninstaller.
+# The installer: a Start-menu folder "Карвен-12Т" with the program's shortcut and the user
+# guide's, and an uninstaller.
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "Karven-12T")
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Karven-12T")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
@@ -98,11 +104,18 @@ set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "SetDateSave on")
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "SetDateSave off")
 set(CPACK_PACKAGE_EXECUTABLES karven12t "Карвен-12Т")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_NSIS_MENU_LINKS guide.html "Руководство пользователя")
 set(CPACK_NSIS_INSTALLED_ICON_NAME karven12t.exe)
 set(CPACK_NSIS_MUI_ICON ${KARVEN_ICO})
 set(CPACK_NSIS_MUI_UNIICON ${KARVEN_ICO})
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_URL_INFO_ABOUT "http://torvik3.example")
+# The installer keeps its folder under Software\<vendor>\<product>; the uninstaller removes the
+# product's key, and with it the vendor's when nothing else is left there.
+# (cpack reads these settings once more, hence each backslash of the script written twice).
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+    "DeleteRegKey SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}\\\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}'
+  DeleteRegKey /ifempty SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}'")
 
 include(CPack)

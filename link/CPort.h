@@ -97,6 +97,9 @@ public:
     void Close();
     int Write(const void *buffer, int count);
     int Read(void *buffer, int count);
+    // The bytes received and not read yet. Raises EComPort code 10 when the system cannot
+    // tell (the device has gone).
+    int InputCount();
 
     // Called on the user-interface thread with the number of bytes queued (always >= 1).
     std::function<void(QObject *Sender, int Count)> OnRxChar;
@@ -132,7 +135,25 @@ QString DefaultUserPortDirectory();
 // plus symlinks to pseudo-terminals in devRoot (shown by name, "ttyV0") and in userRoot, the
 // user's runtime directory where the device simulator publishes its port when it may not
 // write to /dev (shown as full paths).
-// Windows: the values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM; the three folders are not used.
+// Windows: the values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (no key: no ports); the three
+// folders are not used.
 void ListSerialPorts(QStringList &list, const QString &sysRoot = QStringLiteral("/sys"),
                      const QString &devRoot = QStringLiteral("/dev"),
                      const QString &userRoot = DefaultUserPortDirectory());
+
+// Tells when the system's list of serial ports may have changed: an adapter plugged in or
+// pulled out while the program runs. Windows: a change notification on the registry's list
+// of ports. Linux: none; the port selector reads the list again each time it opens.
+class TPortListWatch : public QObject {
+    Q_OBJECT
+public:
+    explicit TPortListWatch(QObject *parent = nullptr);
+    ~TPortListWatch() override;
+
+signals:
+    void Changed();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

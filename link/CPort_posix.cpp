@@ -4,6 +4,7 @@
 #include "CPort.h"
 
 #include "ComPortShared.h"
+#include "PortInfo.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -350,7 +351,8 @@ void TCustomComPort::Close()
     // one holds the tty: clear it, or the next ordinary opener gets EBUSY.
     ioctl(fd, TIOCNXCL);
     // Discard what is queued both ways. A vanished device answers EIO here; the port is
-    // released all the same and the error raised only once it is closed.
+    // released all the same, and the failure is the close's own only while the device is
+    // there: a device pulled out is told by what the next use of the port meets.
     const int purgeError = tcflush(fd, TCIOFLUSH) < 0 ? errno : 0;
 
     if (d->thread) {
@@ -360,7 +362,7 @@ void TCustomComPort::Close()
     ::close(fd);
     d->fd = -1;
 
-    if (purgeError)
+    if (purgeError && !DeviceGoneError(purgeError))
         throw EComPort(5, purgeError);
 }
 
@@ -435,6 +437,16 @@ int TCustomComPort::Read(void *buffer, int count)
     }
 }
 
+int TCustomComPort::InputCount()
+{
+    if (d->fd < 0)
+        throw EComPort(10, EBADF);
+    int count = 0;
+    if (ioctl(d->fd, FIONREAD, &count) < 0)
+        throw EComPort(10, errno);
+    return count;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Port list
 
@@ -495,3 +507,12 @@ void ListSerialPorts(QStringList &list, const QString &sysRoot, const QString &d
     SortPortNames(names);
     list = names;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Port list watch: the selector reads the list again when it opens.
+
+struct TPortListWatch::Impl {};
+
+TPortListWatch::TPortListWatch(QObject *parent) : QObject(parent) {}
+
+TPortListWatch::~TPortListWatch() = default;

@@ -3,9 +3,12 @@
 
 #include "CPort.h"
 
+#include "ComEventLoop_win.h"
 #include "ComPortShared.h"
+#include "PortInfo.h"
 
 #include <QElapsedTimer>
+#include <QWinEventNotifier>
 
 #include <algorithm>
 #include <atomic>
@@ -56,28 +59,6 @@ DCB BuildDcb(const TCustomComPort &port)
     return dcb;
 }
 
-// The system's event bits for the component's events, in TComEvent order.
-const DWORD EventBits[] = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
-                           EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD, EV_RX80FULL};
-
-DWORD SystemMask(TComEvents events)
-{
-    DWORD mask = 0;
-    for (int i = 0; i < 10; ++i)
-        if (events & (1u << i))
-            mask |= EventBits[i];
-    return mask;
-}
-
-TComEvents ComponentEvents(DWORD mask)
-{
-    TComEvents events = 0;
-    for (int i = 0; i < 10; ++i)
-        if (mask & EventBits[i])
-            events |= 1u << i;
-    return events;
-}
-
 // Bytes in the input queue; -1 when the system cannot tell (the error in *error).
 int InputQueued(HANDLE handle, DWORD *error)
 {
@@ -104,45 +85,11 @@ bool FinishOverlapped(HANDLE handle, OVERLAPPED &ov, DWORD &transferred, bool ca
 // ---------------------------------------------------------------------------------------------
 // Event thread
 //
-// Sets the event mask, then waits, with no time limit, for the stop event or the completion
-// of an overlapped WaitCommEvent, and hands each completed wait's events over to the port's
-// (user-interface) thread (TComHandOver). On the stop event it clears the mask and discards
-// both queues.
-//
-// A received-character event is handed over when bytes have arrived since the last one was:
-// the bytes taken out by Read() plus those queued have grown. A handler that leaves bytes
-// queued is therefore not called for them again and again, and no event is lost to the
-// reads of the port's thread.
-//
-// Ports that are no driver's (a COM port that Wine makes of a pseudo-terminal) do not keep
-// to the waits of a real port, and the thread adapts to what the port shows:
-// - a wait whose mask holds the modem-line events fails at once (ERROR_NOT_SUPPORTED or
-//   ERROR_INVALID_PARAMETER) when the port has no modem lines: the mask is narrowed to the
-//   events it can report;
-// - a wait that ends aborted (ERROR_OPERATION_ABORTED) while the stop event is not set, or
-//   with no event at all, or a wait that again and again ends at once with nothing new, is a
-//   port whose wait cannot watch the line (Wine 8 ends every wait on a pseudo-terminal after
-//   a millisecond this way, and reports queued bytes as new at each start). The thread then
-//   looks at the input queue instead, until the port is closed: closely while an answer may
-//   be coming (after a write, until its first bytes come or it is overdue, and for a while
-//   after each look that found bytes), seldom otherwise. Such a port, opened again by this process, is watched
-//   from the start.
-// A real port's wait ends in none of these ways, so there the thread only waits.
+// Runs the event loop (ComEventLoop_win.cpp) on the port: overlapped WaitCommEvent, the
+// stop event, the count of the input queue, the hand-over to the port's (user-interface)
+// thread (TComHandOver). On the stop event it clears the mask and discards both queues.
 
 namespace {
-
-const DWORD ModemLineEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
-const TComEvents RxChar = 1u << evRxChar;
-// Watching a port's queue: the time between two looks while an answer may be coming, which
-// is what the watch adds to the hand-over of an answer's last bytes (a pause this long at
-// 9600 baud ends a frame); how long after a write the first bytes of an answer are looked
-// for closely; how long after bytes have come the rest of an answer is looked for closely
-// (the sender may pause in the middle of a frame when its machine is busy); the time
-// between looks otherwise. A look costs about a tenth of a millisecond under Wine.
-const DWORD WatchCloseMs = 10;
-const qint64 WatchAnswerMs = 300;
-const qint64 WatchRestMs = 60;
-const DWORD WatchSeldomMs = 200;
 
 // The names of the ports that this process found unable to wait.
 std::mutex watchedPortsLock;
@@ -165,7 +112,7 @@ void AddWatchedPort(const QString &name)
 
 struct TCustomComPort::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    // Set by the event thread when a wait fails: the device has gone (adapter pulled out).
+    // Set by the event thread when the device has gone (adapter pulled out).
     std::atomic<bool> lineGone{false};
     // The bytes Read() has taken out of the input queue, counted with the read under the
     // lock, so that the event thread sees the queue and the count of one moment.
@@ -174,21 +121,25 @@ struct TCustomComPort::Impl {
     std::unique_ptr<TComThread> thread;  // last: it ends before what it uses goes
 };
 
-class TComThread {
+class TComThread : private TComEventPort {
 public:
     TComThread(TCustomComPort *port, TCustomComPort::Impl *d, TComEvents events)
         : d_(d), handle_(d->handle), events_(events), handOver_(port), name_(port->Port())
     {
         std::lock_guard lock(d_->readLock);
-        handedOver_ = d_->bytesRead;  // the queue was just emptied: whatever is in it is new
+        arrivedAtStart_ = d_->bytesRead;  // the queue was just emptied: whatever is in it is new
+        clock_.start();
     }
     ~TComThread() { Stop(); }
 
-    // Creates the events and starts the thread; returns 0 or the system error. The thread is
-    // one of the process's thread pool: the program opens a port for every request, and a
-    // thread made and ended each time costs milliseconds of processor time under Wine.
+    // Sets the event mask, creates the events and starts the thread; returns 0 or the system
+    // error. The mask is set here, on the opening thread, so that it is in place when Open()
+    // returns and the first request goes out. The thread is one of the process's thread
+    // pool: the program opens a port for every request, and a thread made and ended each
+    // time costs milliseconds of processor time under Wine.
     DWORD Start()
     {
+        SetCommMask(handle_, SystemMask(events_));
         stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         waited_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         wrote_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -201,13 +152,20 @@ public:
         return 0;
     }
 
-    // Turns pending dispatches into no-ops, signals the stop event and waits for the thread
-    // to end. The thread never waits for the caller's thread here, so the wait is short.
-    void Stop()
+    // The port is closing: pending dispatches become no-ops and the stop event is set, so
+    // that a wait that the close's purge ends is seen as the close's.
+    void BeginStop()
     {
         handOver_.Cancel();
         if (stop_)
             SetEvent(stop_);
+    }
+
+    // Stops the thread and waits for it to end. The thread never waits for the caller's
+    // thread here, so the wait is short.
+    void Stop()
+    {
+        BeginStop();
         if (started_)
             WaitForSingleObject(ended_, INFINITE);
         started_ = false;
@@ -229,146 +187,104 @@ private:
         thread->Run();
     }
 
-    // How one overlapped wait ended.
-    struct TWaitEnd {
-        bool stopped = false;  // the stop event came first
-        bool atOnce = false;   // WaitCommEvent ended without pending
-        DWORD error = 0;       // 0: completed with mask
-        DWORD mask = 0;
-    };
-
     void Run()
     {
-        DWORD mask = SystemMask(events_);
-        SetCommMask(handle_, mask);
-        if (IsWatchedPort(name_))
-            Watch();
-        else
-            WaitForEvents(mask);
+        TComEventLoop loop(*this, events_, arrivedAtStart_);
+        loop.Run(IsWatchedPort(name_));
+        EndPendingWait();
         // Stopping: no more events, and nothing left in either queue.
         SetCommMask(handle_, 0);
         PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
     }
 
-    // Waits for the port's events and hands them over, until the stop event; a port that
-    // cannot wait is watched instead.
-    void WaitForEvents(DWORD mask)
+    // Ends a wait still pending, before its OVERLAPPED goes.
+    void EndPendingWait()
     {
-        int emptyInARow = 0;
-        for (;;) {
-            TWaitEnd end;
-            Wait(end);
-            if (end.stopped)
-                return;
-            if (end.atOnce && (end.error == ERROR_NOT_SUPPORTED || end.error == ERROR_INVALID_PARAMETER)) {
-                if (!(mask & ModemLineEvents))
-                    break;
-                mask &= ~ModemLineEvents;
-                SetCommMask(handle_, mask);
-                continue;
+        if (!pending_)
+            return;
+        SetCommMask(handle_, 0);
+        CancelIoEx(handle_, &ov_);
+        DWORD transferred = 0;
+        GetOverlappedResult(handle_, &ov_, &transferred, TRUE);
+        pending_ = false;
+    }
+
+    // TComEventPort: the Win32 calls of the loop.
+    TWaitEnd Wait(DWORD ms) override
+    {
+        TWaitEnd end;
+        if (!pending_) {
+            ov_ = OVERLAPPED{};
+            ov_.hEvent = waited_;
+            ResetEvent(waited_);
+            mask_ = 0;
+            if (WaitCommEvent(handle_, &mask_, &ov_)) {
+                end.Kind = TWaitEnd::Completed;
+                end.AtOnce = true;
+                end.Mask = mask_;
+                return end;
             }
-            if (end.error && end.error != ERROR_OPERATION_ABORTED)
-                return LineGone();
-            const TComEvents reported = end.error ? 0 : ComponentEvents(end.mask) & events_;
-            const int handed = HandOverArrivals(reported & ~RxChar);
-            if (handed < 0)
-                return;
-            emptyInARow = handed ? 0 : emptyInARow + 1;
-            // A real port's wait may end once with nothing new (events of bytes that the last
-            // hand-over read already); never aborted, never without events, never twice.
-            if (!handed && (end.error || !end.mask || emptyInARow > 1))
-                break;
-        }
-        AddWatchedPort(name_);
-        Watch();
-    }
-
-    // Looks at the input queue of a port that cannot wait and hands over what arrives, until
-    // the stop event.
-    void Watch()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        // On this clock: until when the queue is looked at closely (the first bytes of an
-        // answer after a write, the rest of it after bytes have come).
-        qint64 closeUntil = -1;
-        for (;;) {
-            const bool close = clock.elapsed() < closeUntil;
-            const HANDLE events[2] = {stop_, wrote_};
-            const DWORD which = WaitForMultipleObjects(2, events, FALSE, close ? WatchCloseMs : WatchSeldomMs);
-            if (which == WAIT_OBJECT_0 + 1)
-                closeUntil = clock.elapsed() + WatchAnswerMs;
-            else if (which != WAIT_TIMEOUT)
-                return;
-            const int handed = HandOverArrivals(0);
-            if (handed < 0)
-                return;
-            // A look with nothing new may fall in a pause of the sender in the middle of an
-            // answer: the close looks go on for a while after the last bytes.
-            if (handed > 0)
-                closeUntil = clock.elapsed() + WatchRestMs;
-        }
-    }
-
-    // One overlapped WaitCommEvent, ended by its completion or the stop event.
-    void Wait(TWaitEnd &end)
-    {
-        OVERLAPPED ov{};
-        ov.hEvent = waited_;
-        ResetEvent(waited_);
-        if (WaitCommEvent(handle_, &end.mask, &ov)) {
-            end.atOnce = true;
-            return;
-        }
-        end.error = GetLastError();
-        if (end.error != ERROR_IO_PENDING) {
-            end.atOnce = true;
-            return;
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                end.Kind = TWaitEnd::Failed;
+                end.AtOnce = true;
+                end.Error = error;
+                return end;
+            }
+            pending_ = true;
         }
         const HANDLE both[2] = {stop_, waited_};
+        const DWORD which = WaitForMultipleObjects(2, both, FALSE, ms);
+        if (which == WAIT_TIMEOUT) {
+            end.Kind = TWaitEnd::TimedOut;
+            return end;
+        }
+        if (which != WAIT_OBJECT_0 + 1) {
+            EndPendingWait();  // stop event (or a failed wait)
+            end.Kind = TWaitEnd::Stopped;
+            return end;
+        }
+        pending_ = false;
         DWORD transferred = 0;
-        if (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-            // Stop event (or a failed wait): end the pending wait before its OVERLAPPED goes.
-            SetCommMask(handle_, 0);
-            FinishOverlapped(handle_, ov, transferred, true);
-            end.stopped = true;
-            return;
+        if (GetOverlappedResult(handle_, &ov_, &transferred, FALSE)) {
+            end.Kind = TWaitEnd::Completed;
+            end.Mask = mask_;
+        } else {
+            end.Kind = TWaitEnd::Failed;
+            end.Error = GetLastError();
         }
-        end.error = GetOverlappedResult(handle_, &ov, &transferred, FALSE) ? 0 : GetLastError();
+        return end;
     }
 
-    // Hands over got, with a received-character event when bytes have arrived since the
-    // last one. 1: something was handed over; 0: nothing to hand over; -1: the thread is to
-    // end (the port is closing, or the device has gone and that was reported).
-    int HandOverArrivals(TComEvents got)
+    void SetMask(DWORD mask) override { SetCommMask(handle_, mask); }
+
+    bool Arrived(quint64 &arrived) override
     {
-        if (events_ & RxChar) {
-            std::unique_lock lock(d_->readLock);
-            DWORD error = 0;
-            const int queued = InputQueued(handle_, &error);
-            if (queued < 0) {
-                lock.unlock();
-                LineGone();
-                return -1;
-            }
-            const quint64 arrived = d_->bytesRead + quint64(queued);
-            if (arrived > handedOver_)
-                got |= RxChar;
-            handedOver_ = arrived;  // lower only after a purge of the queue
-        }
-        if (!got)
-            return 0;
-        return handOver_.HandOver(got) ? 1 : -1;
+        std::lock_guard lock(d_->readLock);
+        DWORD error = 0;
+        const int queued = InputQueued(handle_, &error);
+        if (queued < 0)
+            return false;
+        arrived = d_->bytesRead + quint64(queued);
+        return true;
     }
 
-    // The device has gone: report it once as a line error, then wait only for the stop event.
-    void LineGone()
+    TWake Sleep(DWORD ms) override
     {
-        d_->lineGone.store(true);
-        if ((events_ & (1u << evError)) && !handOver_.HandOver(1u << evError))
-            return;
-        WaitForSingleObject(stop_, INFINITE);
+        const HANDLE events[2] = {stop_, wrote_};
+        switch (WaitForMultipleObjects(2, events, FALSE, ms)) {
+        case WAIT_TIMEOUT: return TWake::Time;
+        case WAIT_OBJECT_0 + 1: return TWake::Wrote;
+        default: return TWake::Stop;
+        }
     }
+
+    qint64 Now() override { return clock_.elapsed(); }
+    bool Stopping() override { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+    bool HandOver(TComEvents got) override { return handOver_.HandOver(got); }
+    void MarkLineGone() override { d_->lineGone.store(true); }
+    void MarkUnableToWait() override { AddWatchedPort(name_); }
+    void WaitForStop() override { WaitForSingleObject(stop_, INFINITE); }
 
     TCustomComPort::Impl *d_;
     HANDLE handle_;
@@ -380,8 +296,12 @@ private:
     HANDLE wrote_ = nullptr;
     HANDLE ended_ = nullptr;
     bool started_ = false;
-    // Bytes read plus queued when the last received-character event was handed over.
-    quint64 handedOver_ = 0;
+    quint64 arrivedAtStart_ = 0;
+    QElapsedTimer clock_;
+    // The wait of the loop: pending across a wait that timed out.
+    OVERLAPPED ov_{};
+    DWORD mask_ = 0;
+    bool pending_ = false;
 };
 
 int TCustomComPort::QueuedForDispatch(TComEvents got)
@@ -471,8 +391,13 @@ void TCustomComPort::Close()
         return;
     const HANDLE handle = d->handle;
 
+    // The event thread learns first that the port is closing: the purge ends its wait, which
+    // must not be taken for a port that cannot wait.
+    if (d->thread)
+        d->thread->BeginStop();
     // Abort what is pending both ways. A device that has gone fails here; the port is
-    // released all the same and the error raised only once it is closed.
+    // released all the same, and the failure is the close's own only while the device is
+    // there: a device pulled out is told by what the next use of the port meets.
     const DWORD purgeError =
         PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT) ? 0 : GetLastError();
 
@@ -483,7 +408,7 @@ void TCustomComPort::Close()
     CloseHandle(handle);
     d->handle = INVALID_HANDLE_VALUE;
 
-    if (purgeError)
+    if (purgeError && !d->lineGone.load() && !DeviceGoneError(int(purgeError)))
         throw EComPort(5, int(purgeError));
 }
 
@@ -550,13 +475,37 @@ int TCustomComPort::Read(void *buffer, int count)
     return int(read);
 }
 
+int TCustomComPort::InputCount()
+{
+    if (!Connected())
+        throw EComPort(10, ERROR_INVALID_HANDLE);
+    DWORD error = 0;
+    const int count = InputQueued(d->handle, &error);
+    if (count < 0)
+        throw EComPort(10, int(error));
+    return count;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Port list
+
+namespace {
+
+// The registry's list of serial ports, and the key above it, which holds it while it exists.
+const wchar_t SerialPortsKey[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+const wchar_t DeviceMapKey[] = L"HARDWARE\\DEVICEMAP";
+
+}  // namespace
 
 void ListSerialPorts(QStringList &list, const QString &, const QString &, const QString &)
 {
     HKEY key = nullptr;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, SerialPortsKey, 0, KEY_READ, &key);
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        // Windows makes the key when a port first appears: a computer without any has none.
+        list.clear();
+        return;
+    }
     if (rc != ERROR_SUCCESS)
         throw EComPort(23, int(rc));
 
@@ -586,4 +535,44 @@ void ListSerialPorts(QStringList &list, const QString &, const QString &, const 
     RegCloseKey(key);
     SortPortNames(names);
     list = names;
+}
+
+// The watch is on the key above the list, with its subkeys: it sees the list made, changed
+// and taken away alike. A notification is signalled once and asked for again each time.
+struct TPortListWatch::Impl {
+    HKEY key = nullptr;
+    HANDLE event = nullptr;
+    QWinEventNotifier *notifier = nullptr;
+
+    bool Arm()
+    {
+        return RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event, TRUE)
+            == ERROR_SUCCESS;
+    }
+};
+
+TPortListWatch::TPortListWatch(QObject *parent) : QObject(parent), d(new Impl)
+{
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, DeviceMapKey, 0, KEY_NOTIFY, &d->key) != ERROR_SUCCESS) {
+        d->key = nullptr;
+        return;  // no watch: the list is read again when the selector opens
+    }
+    d->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!d->event || !d->Arm())
+        return;
+    d->notifier = new QWinEventNotifier(d->event, this);
+    connect(d->notifier, &QWinEventNotifier::activated, this, [this] {
+        if (!d->Arm())
+            d->notifier->setEnabled(false);
+        emit Changed();
+    });
+}
+
+TPortListWatch::~TPortListWatch()
+{
+    delete d->notifier;
+    if (d->key)
+        RegCloseKey(d->key);  // ends the notification
+    if (d->event)
+        CloseHandle(d->event);
 }

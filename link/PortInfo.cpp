@@ -31,14 +31,84 @@ int PortFailureErrno(const std::exception &e)
     return port && port->WinCode > 0 ? port->WinCode : 0;
 }
 
+TPortStage PortFailureStage(const std::exception &e)
+{
+    const auto *port = dynamic_cast<const EComPort *>(&e);
+    if (!port)
+        return TPortStage::InUse;
+    switch (port->Code) {
+    case 1:  // the open itself
+    case 7:  // the settings applied with it
+    case 8:
+    case 9:
+        return TPortStage::Opening;
+    default:
+        return TPortStage::InUse;
+    }
+}
+
+bool DeviceGoneError(int err)
+{
+    const TPortCause cause = ClassifyPortError(err, TPortStage::InUse);
+    return cause == TPortCause::Gone || cause == TPortCause::NoSuchPort;
+}
+
+TOpenFailure ClassifyOpenFailure(int err)
+{
+    switch (ClassifyPortError(err, TPortStage::Opening)) {
+    case TPortCause::None:
+        return TOpenFailure::None;
+    case TPortCause::NoSuchPort:
+    case TPortCause::NoDevice:
+    case TPortCause::Gone:
+        return TOpenFailure::Gone;
+    case TPortCause::NoPermission:
+        return TOpenFailure::NoPermission;
+    case TPortCause::Busy:
+        return TOpenFailure::Busy;
+    default:
+        return TOpenFailure::Other;
+    }
+}
+
+QString PortCauseText(TPortCause cause, int err, const QStringList &holders)
+{
+    const QString again = QStringLiteral(" Подключите устройство и выберите порт в списке заново.");
+    switch (cause) {
+    case TPortCause::None:
+        return {};
+    case TPortCause::NoSuchPort:
+        return QStringLiteral("Причина: такого порта нет (адаптер отключён или порт удалён).") + again;
+    case TPortCause::NoDevice:
+    case TPortCause::Gone:
+        return QStringLiteral("Причина: такого устройства больше нет (адаптер отключён или порт удалён).") + again;
+    case TPortCause::NoPermission:
+        return QStringLiteral("Причина: нет прав на доступ к порту. Добавьте себя в группу dialout: "
+                              "sudo usermod -aG dialout $USER, затем войдите в систему заново.");
+    case TPortCause::Busy:
+        if (holders.isEmpty())
+            return QStringLiteral("Причина: порт занят другой программой.");
+        return QStringLiteral("Причина: порт занят другой программой: %1.").arg(holders.join(QStringLiteral(", ")));
+    default:
+        break;
+    }
+    return QStringLiteral("Причина: ошибка системы %1.").arg(SystemErrorNote(err));
+}
+
+QString OpenFailureCause(int err, const QStringList &holders)
+{
+    return PortCauseText(ClassifyPortError(err, TPortStage::Opening), err, holders);
+}
+
 QString WithFailureCause(const QString &text, const std::exception &e, const QString &portName)
 {
     const int err = PortFailureErrno(e);
+    const TPortCause cause = ClassifyPortError(err, PortFailureStage(e));
     QStringList holders;
-    if (ClassifyOpenFailure(err) == TOpenFailure::Busy && !portName.isEmpty())
+    if (cause == TPortCause::Busy && !portName.isEmpty())
         holders = PortHolders(PortDevicePath(portName));
-    const QString cause = OpenFailureCause(err, holders);
-    return cause.isEmpty() ? text : text + QStringLiteral("\n\n") + cause;
+    const QString words = PortCauseText(cause, err, holders);
+    return words.isEmpty() ? text : text + QStringLiteral("\n\n") + words;
 }
 
 QString WithFailureCause(const QString &text, std::exception_ptr e, const QString &portName)

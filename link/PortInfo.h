@@ -45,14 +45,42 @@ TPortDescription DescribePort(const QString &name, const QString &sysRoot = QStr
 // as it is), \\.\COM3 for COM3.
 QString PortDevicePath(const QString &name);
 
-// Why a port could not be opened, from the system error the failed operation saw.
+// When a port failed: while it was being opened, or while it was open and in use.
+enum class TPortStage {
+    Opening,
+    InUse,
+};
+
+// What a system error says about a port. Sorted once per system (PortInfo_<system>.cpp);
+// the window program and the command-line companion each put the cause into words.
+enum class TPortCause {
+    None,          // no system error known
+    NoSuchPort,    // the system has no port of that name (not present, or unplugged)
+    NoDevice,      // opening: the port's name is there, no device is behind it
+    NoLine,        // opening: the port answers, no serial line is behind it
+    Gone,          // in use: the device has gone (adapter pulled out, the line's other end closed)
+    NoPermission,
+    Busy,          // another program holds the port
+    BadName,       // a name the system never gives a port
+    IsFolder,
+    NotSerial,     // it takes no serial line settings: a file, another kind of device
+    BadSettings,   // the line settings are refused
+    Other,         // told in the system's own words
+};
+TPortCause ClassifyPortError(int err, TPortStage stage);
+// Whether err, met by a port that was open, says that its device has gone.
+bool DeviceGoneError(int err);
+// The stage a failure of the serial component belongs to: opening for the open and the
+// settings applied with it, in use for the rest.
+TPortStage PortFailureStage(const std::exception &e);
+
+// Why a port could not be opened, as the window program's messages tell it (the coarse view
+// of ClassifyPortError at opening).
 enum class TOpenFailure {
     None,          // no system error known
-    Gone,          // ENOENT, ENODEV, ENXIO; ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND: no such device (any more)
+    Gone,          // no such port, or no device behind it (any more)
     NoPermission,  // EACCES, EPERM
-    Busy,          // EBUSY (another opener's exclusive use), EWOULDBLOCK/EAGAIN (its lock);
-                   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_BUSY,
-                   // ERROR_LOCK_VIOLATION (another program's handle)
+    Busy,          // another program holds it
     Other,
 };
 TOpenFailure ClassifyOpenFailure(int err);
@@ -70,9 +98,15 @@ QStringList PortHolders(const QString &path);
 // Windows does not tell: always empty there.
 QStringList PortSharers(const QString &path);
 
-// The cause of a failure with system error err, in Russian, for the message boxes; empty when err
-// tells nothing (0 or -1). holders (see PortHolders) are named for a busy port.
+// The cause, in Russian, for the message boxes; empty for None. err is the system error
+// behind it, told in the system's words when the cause is no other; holders (see
+// PortHolders) are named for a busy port.
+QString PortCauseText(TPortCause cause, int err, const QStringList &holders = {});
+// The cause of a failure to open with system error err (PortCauseText at opening); empty
+// when err tells nothing (0 or -1).
 QString OpenFailureCause(int err, const QStringList &holders = {});
+// The system's name and words for err, as "EIO (Input/output error)" or "31 (...)".
+QString SystemErrorNote(int err);
 
 // text, and under it, as a second paragraph, the cause of the port failure e on the port
 // named portName (as the port list names it); text alone when e carries no system error.

@@ -101,21 +101,31 @@ TPortDescription DescribePort(const QString &name, const QString &sysRoot, const
     return d;
 }
 
-TOpenFailure ClassifyOpenFailure(int err)
+TPortCause ClassifyPortError(int err, TPortStage stage)
 {
+    const bool opening = stage == TPortStage::Opening;
     switch (err) {
     case ENOENT:
     case ENODEV:
+        return TPortCause::NoSuchPort;
     case ENXIO:
-        return TOpenFailure::Gone;
+        return opening ? TPortCause::NoDevice : TPortCause::Gone;
+    case EIO:  // a tty that has been hung up: the adapter was pulled out, the pty's other end closed
+        return opening ? TPortCause::NoLine : TPortCause::Gone;
     case EACCES:
     case EPERM:
-        return TOpenFailure::NoPermission;
-    case EBUSY:
-    case EWOULDBLOCK:  // EAGAIN too
-        return TOpenFailure::Busy;
+        return TPortCause::NoPermission;
+    case EBUSY:        // another opener's exclusive use
+    case EWOULDBLOCK:  // EAGAIN too: its lock
+        return TPortCause::Busy;
+    case EISDIR:
+        return TPortCause::IsFolder;
+    case ENOTTY:
+        return TPortCause::NotSerial;
+    case EINVAL:
+        return TPortCause::BadSettings;
     default:
-        return err > 0 ? TOpenFailure::Other : TOpenFailure::None;
+        return err > 0 ? TPortCause::Other : TPortCause::None;
     }
 }
 
@@ -229,25 +239,9 @@ QStringList PortSharers(const QString &path)
     return sharers;
 }
 
-QString OpenFailureCause(int err, const QStringList &holders)
+QString SystemErrorNote(int err)
 {
-    switch (ClassifyOpenFailure(err)) {
-    case TOpenFailure::None:
-        return {};
-    case TOpenFailure::Gone:
-        return QStringLiteral("Причина: такого устройства больше нет (адаптер отключён или порт "
-                              "удалён). Подключите устройство и выберите порт в списке заново.");
-    case TOpenFailure::NoPermission:
-        return QStringLiteral("Причина: нет прав на доступ к порту. Добавьте себя в группу dialout: "
-                              "sudo usermod -aG dialout $USER, затем войдите в систему заново.");
-    case TOpenFailure::Busy:
-        if (holders.isEmpty())
-            return QStringLiteral("Причина: порт занят другой программой.");
-        return QStringLiteral("Причина: порт занят другой программой: %1.").arg(holders.join(QStringLiteral(", ")));
-    case TOpenFailure::Other:
-        break;
-    }
     const char *name = strerrorname_np(err);
-    return QStringLiteral("Причина: ошибка системы %1 (%2).")
-        .arg(name ? QString::fromLatin1(name) : QString::number(err), QString::fromLocal8Bit(std::strerror(err)));
+    return QStringLiteral("%1 (%2)").arg(name ? QString::fromLatin1(name) : QString::number(err),
+                                         QString::fromLocal8Bit(std::strerror(err)));
 }

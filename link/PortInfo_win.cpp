@@ -73,19 +73,36 @@ TPortDescription DescribePort(const QString &name, const QString &, const QStrin
     return d;
 }
 
-TOpenFailure ClassifyOpenFailure(int err)
+TPortCause ClassifyPortError(int err, TPortStage stage)
 {
+    const bool opening = stage == TPortStage::Opening;
     switch (err) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-        return TOpenFailure::Gone;
-    case ERROR_ACCESS_DENIED:      // a COM port is opened by one program at a time
+        return opening ? TPortCause::NoSuchPort : TPortCause::Gone;
+    case ERROR_INVALID_NAME:
+        return TPortCause::BadName;
+    case ERROR_ACCESS_DENIED:
+        // A COM port is opened by one program at a time; an open port's driver refuses the
+        // handle once its device has been pulled out.
+        return opening ? TPortCause::Busy : TPortCause::Gone;
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
-    case ERROR_LOCK_VIOLATION:     // Wine: the device is another program's alone (EBUSY)
-        return TOpenFailure::Busy;
+    case ERROR_LOCK_VIOLATION:  // Wine: the device is another program's alone (EBUSY)
+        return TPortCause::Busy;
+    case ERROR_BAD_COMMAND:  // the driver of a USB adapter that was pulled out
+    case ERROR_BROKEN_PIPE:  // Wine: the other end of a pseudo-terminal closed
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return opening ? TPortCause::NoDevice : TPortCause::Gone;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+        return opening ? TPortCause::NotSerial : TPortCause::Other;
+    case ERROR_INVALID_PARAMETER:
+        return opening ? TPortCause::BadSettings : TPortCause::Other;
     default:
-        return err > 0 ? TOpenFailure::Other : TOpenFailure::None;
+        return err > 0 ? TPortCause::Other : TPortCause::None;
     }
 }
 
@@ -100,22 +117,8 @@ QStringList PortSharers(const QString &)
     return {};
 }
 
-QString OpenFailureCause(int err, const QStringList &holders)
+QString SystemErrorNote(int err)
 {
-    switch (ClassifyOpenFailure(err)) {
-    case TOpenFailure::None:
-        return {};
-    case TOpenFailure::Gone:
-        return QStringLiteral("Причина: такого порта нет (адаптер отключён или порт удалён). "
-                              "Подключите устройство и выберите порт в списке заново.");
-    case TOpenFailure::Busy:
-        if (holders.isEmpty())
-            return QStringLiteral("Причина: порт занят другой программой.");
-        return QStringLiteral("Причина: порт занят другой программой: %1.").arg(holders.join(QStringLiteral(", ")));
-    case TOpenFailure::NoPermission:
-    case TOpenFailure::Other:
-        break;
-    }
     wchar_t *text = nullptr;
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
                                             | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -125,7 +128,5 @@ QString OpenFailureCause(int err, const QStringList &holders)
         LocalFree(text);
     if (what.endsWith(QLatin1Char('.')))
         what.chop(1);
-    if (what.isEmpty())
-        return QStringLiteral("Причина: ошибка системы %1.").arg(err);
-    return QStringLiteral("Причина: ошибка системы %1 (%2).").arg(err).arg(what);
+    return what.isEmpty() ? QString::number(err) : QStringLiteral("%1 (%2)").arg(err).arg(what);
 }

@@ -56,9 +56,17 @@ QString HexBytes(const uint8_t *bytes, int count)
     return text;
 }
 
-QString TExchangeResult::Describe(int timeoutMs) const
+QString TExchangeResult::Describe(int timeoutMs, const QString &interruptedBy) const
 {
     const QString attempts = Attempts == 1 ? QStringLiteral("1 attempt") : QStringLiteral("%1 attempts").arg(Attempts);
+    const QString interrupted = interruptedBy.isEmpty() ? QStringLiteral("interrupted") : QStringLiteral("interrupted by ") + interruptedBy;
+    // What the last request sent got, for an exchange that ended before the next was sent.
+    const auto lastSent = [&] {
+        TExchangeResult last = *this;
+        const bool sentOutcome = LastSent != TExchangeOutcome::NoisyLine && LastSent != TExchangeOutcome::Interrupted;
+        last.Outcome = sentOutcome ? LastSent : TExchangeOutcome::NoAnswer;
+        return last.Describe(timeoutMs);
+    };
     switch (Outcome) {
     case TExchangeOutcome::Answer:
         return QStringLiteral("answer");
@@ -66,19 +74,32 @@ QString TExchangeResult::Describe(int timeoutMs) const
         return QStringLiteral("the device answered with exception %1 (%2)")
             .arg(ExceptionCode)
             .arg(ModbusExceptionName(ExceptionCode));
-    case TExchangeOutcome::NoAnswer:
-        return QStringLiteral("no answer within %1 ms (%2)").arg(timeoutMs).arg(attempts);
+    case TExchangeOutcome::NoAnswer: {
+        if (Received <= 0)
+            return QStringLiteral("no answer within %1 ms (%2)").arg(timeoutMs).arg(attempts);
+        const QString when = Attempts > 1 ? QStringLiteral("the last time ") : QString();
+        const QString came = Expected > Received
+            ? QStringLiteral("%1%2 of the answer's %3 bytes came").arg(when).arg(Received).arg(Expected)
+            : QStringLiteral("%1%2 bytes came that made no answer").arg(when).arg(Received);
+        return QStringLiteral("no complete answer within %1 ms (%2; %3)").arg(timeoutMs).arg(attempts, came);
+    }
     case TExchangeOutcome::BadCrc:
         return QStringLiteral("answers with a bad CRC (%1)").arg(attempts);
     case TExchangeOutcome::WrongAnswer:
         return QStringLiteral("answers that do not fit the request (%1): %2")
             .arg(attempts, HexBytes(reinterpret_cast<const uint8_t *>(Answer.constData()), int(Answer.size())));
-    case TExchangeOutcome::NoisyLine:
-        return QStringLiteral("the line is never quiet: %1 bytes came within %2 ms, so no request could be sent")
-            .arg(NoiseBytes)
-            .arg(timeoutMs);
+    case TExchangeOutcome::NoisyLine: {
+        const QString noisy = QStringLiteral("the line is never quiet: %1 bytes came within %2 ms").arg(NoiseBytes).arg(timeoutMs);
+        if (!Sent())
+            return noisy + QStringLiteral(", so the request was not sent");
+        return QStringLiteral("%1; then %2, so the request was not sent again").arg(lastSent(), noisy);
+    }
     case TExchangeOutcome::Interrupted:
-        return QStringLiteral("interrupted");
+        if (!Sent())
+            return interrupted + QStringLiteral(" before the request was sent");
+        if (LastSent == TExchangeOutcome::Interrupted)
+            return QStringLiteral("%1 while the answer was awaited (the request was sent, %2)").arg(interrupted, attempts);
+        return QStringLiteral("%1; then %2 before the request was sent again").arg(lastSent(), interrupted);
     }
     return {};
 }
@@ -108,6 +129,12 @@ int AnswerLineTimeMs(const QByteArray &request)
 {
     const int length = ExpectedAnswerLength(reinterpret_cast<const uint8_t *>(request.constData()), int(request.size()));
     return int(std::ceil(std::max(length, 5) * LineByteMs));
+}
+
+int LeastAnswerTimeoutMs(const QByteArray &request)
+{
+    const int length = ExpectedAnswerLength(reinterpret_cast<const uint8_t *>(request.constData()), int(request.size()));
+    return int(std::ceil(DefaultSilenceMs + TurnaroundMarginMs + std::max(length, 5) * LineByteMs));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -202,8 +229,9 @@ TTransaction::~TTransaction()
 void TTransaction::Open()
 {
     port_.Open();
-    // Opening discarded whatever had come: the first request need not wait.
-    lastActivityNs_ = clock_.nsecsElapsed() - qint64(options_.SilenceMs * 1e6) - 1;
+    // Opening discarded whatever had come, but says nothing of what the line is doing: the
+    // first request waits for the quiet as every other does.
+    lastActivityNs_ = clock_.nsecsElapsed();
 }
 
 void TTransaction::Close()
@@ -282,8 +310,17 @@ TTransaction::Quiet TTransaction::WaitForSilence(qint64 &noiseBytes)
             return Quiet::Interrupted;
         const qint64 now = clock_.nsecsElapsed();
         const qint64 left = lastActivityNs_ + silenceNs - now;
-        if (left <= 0)
-            return Quiet::Yes;
+        if (left <= 0) {
+            // The port's event of bytes received may come late (a busy machine, a port that
+            // is only looked at now and then): the port's queue is looked at before the line
+            // is taken for quiet, and a byte in it starts the wait again.
+            const int queued = port_.InputCount();
+            if (queued == 0)
+                return Quiet::Yes;
+            DropStray(queued);
+            lastActivityNs_ = clock_.nsecsElapsed();
+            continue;
+        }
         if (now >= deadline) {
             noiseBytes = strayBytes_ - strayBefore;
             return Quiet::Noisy;
@@ -311,7 +348,11 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
 {
     using Verdict = TAnswerCollector::Verdict;
     TExchangeResult result;
+    result.Expected = ExpectedAnswerLength(frame, size);
+    lastAttempts_ = 0;
     for (int attempt = 0; attempt <= std::max(options_.Retries, 0); ++attempt) {
+        // Until the next request leaves, the outcome is that of the last one sent.
+        result.LastSent = result.Outcome;
         switch (WaitForSilence(result.NoiseBytes)) {
         case Quiet::Yes:
             break;
@@ -323,7 +364,7 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
             return result;
         }
         answer_.Begin(frame, size);
-        ++result.Attempts;
+        lastAttempts_ = ++result.Attempts;
         TraceFrame("->", frame, size);
 
         QEventLoop loop;
@@ -332,16 +373,22 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
         timeout.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         collecting_ = true;
+        const qint64 writeNs = clock_.nsecsElapsed();
         try {
             port_.Write(frame, size);  // returns once the bytes have left the port
         } catch (...) {
             collecting_ = false;
             throw;
         }
-        lastActivityNs_ = clock_.nsecsElapsed();
+        // The last byte is on the line no sooner than the frame's line time after the first:
+        // a port that took the bytes at once (a pseudo-terminal) leaves that time to the line,
+        // and the time-out runs from its end.
+        const qint64 writtenNs = clock_.nsecsElapsed();
+        const qint64 lineEndNs = std::max(writtenNs, writeNs + qint64(std::ceil(size * LineByteMs * 1e6)));
+        lastActivityNs_ = lineEndNs;
         if (answer_.Current() == Verdict::Pending && !interrupted_ && !portError_) {
             loop_ = &loop;
-            timeout.start(std::max(options_.TimeoutMs, 0));
+            timeout.start(int(std::max(options_.TimeoutMs, 0) + (lineEndNs - writtenNs + 999'999) / 1'000'000));
             loop.exec();
             loop_ = nullptr;
         }
@@ -352,13 +399,14 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
         const int held = answer_.Held();
         const int length = verdict == Verdict::Pending ? held : answer_.Length();
         result.Answer = QByteArray(reinterpret_cast<const char *>(answer_.Bytes()), length);
+        result.Received = answer_.Received();
         const QString after = answer_.Received() > length
             ? QStringLiteral(", %1 more bytes after it").arg(answer_.Received() - length) : QString();
         if (verdict == Verdict::Pending) {
             TraceFrame("<-", answer_.Bytes(), held,
                        interrupted_ ? QStringLiteral("interrupted") : held ? QStringLiteral("incomplete, time-out") : QStringLiteral("time-out"));
             if (interrupted_) {
-                result.Outcome = TExchangeOutcome::Interrupted;
+                result.Outcome = result.LastSent = TExchangeOutcome::Interrupted;
                 return result;
             }
             result.Outcome = TExchangeOutcome::NoAnswer;
@@ -385,6 +433,7 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
             break;
         }
         if (interrupted_) {
+            result.LastSent = result.Outcome;
             result.Outcome = TExchangeOutcome::Interrupted;
             return result;
         }

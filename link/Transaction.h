@@ -3,9 +3,9 @@
 // exchange engine of the command-line companion. It sends a frame, judges the bytes that
 // come back against the request (TAnswerCollector: completeness, CRC, exception reply,
 // address, function, length, echo), acts the moment the answer is complete, and sends
-// again after a time-out or a bad answer. Before every frame the line has been quiet for
-// at least 3.5 character times. Runs on a thread with an event loop (the port hands its
-// received-byte events over through it).
+// again after a time-out or a bad answer. Before every frame, the first after the port
+// opens included, the line has been quiet for at least 3.5 character times. Runs on a
+// thread with an event loop (the port hands its received-byte events over through it).
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -23,9 +23,14 @@ class TCustomComPort;
 inline constexpr double LineByteMs = 11 * 1000.0 / 9600;
 // 3.5 characters.
 inline constexpr double DefaultSilenceMs = 3.5 * LineByteMs;
+// What a time-out allows the device between the quiet that ends a request and the first
+// byte of its answer, beyond that quiet.
+inline constexpr int TurnaroundMarginMs = 20;
 
 struct TTransactionOptions {
-    int TimeoutMs = 1000;  // from the request's last byte to the answer's
+    // From the request's last byte on the line to the answer's: a port that takes the bytes
+    // faster than the line carries them (a pseudo-terminal) does not shorten it.
+    int TimeoutMs = 1000;
     int Retries = 2;       // further attempts after a time-out or a bad answer
     double SilenceMs = DefaultSilenceMs;
     // Called with each trace line ("   12.3 ms -> 0A 03 ..."); empty: no trace.
@@ -46,13 +51,21 @@ struct TExchangeResult {
     TExchangeOutcome Outcome = TExchangeOutcome::NoAnswer;
     QByteArray Answer;  // the answer (or exception reply) as received, CRC included
     uint8_t ExceptionCode = 0;
-    int Attempts = 0;   // requests sent
+    int Attempts = 0;   // requests sent: 0 when the request never left
     qint64 NoiseBytes = 0;  // NoisyLine: bytes that kept the line busy
+    // NoisyLine or Interrupted after a request was sent: what the last one sent got
+    // (Interrupted: the answer was still awaited).
+    TExchangeOutcome LastSent = TExchangeOutcome::NoAnswer;
+    qint64 Received = 0;  // bytes that came after the last request sent
+    int Expected = -1;    // the length of the answer the request asks for; -1: unknown
 
     bool Ok() const { return Outcome == TExchangeOutcome::Answer; }
-    // What went wrong, for a message: "no answer within 1000 ms (3 attempts)", "exception 2
-    // (illegal data address)".
-    QString Describe(int timeoutMs) const;
+    bool Sent() const { return Attempts > 0; }
+    // What went wrong, for a message, saying whether the request was sent: "no answer within
+    // 1000 ms (3 attempts)", "the device answered with exception 2 (illegal data address)",
+    // "the line is never quiet: ..., so the request was not sent". interruptedBy names what
+    // ended an Interrupted exchange ("Ctrl+C").
+    QString Describe(int timeoutMs, const QString &interruptedBy = {}) const;
 };
 
 // The name of a Modbus exception code ("illegal data address").
@@ -63,8 +76,11 @@ QString HexBytes(const uint8_t *bytes, int count);
 // Bytes of the answer a request asks for (a read: its data and 5 more; a write or a coil:
 // the 8-byte echo), or -1 for a request the engine does not know.
 int ExpectedAnswerLength(const uint8_t *request, int size);
-// The least time-out that lets the answer to request pass the line in full, in whole ms.
+// The time the answer to request takes on the line, in whole ms.
 int AnswerLineTimeMs(const QByteArray &request);
+// The least time-out that can work for request, in whole ms: the quiet that ends the
+// request, the turnaround margin and the answer's line time.
+int LeastAnswerTimeoutMs(const QByteArray &request);
 
 // What the bytes received so far make of the answer to one request. The answer's length
 // follows from its first bytes (5 for an exception reply, 8 for an echo, the byte count
@@ -121,6 +137,10 @@ public:
         return Exchange(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
     }
 
+    // Requests the last Exchange sent, one that raised a failure of the port included (a
+    // request whose writing failed counts: part of it may have left).
+    int LastAttempts() const { return lastAttempts_; }
+
     // Ends the exchange in progress at once (its outcome: Interrupted) and every one that
     // starts until Resume(). Called on the transaction's thread, from an event handler.
     void Interrupt();
@@ -144,6 +164,7 @@ private:
     qint64 strayBytes_ = 0;
     bool collecting_ = false;
     bool interrupted_ = false;
+    int lastAttempts_ = 0;
     std::exception_ptr portError_;
     TAnswerCollector answer_;
     QEventLoop *loop_ = nullptr;

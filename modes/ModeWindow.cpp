@@ -7,6 +7,7 @@
 #include "ModeRecorder.h"
 #include "PortInfo.h"
 #include "Receive.h"
+#include "SteadyButtons.h"
 #include "modbus.h"
 
 #include <QCloseEvent>
@@ -74,6 +75,7 @@ TModeWindow::~TModeWindow()
 
 void TModeWindow::FormCreate()
 {
+    KeepDefaultButtonsSteady(this);
     if (Button1)
         connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     if (Button2)

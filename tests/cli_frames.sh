@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# karven-cli on both systems against the Linux device simulator: one session of commands
-# (read, write, diff, a mode watched and run, output into the null device, a busy and a
-# missing port, Ctrl+C in a mode run and in an answer wait, a reader that goes away), run by the Linux build on a pseudo-terminal and by the
-# Windows build under Wine on COM9, each against a fresh simulator. Each session is written
-# down with the times and the port's name taken out; the two must be the same byte for
-# byte: every request and answer frame of --trace, every output and every exit status.
+# karven-cli on both systems against the Linux device simulator: one run of commands (read,
+# write, diff, a mode watched and run, output into the null device, a busy and a missing
+# port, Ctrl+C in a mode run and in an answer wait, a reader that goes away), made by the
+# Linux build on a pseudo-terminal and by the Windows build under Wine on COM9, each against
+# a fresh simulator. Each run is written down with the times and the port's name taken out;
+# the two records must be the same byte for byte: every request and answer frame of --trace,
+# every output and every exit status.
 #
 #   cli_frames.sh SIM LINUX_CLI PREFIX DLL_DIRS CLI_EXE    (PREFIX, DLL_DIRS: see wine_run.sh)
 set -u
+source "$(dirname "$0")/../scripts/lib.sh"
 sim=$1 linux_cli=$2 prefix=$(realpath -m "$3") dirs=$4 exe=$5
 for f in "$sim" "$linux_cli"; do
   [ -x "$f" ] || { echo "no Linux build of the simulator and the companion (${f:-not given}): skipped"; exit 77; }
@@ -24,21 +26,19 @@ cleanup() {
 trap cleanup EXIT
 export LC_ALL=C.UTF-8
 
-# The simulator for one session, its port at $work/$1/tty.
-start_sim() {
+# A fresh simulator for one run, its port at $work/$1/tty.
+fresh_sim() {
   mkdir -p "$work/$1"
-  "$sim" --link "$work/$1/tty" --quiet >"$work/$1/sim.out" 2>&1 &
-  simpid=$!
+  start_sim "$sim" "$work/$1/tty" "$work/$1/sim.out" 2>&1 || exit 1
+  simpid=$sim_pid
   pids+=($simpid)
-  for _ in $(seq 100); do [ -L "$work/$1/tty" ] && return 0; sleep 0.1; done
-  echo "the simulator never published its port"; cat "$work/$1/sim.out"; exit 1
 }
 
-# The session's record: times and the port's name out, the file's time of reading out.
+# The run's record: times and the port's name out, the file's time of reading out.
 normalise() {
   sed -E -e 's/^ *[0-9]+\.[0-9] ms //' -e 's/^[0-9]{4}-[0-9-]+T[0-9:.]+Z,/TIME,/' \
     -e 's/"(time|read_at)": ?"[^"]*"/"\1": TIME/' -e "s#$port#PORT#g" -e "s#$absent#ABSENT#g" \
-    -e 's/ \(([^()]+ \(pid [0-9]+\)(, )?)+\)$//' -e 's/Ctrl\+C \(SIGINT\)$/Ctrl+C/'
+    -e 's/ \(([^()]+ \(pid [0-9]+\)(, )?)+\)$//' -e 's/Ctrl\+C \(SIGINT\)/Ctrl+C/'
   # (Linux names the programs that hold a busy port, Windows does not tell; Linux names
   # Ctrl+C's signal.)
 }
@@ -72,7 +72,7 @@ wait_lines() {
   return 1
 }
 
-session() {
+run_commands() {
   leg=$1 port=$2 absent=$3 null=$4
   shift 4
   kc=("$@")
@@ -130,14 +130,14 @@ session() {
   grep -v -- '->' "$work/run.err" | normalise >>"$record"
 }
 
-start_sim linux
-session linux "$work/linux/tty" "$work/linux/none" /dev/null "$linux_cli"
+fresh_sim linux
+run_commands linux "$work/linux/tty" "$work/linux/none" /dev/null "$linux_cli"
 
 bash "$here/wine_run.sh" "$prefix" "$dirs" --prepare || exit 1
-start_sim windows
-ln -sfn "$(readlink -f "$work/windows/tty")" "$prefix/dosdevices/com9"
+fresh_sim windows
+com9_to "$prefix" "$work/windows/tty"
 rm -f "$prefix/dosdevices/com7"
-session windows COM9 COM7 NUL bash "$here/wine_run.sh" "$prefix" "$dirs" "$exe"
+run_commands windows COM9 COM7 NUL bash "$here/wine_run.sh" "$prefix" "$dirs" "$exe"
 
 if ! diff -u "$work/linux.txt" "$work/windows.txt"; then
   echo "karven-cli.exe under Wine differs from the Linux build (- Linux, + Windows)"
@@ -150,4 +150,4 @@ for line in '== read: status 0' '== Ctrl+C: status 0, stderr: ' '== after Ctrl+C
   grep -q "^$line" "$work/linux.txt" || { cat "$work/linux.txt"; echo "not in the record: $line"; exit 1; }
 done
 grep -q '^-> 0A 10 00 00 00 35 6A' "$work/linux.txt" || { cat "$work/linux.txt"; echo "no write request"; exit 1; }
-echo "the same session on both systems: $(grep -c '^->' "$work/linux.txt") requests, $(grep -c '^<-' "$work/linux.txt") answers"
+echo "the same run on both systems: $(grep -c '^->' "$work/linux.txt") requests, $(grep -c '^<-' "$work/linux.txt") answers"

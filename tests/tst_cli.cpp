@@ -2,6 +2,7 @@
 #include "CPort.h"
 #include "ConfigText.h"
 #include "ModeMap.h"
+#include "PtyPair.h"
 #include "RegisterMap.h"
 #include "SimDevice.h"
 #include "ValueText.h"
@@ -17,6 +18,9 @@
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -110,7 +114,10 @@ private slots:
 
         Save(QStringLiteral("b.json"), WithValue(WithValue(original, "Tpu2DetectorType", QStringLiteral("0")),
                                                  "TprKFactor1", QStringLiteral("1234.56")));
-        QCOMPARE(Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("b.json"))} + Link()).Status, 0);
+        // At the least time-out: the pty takes the 115-byte request at once, the simulator's
+        // line carries it for 132 ms, and the time-out runs from its end.
+        QCOMPARE(Cli(QStringList{QStringLiteral("write"), QStringLiteral("--timeout"), QStringLiteral("117"),
+                                 Path(QStringLiteral("b.json"))} + Link()).Status, 0);
         QCOMPARE(device_->Holding(8), uint16_t(0));
         QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingFloat(18); }), 1234.56f);
 
@@ -133,7 +140,7 @@ private slots:
         QTest::addColumn<QString>("value");   // raw JSON
         QTest::addColumn<QString>("find");    // then this text is replaced
         QTest::addColumn<QString>("replace");
-        QTest::addColumn<QByteArray>("prefix");  // put before the file
+        QTest::addColumn<QByteArray>("prefix");  // put before the file; "UTF-16": the file in UTF-16
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("outOfRangeStatus");  // with --allow-out-of-range
@@ -163,6 +170,18 @@ private slots:
                                        << "PackCount (Пачка импульсов / Преднабор (N)): the value is missing" << 2 << 2;
         QTest::newRow("over a MiB") << "" << "{}" << "" << "" << QByteArray(1 << 20, ' ') << "larger than 1048576 bytes" << 2 << 2;
         QTest::newRow("999.0 for a whole number") << "PackCount" << "999.0" << "" << "" << QByteArray() << "" << 0 << 0;
+        // A refused value is quoted as the file writes it.
+        QTest::newRow("beyond a double's digits") << "ImitTpuCount" << "9007199254740993" << "" << "" << QByteArray()
+                                                  << "value 9007199254740993 is not allowed" << 2 << 2;
+        QTest::newRow("below a double's least") << "TprKFactor2" << "1e-400" << "" << "" << QByteArray()
+                                                << "value 1e-400 is not allowed" << 2 << 0;
+        QTest::newRow("minus zero") << "Tpu1KFactor2" << "-0.0" << "" << "" << QByteArray() << "value -0.0 is not allowed" << 2 << 0;
+        QTest::newRow("all but whole") << "PackCount" << "999999.00000000001" << "" << "" << QByteArray()
+                                       << "value 999999.00000000001 is not allowed" << 2 << 2;
+        // Nothing after a NUL is passed over; UTF-16 is told as such.
+        QTest::newRow("a NUL after the end") << "" << "" << "]\n}\n" << QStringLiteral("]\n}\n") + QChar(0) + "garbage}}}"
+                                             << QByteArray() << "not JSON: line 49, column 1: a NUL byte" << 2 << 2;
+        QTest::newRow("UTF-16") << "" << "" << "" << "" << QByteArray("UTF-16") << "the file is UTF-16; save it as UTF-8" << 2 << 2;
     }
     void badFiles()
     {
@@ -186,7 +205,10 @@ private slots:
         }
         if (field == QLatin1String("TprKFactor1"))  // an unknown one as well
             text.replace(QStringLiteral("\"field\": \"TprKFactor2\""), QStringLiteral("\"field\": \"TprKFactor3\""));
-        Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
+        if (prefix == "UTF-16")  // little-endian with its byte-order mark, as Windows' editors save it
+            Save(QStringLiteral("bad.json"), QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size()));
+        else
+            Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
         device_->ClearLog();
 
         const Run run = Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("bad.json"))} + Link());
@@ -308,6 +330,16 @@ private slots:
             }
         }
 
+        // A real that is no number, as programs that read CSV take it (TQ's values stay as
+        // the simulator was given them while the mode is off).
+        device_->WithModel([](sim::SimModel &m) {
+            m.SetInput(110, 0x0000);  // the K-factor's words: -inf
+            m.SetInput(111, 0xFF80);
+        });
+        const Run tq = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tq"), QStringLiteral("--count"), QStringLiteral("1")} + Link());
+        QCOMPARE(tq.Status, 0);
+        QVERIFY2(tq.Out.endsWith(QStringLiteral(",off,0,0,-inf\n")), qPrintable(tq.Out));
+
         // JSON lines: the rows' ASCII keys in the grid's order, the values at full precision.
         device_->ClearLog();
         const Run json = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tpr-tpu1"), QStringLiteral("--json"),
@@ -353,8 +385,10 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, stopped);
         const bool waits = ending.startsWith(QLatin1String("INT "));
-        const QStringList arguments{QStringLiteral("tq"), QStringLiteral("--start"), QStringLiteral("--stop"),
-                                    QStringLiteral("--timeout"), waits ? QStringLiteral("5000") : QStringLiteral("300")};
+        QStringList arguments{QStringLiteral("tq"), QStringLiteral("--start"), QStringLiteral("--stop"),
+                              QStringLiteral("--timeout"), waits ? QStringLiteral("5000") : QStringLiteral("300")};
+        if (waits)
+            arguments << QStringLiteral("--trace");
         Run run;
         if (ending == QLatin1String("count") || ending == QLatin1String("duration")) {
             run = Cli(QStringList{QStringLiteral("mode")} + arguments + Link()
@@ -369,8 +403,16 @@ private slots:
             const auto pid = pid_t(process.processId());
             QElapsedTimer clock;
             if (waits) {
+                // Once the device has swallowed a request and the trace ends with it sent, the
+                // run waits for its answer.
                 device_->QueueFault(sim::Fault::NoReply, 100);
-                QTest::qWait(300);
+                QByteArray trace;
+                QVERIFY(QTest::qWaitFor([&] {
+                    const auto log = device_->Log();
+                    trace += process.readAllStandardError();
+                    return std::any_of(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.fault == sim::Fault::NoReply; })
+                        && trace.endsWith('\n') && trace.mid(trace.lastIndexOf('\n', -2) + 1).contains(" ms -> ");
+                }, 10000));
                 if (ending == QLatin1String("INT wait"))
                     device_->ClearFaults();
                 clock.start();
@@ -392,7 +434,8 @@ private slots:
                 QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
             run.Status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
             run.Out = QString::fromUtf8(process.readAllStandardOutput());
-            run.Err = QString::fromUtf8(process.readAllStandardError());
+            run.Err = QString::fromUtf8(process.readAllStandardError())
+                          .remove(QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms (->|<-) .*\n"), QRegularExpression::MultilineOption));
         }
         QCOMPARE(run.Status, status);
         QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
@@ -400,6 +443,62 @@ private slots:
             QVERIFY(run.Out.endsWith(QLatin1Char('\n')) && run.Err.isEmpty());
         if (stopped >= 0)
             QCOMPARE(device_->Coil(4), stopped == 0);
+    }
+
+    // A request to end the run ends it at once while its output waits for a reader: a full
+    // pipe nobody reads, a FIFO nobody opens. A mode that was started is still stopped.
+    void stalledOutputs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("mode lines into a full pipe, SIGTERM") << QStringList{"mode", "tq", "--start", "--stop", "--json"} << SIGTERM << 0;
+        QTest::newRow("read into a full pipe, Ctrl+C") << QStringList{"read"} << SIGINT << 128 + SIGINT;
+        QTest::newRow("-o a FIFO without a reader, SIGTERM") << QStringList{"read", "-o", "FIFO"} << SIGTERM << 128 + SIGTERM;
+        QTest::newRow("-o a FIFO without a reader, Ctrl+C") << QStringList{"read", "-o", "FIFO"} << SIGINT << 128 + SIGINT;
+    }
+    void stalledOutputs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        const QString fifo = Path(QStringLiteral("fifo-%1").arg(QTest::currentDataTag()).remove(QLatin1Char(' ')));
+        arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
+        if (arguments.contains(fifo))
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        // A pipe of one page, full before the companion starts; nobody reads it.
+        int pipe[2];
+        QCOMPARE(::pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
+        ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+        while (::write(pipe[1], "x", 1) == 1) {
+        }
+        ::fcntl(pipe[1], F_SETFL, 0);
+        QProcess process;
+        process.setChildProcessModifier([&] { ::dup2(pipe[1], 1); });
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(KARVEN_CLI_EXE), arguments + Link() + QStringList{QStringLiteral("--trace")});
+        // Both answers in: the companion goes on to its output, and waits there.
+        QByteArray trace;
+        QDeadlineTimer deadline(20000);
+        while (trace.count("<- ") < 2 && !deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime())))
+            trace += process.readAllStandardError();
+        QVERIFY2(trace.count("<- ") >= 2, trace.constData());
+        QTest::qWait(500);
+        QCOMPARE(process.state(), QProcess::Running);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), signal);
+        const bool ended = process.waitForFinished(5000);
+        ::close(pipe[0]);
+        ::close(pipe[1]);
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QVERIFY2(ended && clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), status);
+        QVERIFY(!device_->Coil(4));
     }
 
     // No output that fails is taken for a success; -o replaces a regular file as a whole,
@@ -426,6 +525,37 @@ private slots:
                                                + "-o f && wait && test -p f && grep -c '\"format\": 1' got"
                                         << 0 << "" << "1\n";
         QTest::newRow("-o /dev/stdout") << read + "-o /dev/stdout | grep -c '\"format\": 1'" << 0 << "" << "1\n";
+        // A backup is written whole or not at all: on a full disk (a file-size limit) the
+        // earlier file stays and nothing is left beside it.
+        const QString full = QStringLiteral("trap '' XFSZ && (ulimit -f 4 && ") + read;
+        QTest::newRow("-o over a file on a full disk") << "mkdir f1 && cd f1 && echo old > b.json && " + full
+                                                              + "-o b.json); s=$?; cat b.json; ls -A; exit $s"
+                                                       << 2 << "b.json: cannot write: no space left on the device" << "old\nb.json\n";
+        QTest::newRow("-o a new file on a full disk") << "mkdir f2 && cd f2 && " + full + "-o n.json); s=$?; ls -A; exit $s"
+                                                      << 2 << "n.json: cannot write: no space left on the device" << "";
+        QTest::newRow("-o over a regular file in /dev/shm on a full disk")
+            << "f=$(mktemp /dev/shm/karven-XXXXXX) && echo old > $f && " + full
+                   + "-o $f); s=$?; cat $f; rm $f; ls -A /dev/shm | grep -c karven; exit $s"
+            << 2 << "cannot write: no space left on the device" << "old\n0\n";
+        QTest::newRow("-o keeps 0000") << "echo old > z.json && chmod 000 z.json && " + read + "-o z.json && stat -c %a z.json"
+                                       << 0 << "" << "0\n";
+        if (::geteuid() == 0)
+            QTest::newRow("-o keeps the owner") << "echo old > o.json && chown 65534:65534 o.json && chmod 640 o.json && " + read
+                                                       + "-o o.json && stat -c %u:%g:%a o.json"
+                                                << 0 << "" << "65534:65534:640\n";
+        QTest::newRow("-o into a link loop") << "ln -s loop1 loop2 && ln -s loop2 loop1 && " + read + "-o loop1"
+                                             << 2 << "loop1: cannot write: its symbolic links lead round in a loop" << "";
+        // Standard output by any of its names is written where it stands.
+        QTest::newRow("-o /dev/stdout appends") << "echo LOG > log.txt && " + read + "-o /dev/stdout >> log.txt && head -1 log.txt"
+                                                       " && grep -c '\"format\": 1' log.txt"
+                                                << 0 << "" << "LOG\n1\n";
+        QTest::newRow("-o /dev/fd/1 between two lines") << "{ echo HEADER; " + read + "-o /dev/fd/1; echo FOOTER; } > hf.txt && "
+                                                           "head -1 hf.txt && tail -1 hf.txt && grep -c '\"format\": 1' hf.txt"
+                                                        << 0 << "" << "HEADER\nFOOTER\n1\n";
+        QTest::newRow("-o - closed") << read + "-o - >&-" << 2 << "standard output: it is closed" << "";
+        QTest::newRow("-o /dev/stdout closed") << read + "-o /dev/stdout >&-" << 2 << "standard output: it is closed" << "";
+        QTest::newRow("diff with nothing to print, output closed") << read + "-o same.json && \"$KC\" diff --port \"$PORT\" same.json >&-"
+                                                                   << 0 << "" << "";
     }
     void outputs()
     {
@@ -465,6 +595,53 @@ private slots:
         QVERIFY2(run.Err.contains(message.arg(link_)), qPrintable(run.Err));
     }
 
+    // On a line that never falls quiet (a byte every 2 ms) a request waits for the quiet, the
+    // first after the port opens too. The frames the trace shows sent are those that reached
+    // the line, and each message says whether its request was sent.
+    void noisyLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("requests");  // "what is asked|its frame's first bytes", of each that failed
+        QTest::addColumn<QString>("notSent");       // what the first's message adds when it was not sent
+        QTest::newRow("write") << QStringList{"write", "a.json"} << QStringList{"writing registers 0..52|0A1000000035"}
+                               << "the write was not sent: the device holds the values it held before";
+        QTest::newRow("mode started and stopped") << QStringList{"mode", "tq", "--start", "--stop"}
+                                                  << QStringList{"starting mode tq|0A050004FF00", "stopping mode tq|0A0500040000"} << "";
+        QTest::newRow("read") << QStringList{"read"} << QStringList{"reading registers 0..37|0A0300000026"} << "";
+    }
+    void noisyLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, requests);
+        QFETCH(QString, notSent);
+        QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
+        PtyPair pty;
+        QVERIFY(pty.IsOpen() && pty.HoldSlave());
+        PtyNoise noise(pty, 2);
+        const Run run = Cli(arguments.replaceInStrings(QStringLiteral("a.json"), Path(QStringLiteral("a.json")))
+                            + QStringList{QStringLiteral("--port"), pty.SlavePath(), QStringLiteral("--timeout"), QStringLiteral("200"),
+                                          QStringLiteral("--trace")});
+        const QByteArray wire = noise.Stop();
+        QCOMPARE(run.Status, 4);
+        QByteArray traced;
+        for (const QRegularExpressionMatch &m :
+             QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms -> ([0-9A-F ]+)$"), QRegularExpression::MultilineOption).globalMatch(run.Err))
+            traced += QByteArray::fromHex(m.captured(1).toLatin1());
+        QCOMPARE(traced.toHex(' '), wire.toHex(' '));
+        for (const QString &request : requests) {
+            const bool sent = wire.contains(QByteArray::fromHex(request.section(QLatin1Char('|'), 1).toLatin1()));
+            const QString message = run.Err.section(request.section(QLatin1Char('|'), 0, 0) + QStringLiteral(" on port "), 1).section(QLatin1Char('\n'), 0, 0);
+            // Sent: its attempts are counted; not sent: it says so.
+            QVERIFY2(sent ? message.contains(QRegularExpression(QStringLiteral("\\(\\d+ attempts?[;)]")))
+                                && !message.contains(QRegularExpression(QStringLiteral("not sent(;|$)|could be sent")))
+                          : message.contains(QRegularExpression(QStringLiteral(": the line is never quiet: \\d+ bytes came within 200 ms, "
+                                                                               "so the request was not sent(;|$)"))),
+                     qPrintable(run.Err));
+            if (request == requests.first() && !notSent.isEmpty())
+                QCOMPARE(run.Err.contains(QLatin1Char('\n') + notSent + QLatin1Char('\n')), !sent);
+        }
+    }
+
     // A bad command line is refused in the tool's words, naming what is wrong, with nothing
     // sent; a port that is no serial port gets a plain cause.
     void refusals_data()
@@ -477,8 +654,11 @@ private slots:
         QTest::newRow("one file too many") << QStringList{"write", port, "PORT", "a.json", "b.json"} << 2 << "\"b.json\" is one too many";
         QTest::newRow("an argument to read") << QStringList{"read", "x.json"} << 2 << "read takes no argument; \"x.json\" is one too many";
         QTest::newRow("unknown option") << QStringList{"read", "--colour"} << 2 << "read: unknown option --colour (karven-cli read --help";
-        QTest::newRow("time-out below the answer's") << QStringList{"read", port, "PORT", "--timeout", "50"} << 2 << "the least time-out is 93";
-        QTest::newRow("time-out below a mode's") << QStringList{"mode", "tpr-tpu1", port, "PORT", "--timeout", "90"} << 2 << "least time-out is 98";
+        QTest::newRow("time-out of the answer's line time") << QStringList{"read", port, "PORT", "--timeout", "110"} << 2
+            << "after the 4 ms of quiet that end a request and a turnaround margin of 20 ms, the longest answer of read takes 93 ms "
+               "on the line, so the least time-out is 117";
+        QTest::newRow("time-out below a mode's") << QStringList{"mode", "tpr-tpu1", port, "PORT", "--timeout", "98"} << 2 << "least time-out is 122";
+        QTest::newRow("port name with a newline") << QStringList{"read", port, "ttyX\nY"} << 3 << "cannot open port \"ttyX\\nY\": there is no such";
         QTest::newRow("duration inf") << QStringList{"mode", "tq", port, "PORT", "--duration", "inf"} << 2 << "--duration takes seconds";
         QTest::newRow("count 0") << QStringList{"mode", "tq", port, "PORT", "--count", "0"} << 2 << "--count takes rows";
         QTest::newRow("retries 11") << QStringList{"read", port, "PORT", "--retries", "11"} << 2 << "from 0 to 10";
@@ -486,6 +666,8 @@ private slots:
         QTest::newRow("regular file as port") << QStringList{"read", port, "a.json"} << 3 << "it is a regular file, not a serial port";
         QTest::newRow("folder as port") << QStringList{"read", port, "."} << 3 << "it is a directory, not a serial port";
         QTest::newRow("null device as port") << QStringList{"read", port, "/dev/null"} << 3 << "/dev/null: it is not a serial port";
+        QTest::newRow("empty -o") << QStringList{"read", port, "PORT", "-o", ""} << 2 << "--output names no file";
+        QTest::newRow("empty --output=") << QStringList{"read", port, "PORT", "--output="} << 2 << "--output names no file";
     }
     void refusals()
     {

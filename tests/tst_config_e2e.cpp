@@ -9,10 +9,10 @@
 #include "ValueText.h"
 #include "modbus.h"
 #include "PortInfo.h"
+#include "WaitFor.h"
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
@@ -28,28 +28,9 @@
 #include <unistd.h>
 #include <csignal>
 
-#include <functional>
 #include <memory>
 
 namespace {
-
-bool WaitFor(const std::function<bool()> &pred, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    QTimer wake;
-    wake.start(5);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void Spin(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
 
 // Answers every message box that comes up with OK and keeps its text.
 class BoxAnswerer {

@@ -7,9 +7,9 @@
 #include "PtyPair.h"
 #include "RegisterMap.h"
 #include "SimDevice.h"
+#include "WaitFor.h"
 #include "modbus.h"
 
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -20,32 +20,11 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <memory>
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Processes events until pred holds or ms have passed.
-bool WaitFor(const std::function<bool()> &pred, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    QTimer wake;
-    wake.start(5);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// Processes events for ms.
-void Spin(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
 
 QByteArray Bytes(const std::vector<uint8_t> &v)
 {

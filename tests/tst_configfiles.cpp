@@ -12,6 +12,7 @@
 #include "ModeTestRig.h"
 #include "RegisterMap.h"
 #include "TQ.h"
+#include "TestFiles.h"
 #include "dialog_driver.h"
 
 #include <QLabel>
@@ -55,7 +56,7 @@ class TestConfigFiles : public QObject {
     std::unique_ptr<TForm1> form_;
 
     QString Path(const QString &name) const { return dir_->filePath(name); }
-    void Write(const QString &name, const QString &text) { QVERIFY(WriteAll(Path(name), text.toUtf8())); }
+    void Write(const QString &name, const QString &text) { QVERIFY(PutFile(Path(name), text.toUtf8())); }
     std::function<void(QWidget *)> Choose(const QString &name)
     {
         return [path = Path(name)](QWidget *modal) { driver::ChooseFile(modal, path); };
@@ -89,7 +90,7 @@ private slots:
     {
         DeviceConfig = {};
         ExchangeState = 0;
-        dir_ = std::make_unique<QTemporaryDir>(QCoreApplication::applicationDirPath() + QStringLiteral("/files-XXXXXX"));
+        dir_ = std::make_unique<QTemporaryDir>(TestFolder() + QStringLiteral("/files-XXXXXX"));
         QVERIFY(dir_->isValid());
 #ifdef Q_OS_WIN
         QVERIFY2(dir_->path().startsWith(QStringLiteral("Z:"), Qt::CaseInsensitive), qPrintable(dir_->path()));
@@ -119,7 +120,7 @@ private slots:
         QCOMPARE(*done, 1);
         QVERIFY2(QRegularExpression(QStringLiteral("^Карвен-12Т \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d\\.json$")).match(offered).hasMatch(),
                  qPrintable(offered));
-        const TConfigFileCheck saved = ReadConfigFile(ReadAll(Path("a.json")), TFileUse::Write, false);
+        const TConfigFileCheck saved = ReadConfigFile(FileContent(Path("a.json")), TFileUse::Write, false);
         QVERIFY(saved.Ok());
         QCOMPARE(Words(saved.Config), Words(Sample()));
         QVERIFY(saved.Origin.ReadAt.isValid() && saved.Origin.Port == QStringLiteral("COM3"));
@@ -141,7 +142,7 @@ private slots:
         form_->SaveToFile->trigger();
         QCOMPARE(*done, 1);
         QVERIFY(!form_->Files().Unsaved());
-        const TConfigFileCheck again = ReadConfigFile(ReadAll(Path("b.json")), TFileUse::Write, false);
+        const TConfigFileCheck again = ReadConfigFile(FileContent(Path("b.json")), TFileUse::Write, false);
         QVERIFY(again.Ok() && again.Config.PackVoltage == 5);
         QCOMPARE(again.Origin.OpenedFrom, opened);
         QCOMPARE(again.Origin.Port, QStringLiteral("COM3"));  // carried over from the file opened
@@ -227,7 +228,7 @@ private slots:
         HoldSample();
         const QStringList grid = Grid();
         const QString path = bytes.isEmpty() ? dir_->path() : Path("refused.json");
-        QVERIFY(bytes.isEmpty() || WriteAll(path, bytes));
+        QVERIFY(bytes.isEmpty() || PutFile(path, bytes));
         QString message;
         auto done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message)});
         QVERIFY(!form_->Files().OpenFile(path));
@@ -347,7 +348,7 @@ private slots:
             tq ? tq->Feed(bytes) : gen->Feed(bytes);
             window->Timer1Timer();
         }
-        QStringList lines = QString::fromUtf8(ReadAll(window->RecordPath())).split('\n', Qt::SkipEmptyParts);
+        QStringList lines = QString::fromUtf8(FileContent(window->RecordPath())).split('\n', Qt::SkipEmptyParts);
         QVERIFY(!lines.isEmpty());
         QCOMPARE(lines.takeFirst() + '\n', TModeRecord(*FindModeMap(values ? u"tq" : u"gen-f")).CsvHeader());
         for (QString &line : lines)

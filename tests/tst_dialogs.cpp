@@ -452,10 +452,7 @@ void TestDialogs::floatDialogRefusesExtraDecimalAndMinus()
     long double value = 0;
     QVERIFY(TfmInput_floatValue::Execute(value, 2, 1, 99999.99L));
     QCOMPARE(shown, QStringLiteral("12.34"));
-    QCOMPARE(double(value), 12.34);
-#ifndef Q_OS_WIN  // mingw's runtime reads a long double only as precisely as a double
-    QCOMPARE(value, 12.34L);
-#endif
+    QCOMPARE(float(value), 12.34f);  // what the program stores
 }
 
 // Enter and Esc in the field or on the dialog leave it open; Esc puts the value's text back.

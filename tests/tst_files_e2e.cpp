@@ -11,7 +11,9 @@
 #include "PtyPair.h"
 #include "RegisterMap.h"
 #include "SimDevice.h"
+#include "SizeLimit.h"
 #include "TQ.h"
+#include "TestFiles.h"
 #include "dialog_driver.h"
 
 #include <QLabel>
@@ -21,10 +23,7 @@
 #include <QtTest>
 
 #include <atomic>
-#include <csignal>
 #include <thread>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -50,19 +49,6 @@ QStringList Untimed(const QString &csv)
         lines[i] = lines[i].section(',', 1);
     return lines;
 }
-
-// Limits the size of the files this process writes while it lives (with SIGXFSZ ignored a
-// write beyond it fails with EFBIG).
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &old);
-        const rlimit limit{bytes, old.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-    rlimit old{};
-};
 
 }  // namespace
 
@@ -91,11 +77,7 @@ class TestFilesE2e : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(dir_.isValid());
-        std::signal(SIGXFSZ, SIG_IGN);
-    }
+    void initTestCase() { QVERIFY(dir_.isValid()); }
     void init()
     {
         DeviceConfig = {};
@@ -163,7 +145,7 @@ private slots:
                 return;
             path = window->RecordPath();
             caption = window->windowTitle();
-            const QByteArray rows = ReadAll(path);
+            const QByteArray rows = FileContent(path);
             if (window->Button1->Tag == 0 && window->lbRezim->text() == QStringLiteral("Отключен") && rows.contains(",off,"))
                 window->Button1->click();
             if (rows.count(",on,") >= 4)
@@ -174,7 +156,7 @@ private slots:
         person.stop();
         QCOMPARE(caption, QStringLiteral("ТПР по ТПУ1  [запись: %1]").arg(QFileInfo(path).fileName()));
         QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("ТПР по ТПУ1 ")));
-        const QStringList window = Untimed(QString::fromUtf8(ReadAll(path)));
+        const QStringList window = Untimed(QString::fromUtf8(FileContent(path)));
         QVERIFY2(window.size() >= 6 && window[1].startsWith(QStringLiteral("off,")), qPrintable(window.join('\n')));
 
         // Each values answer with the status answer before it, replayed to the companion.
@@ -220,7 +202,7 @@ private slots:
         QFETCH(bool, existing);
         QTemporaryDir folder(Path(QStringLiteral("full-XXXXXX")));
         const QString file = folder.filePath(QStringLiteral("backup.json"));
-        QVERIFY(!existing || WriteAll(file, "the earlier backup"));
+        QVERIFY(!existing || PutFile(file, "the earlier backup"));
         form_->Files().ReadFromDevice(Link());
         QString message;
         std::vector<std::function<void(QWidget *)>> steps{[&](QWidget *modal) { driver::ChooseFile(modal, file); }};
@@ -229,7 +211,7 @@ private slots:
         steps.push_back(driver::Answer(QStringLiteral("OK"), &message));
         auto done = driver::InTurn(steps);
         {
-            const FileSizeLimit limit(512);  // a configuration file is about 8 kB
+            const TSizeLimit limit(512);  // a configuration file is about 8 kB
             form_->SaveToFile->trigger();
         }
         QCOMPARE(*done, int(steps.size()));
@@ -238,7 +220,7 @@ private slots:
                  qPrintable(message));
         QCOMPARE(message.contains(QStringLiteral("Прежний файл остался без изменений.")), existing);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), existing ? QStringList{"backup.json"} : QStringList{});
-        QVERIFY(!existing || ReadAll(file) == "the earlier backup");
+        QVERIFY(!existing || FileContent(file) == "the earlier backup");
     }
 
     // A row that cannot be written ends the record with one message; polling goes on while
@@ -259,7 +241,7 @@ private slots:
         device.start(10);
         window->show();
         window->StartPolling();
-        QVERIFY(WaitFor([&] { return ReadAll(path).count('\n') >= 3; }, 10000));
+        QVERIFY(WaitFor([&] { return FileContent(path).count('\n') >= 3; }, 10000));
 
         QString message;
         int sentWhileShown = 0;
@@ -271,7 +253,7 @@ private slots:
             modal->close();
         }}, 20000, window);  // the next modal after the mode window
         {
-            const FileSizeLimit limit(rlim_t(QFileInfo(path).size() + 10));
+            const TSizeLimit limit(rlim_t(QFileInfo(path).size() + 10));
             QVERIFY(WaitFor([&] { return *done == 1 && QApplication::activeModalWidget() == window; }, 20000));
         }
         QVERIFY2(sentWhileShown >= 4, qPrintable(QString::number(sentWhileShown)));
@@ -280,11 +262,11 @@ private slots:
                  qPrintable(message));
         QCOMPARE(window->windowTitle(), QStringLiteral("Режим TQ"));
         QVERIFY(window->RecordPath().isEmpty());
-        const QByteArray kept = ReadAll(path);
+        const QByteArray kept = FileContent(path);
         for (const QByteArray &row : kept.split('\n').mid(1, kept.count('\n') - 1))
             QVERIFY2(row.endsWith(",on,28,30,12.50"), row.constData());
         WaitFor([] { return false; }, 500);
-        QCOMPARE(ReadAll(path), kept);  // nothing more
+        QCOMPARE(FileContent(path), kept);  // nothing more
         QCOMPARE(QApplication::activeModalWidget(), window);  // and no second message
     }
 };

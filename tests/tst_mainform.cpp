@@ -4,6 +4,8 @@
 #include "Globals.h"
 #include "JpegImage.h"
 #include "MainForm.h"
+#include "MessageBoxCloser.h"
+#include "UserGuide.h"
 #include "ValueText.h"
 
 #include <QDeadlineTimer>
@@ -15,6 +17,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -224,10 +227,11 @@ private slots:
     void menus()
     {
         const QList<QAction *> top = form->menuBar()->actions();
-        QCOMPARE(Texts(top), (QStringList{"Конфигурация", "Режим работы", "О программе"}));
+        QCOMPARE(Texts(top), (QStringList{"Конфигурация", "Режим работы", "Справка", "О программе"}));
         QCOMPARE(top[0]->menu(), form->N1);
         QCOMPARE(top[1]->menu(), form->N11);
-        QCOMPARE(top[2], form->N10);
+        QCOMPARE(top[2]->menu(), form->Help1);
+        QCOMPARE(top[3], form->N10);
         QVERIFY(!form->N10->menu());  // acts at once, no drop-down
         // Each menu's own items first, then after a separator those of files and records.
         QCOMPARE(Texts(form->N1->actions()),
@@ -250,6 +254,69 @@ private slots:
         QVERIFY(form->RecordReadings->isCheckable() && !form->RecordReadings->isChecked());
         QCOMPARE(form->T1->text().at(10), QLatin1Char('T'));  // the menu's T is Latin
         QCOMPARE(Texts(form->PopupMenu1->actions()), QStringList{"Изменить параметр"});
+        QCOMPARE(form->Help1->actions(), QList<QAction *>{form->UserGuide1});
+        QCOMPARE(form->UserGuide1->text(), QStringLiteral("Руководство пользователя"));
+        QCOMPARE(form->UserGuide1->shortcut(), QKeySequence(Qt::Key_F1));
+    }
+
+    // F1 opens the guide where each kind of package puts it, through the opener; without
+    // a guide, or when it cannot be opened, the user is told so.
+    void userGuide_data()
+    {
+        QTest::addColumn<QString>("program");  // the program's folder, under a temporary root
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("opened");  // empty: nothing opened
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("message");  // %1: the guide's path as the system writes it
+        QTest::newRow("Windows packages: beside the program")
+            << "Karven-12T" << QStringList{"Karven-12T/guide.html", "Karven-12T/doc/guide.html"}
+            << "Karven-12T/guide.html" << true << QString();
+        QTest::newRow("Debian package: the prefix's doc folder")
+            << "usr/bin" << QStringList{"usr/share/doc/karven12t/guide.html"}
+            << "usr/share/doc/karven12t/guide.html" << true << QString();
+        QTest::newRow("build folder") << "build" << QStringList{"build/doc/guide.html"}
+                                      << "build/doc/guide.html" << true << QString();
+        QTest::newRow("none") << "usr/bin"
+                              << QStringList{"usr/share/doc/karven12t/guide.md.gz", "usr/bin/guide.html/index.html"}
+                              << QString() << true
+                              << "Руководство пользователя не найдено: файл guide.html не установлен "
+                                 "вместе с программой.";
+        QTest::newRow("no browser") << "build" << QStringList{"build/doc/guide.html"} << "build/doc/guide.html"
+                                    << false << "Не удалось открыть руководство пользователя. Откройте "
+                                                "в браузере файл\n%1";
+    }
+    void userGuide()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, files);
+        QFETCH(QString, opened);
+        QFETCH(bool, opens);
+        QFETCH(QString, message);
+        QTemporaryDir root(QDir::tempPath() + QStringLiteral("/справка-XXXXXX"));
+        for (const QString &name : files) {
+            QVERIFY(QDir(root.path()).mkpath(QFileInfo(name).path()));
+            QFile file(root.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QDir(root.path()).mkpath(program));
+        form->ProgramFolder = root.filePath(program);
+        QList<QUrl> urls;
+        form->OpenUrlFn = [&](const QUrl &url) { urls << url; return opens; };
+        MessageBoxCollector boxes;
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form));
+        QTest::keyClick(form, Qt::Key_F1);
+        QCOMPARE(urls, opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl::fromLocalFile(root.filePath(opened))});
+        message.replace(QStringLiteral("%1"), QDir::toNativeSeparators(root.filePath(opened)));
+        QCOMPARE(boxes.Texts, message.isEmpty() ? QStringList{} : QStringList{message});
+    }
+
+    // The program run from its build finds the page the build made for it, with its pictures.
+    void userGuideOfTheBuild()
+    {
+        const QString page = FindUserGuide(QFileInfo(QStringLiteral(KARVEN_APP_EXE)).absolutePath());
+        QVERIFY2(!page.isEmpty(), "the build made no guide.html where the program looks");
+        QVERIFY(QFileInfo(QFileInfo(page).dir(), QStringLiteral("img/main-window.png")).isFile());
     }
 
     void showNode_data()

@@ -374,7 +374,7 @@ void TestMeasurement::statusBit_data()
         QTest::addRow("%s all", qPrintable(which)) << which << 0xFF << true;
         QTest::addRow("%s none", qPrintable(which)) << which << 0 << false;
     }
-    // The Part's own examples.
+    // Neighbours' bits without the window's own.
     QTest::newRow("TPR 03") << "TPR" << 0x03 << false;
     QTest::newRow("TQ 08") << "TQ" << 0x08 << false;
 }

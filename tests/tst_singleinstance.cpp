@@ -1,7 +1,7 @@
 // The single-instance guard, in-process and with the built program; on both systems.
 #include "SingleInstance.h"
+#include "WaitFor.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -22,18 +22,6 @@ bool LockHeld(const QString &name)
 }
 
 const QString ExeSuffix = QStringLiteral(KARVEN_EXE_SUFFIX);
-
-bool WaitFor(const std::function<bool()> &condition, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -138,6 +126,20 @@ private slots:
         QVERIFY(second->readAllStandardOutput().isEmpty());
         QVERIFY(second->readAllStandardError().isEmpty());
         QCOMPARE(first->state(), QProcess::Running);
+
+        // The same file started under another letter case, where file names ignore case: the
+        // same program, which ends as quietly.
+        const QFileInfo exeFile(exe);
+        const QString otherCase = exeFile.path() + QLatin1Char('/') + exeFile.fileName().toUpper();
+        if (QFileInfo::exists(otherCase)) {
+            QProcess *shouted = Start(otherCase);
+            QVERIFY(shouted->waitForFinished(30000));
+            QCOMPARE(shouted->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(shouted->exitCode(), 0);
+            QCOMPARE(first->state(), QProcess::Running);
+        } else {
+            qInfo("file names keep their letter case here: %s is no other name of the program", qPrintable(otherCase));
+        }
 
         // A copy under another name runs beside the first.
         const QString renamed = runtimeDir.path() + QStringLiteral("/karven-renamed") + ExeSuffix;

@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -131,64 +130,72 @@ private slots:
     }
 
     // Answers the simulator does not give, from a line of our own: whose they are, what
-    // follows them, and a line that never falls quiet.
+    // follows them, part of one, and a line that never falls quiet, from the port's opening
+    // or after an answer (then the request is sent once more), and what the message says.
     void judgedAnswers_data()
     {
         QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");  // empty: a byte every millisecond, for ever
+        QTest::addColumn<QByteArray>("reply");  // empty: none
         QTest::addColumn<int>("outcome");
+        QTest::addColumn<bool>("noise");        // then a byte every millisecond, for ever
+        QTest::addColumn<QString>("message");
         const QByteArray status = Request(1, 0, 10);
         const QByteArray answer = WithCrc(QByteArray::fromHex("0A01021000"));
+        const auto wrong = int(TExchangeOutcome::WrongAnswer), noisy = int(TExchangeOutcome::NoisyLine);
         QTest::newRow("exception and a noise byte in one read") << status << WithCrc(QByteArray::fromHex("0A8102")) + '\x55'
-                                                                 << int(TExchangeOutcome::Exception);
-        QTest::newRow("exception of another slave") << status << WithCrc(QByteArray::fromHex("0B8102")) << int(TExchangeOutcome::WrongAnswer);
-        QTest::newRow("answer of another slave") << status << WithCrc(QByteArray::fromHex("0B01021000")) << int(TExchangeOutcome::WrongAnswer);
-        QTest::newRow("answer and noise in one read") << status << answer + "\x00\xFF" << int(TExchangeOutcome::Answer);
-        QTest::newRow("echo of another coil") << Request(5, 2, 0xFF00) << Request(5, 3, 0xFF00) << int(TExchangeOutcome::WrongAnswer);
-        QTest::newRow("a line that is never quiet") << status << QByteArray() << int(TExchangeOutcome::NoisyLine);
+                                                                 << int(TExchangeOutcome::Exception) << false << "exception 2 (illegal data address)";
+        QTest::newRow("exception of another slave") << status << WithCrc(QByteArray::fromHex("0B8102")) << wrong << false << "";
+        QTest::newRow("answer of another slave") << status << WithCrc(QByteArray::fromHex("0B01021000")) << wrong << false << "";
+        QTest::newRow("answer and noise in one read") << status << answer + "\x00\xFF" << int(TExchangeOutcome::Answer) << false << "";
+        QTest::newRow("echo of another coil") << Request(5, 2, 0xFF00) << Request(5, 3, 0xFF00) << wrong << false << "";
+        QTest::newRow("part of an answer") << Request(4, 0, 40) << WithCrc(QByteArray::fromHex("0A0450") + QByteArray(80, 1)).left(40)
+                                           << int(TExchangeOutcome::NoAnswer) << false
+                                           << "no complete answer within 1000 ms (1 attempt; 40 of the answer's 85 bytes came)";
+        QTest::newRow("never quiet from the opening") << status << QByteArray() << noisy << true
+                                                      << "within 1000 ms, so the request was not sent";
+        QTest::newRow("a bad CRC, then never quiet") << status << answer.left(6) + char(~answer.at(6)) << noisy << true
+                                                     << "answers with a bad CRC (1 attempt); then the line is never quiet: ";
     }
     void judgedAnswers()
     {
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
         QFETCH(int, outcome);
+        QFETCH(bool, noise);
+        QFETCH(QString, message);
+        const int attempts = reply.isEmpty() ? 0 : 1;
         PtyPair pty;
         QVERIFY(pty.IsOpen() && pty.HoldSlave());
         TComPort port;
         port.SetPort(pty.SlavePath());
         // A long silence: a loaded machine may hold the noise back for tens of ms, hardly
         // for 250.
-        TTransaction transaction(port, {1000, 0, 250, {}});
+        TTransaction transaction(port, {1000, noise ? 1 : 0, 250, {}});
         transaction.Open();
-        std::atomic<bool> done = false;
+        std::unique_ptr<PtyNoise> noiseSource;
         std::thread device([&] {
-            if (reply.isEmpty()) {
-                // A byte every millisecond (less often when the machine is busy: still never
-                // 4 ms of quiet).
-                while (!done) {
-                    pty.WriteMaster(QByteArray(1, '\x5A'));
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-            } else if (pty.ReadMaster(int(request.size()), 5000) == request) {
+            if (!reply.isEmpty() && pty.ReadMaster(int(request.size()), 5000) == request)
                 pty.WriteMaster(reply);
-            }
+            if (noise)
+                noiseSource = std::make_unique<PtyNoise>(pty, 1);
         });
-        if (reply.isEmpty())
-            QTest::qWait(100);  // the noise has begun
+        // At once: the noise may not have reached the port yet, and the request still waits.
         QElapsedTimer clock;
         clock.start();
         const TExchangeResult result = transaction.Exchange(request);
         const qint64 elapsed = clock.elapsed();
-        done = true;
         device.join();
+        noiseSource.reset();
         QCOMPARE(int(result.Outcome), outcome);
-        // A judged answer is acted on at once; a line that never falls quiet is given up
-        // after one time-out.
+        QCOMPARE(result.Attempts, attempts);
+        QVERIFY2(result.Describe(1000).contains(message), qPrintable(result.Describe(1000)));
+        // A judged answer is acted on at once; a line that never falls quiet (or part of an
+        // answer) is given up after one time-out.
         if (outcome == int(TExchangeOutcome::NoisyLine))
-            QVERIFY2(result.Attempts == 0 && result.NoiseBytes > 0 && elapsed >= 1000 && elapsed < 2500,
-                     qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+            QVERIFY2(result.NoiseBytes > 0 && elapsed >= 1000 && elapsed < 2500, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
         else
-            QVERIFY2(result.Attempts == 1 && elapsed < 900, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+            QVERIFY2(outcome == int(TExchangeOutcome::NoAnswer) ? elapsed >= 1000 : elapsed < 900,
+                     qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     }
 
 private:

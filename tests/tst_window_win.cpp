@@ -1,7 +1,9 @@
 // The window program on Windows against the Linux device simulator on COM9 (Wine): the main
-// window reads the configuration and lists it, a port held elsewhere is reported as busy
-// with its cause, and a device that goes away while a mode window polls is reported once;
-// neither the polling nor the gone device keeps the processor busy.
+// window reads the simulator's configuration and lists it with its values, a port held
+// elsewhere is reported as busy with its cause, and a device that goes away while a mode
+// window polls is reported once; neither the polling nor the gone device keeps the
+// processor busy, nor, on Wine's own platform with the Windows style, the drawing of a
+// polling window.
 
 #include "CPortCtl.h"
 #include "CauseText.h"
@@ -11,12 +13,19 @@
 #include "MessageBoxCloser.h"
 #include "ModeTestRig.h"
 #include "ModeWindow.h"
+#include "RegisterMap.h"
+#include "SimModel.h"
 #include "SimOnCom9.h"
 #include "TQ.h"
+#include "ValueText.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QtTest>
@@ -57,6 +66,7 @@ private slots:
 
     void readsConfigurationIntoTheGrid();
     void heldPortIsReportedBusy();
+    void pollingWindowDrawsWhatChanges();
     void deviceGoneWhileModePollsIsReportedOnce();
 };
 
@@ -70,6 +80,15 @@ void TestWindowWin::readsConfigurationIntoTheGrid()
     emit selector->activated(entry);
     QCOMPARE(form_->ComPort1->Port(), SimPort);
 
+    // The simulator starts with its own configuration, which the program's zeros are not.
+    const sim::SimModel device;
+    std::array<uint8_t, 2 * ConfigRegisterCount> deviceRegisters{};
+    for (int i = 0; i < ConfigRegisterCount; ++i) {
+        deviceRegisters[2 * i] = uint8_t(device.Holding(i) >> 8);
+        deviceRegisters[2 * i + 1] = uint8_t(device.Holding(i) & 0xFF);
+    }
+    QVERIFY(PackConfigRegisters() != deviceRegisters);
+
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
     MessageBoxCollector boxes;
     QElapsedTimer clock;
@@ -78,9 +97,15 @@ void TestWindowWin::readsConfigurationIntoTheGrid()
     QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 10000));
     qInfo("configuration read (two blocks) in %lld ms", qint64(clock.elapsed()));
     QCOMPARE(boxes.Texts, QStringList{});
+    QCOMPARE(PackConfigRegisters(), deviceRegisters);
+    // Every group and parameter of the tree, each parameter with the value just read.
     QCOMPARE(form_->StringGrid1->rowCount(), TForm1::NodeCount - 1);
-    for (int i = 1; i < TForm1::NodeCount; ++i)
-        QCOMPARE(form_->StringGrid1->item(i - 1, 0)->text(), form_->NodeAt(i)->text(0));
+    for (int i = 1; i < TForm1::NodeCount; ++i) {
+        const QTreeWidgetItem *node = form_->NodeAt(i);
+        QCOMPARE(form_->StringGrid1->item(i - 1, 0)->text(), node->text(0));
+        const QString value = node->childCount() ? QString() : QLatin1Char(' ') + NodeValueText(i);
+        QCOMPARE(form_->StringGrid1->item(i - 1, 1)->text(), value);
+    }
 }
 
 void TestWindowWin::heldPortIsReportedBusy()
@@ -95,6 +120,53 @@ void TestWindowWin::heldPortIsReportedBusy()
     QVERIFY2(SaysWithCause(boxes.Texts[0], QString::fromUtf8(PortBusyText), TOpenFailure::Busy),
              qUtf8Printable(boxes.Texts[0]));
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
+}
+
+namespace {
+
+// Counts the paintings of the widgets it is installed on.
+class PaintCounter : public QObject {
+public:
+    int Count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Count;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A polling mode window on screen and active, in the Windows style: its default button, which
+// the style makes pulse, is drawn when something changes, not many times a second.
+void TestWindowWin::pollingWindowDrawsWhatChanges()
+{
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        QSKIP("drawn off screen: tst_window_win_desktop runs this on Wine's own platform");
+    const QString usual = QApplication::style()->name();
+    const auto restore = qScopeGuard([&] { QApplication::setStyle(usual); });
+    QApplication::setStyle(QStringLiteral("windowsvista"));
+    QCOMPARE(QApplication::style()->name(), QStringLiteral("windowsvista"));
+
+    TfmTQ window(form_.get());
+    window.ComPort1->SetPort(SimPort);
+    PaintCounter paints;
+    for (QPushButton *button : window.findChildren<QPushButton *>())
+        button->installEventFilter(&paints);
+    MessageBoxCollector boxes;
+    window.StartPolling();
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(WaitFor([&] { return window.lbRezim->text() == ModeStatusTexts.LabelOff; }, 5000));
+    QVERIFY(window.Button1->isDefault());
+    WaitFor([] { return false; }, 500);
+    paints.Count = 0;
+    WaitFor([] { return false; }, 2000);
+    qInfo("buttons drawn %d times in 2 s of polling", paints.Count);
+    QVERIFY2(paints.Count <= 4, qPrintable(QString::number(paints.Count)));
+    QCOMPARE(boxes.Texts, QStringList{});
 }
 
 // Last: the simulator does not come back.

@@ -7,6 +7,7 @@
 #   hold   has a Linux program hold the port exclusively (TIOCEXCL, as the Linux build's own
 #          port does) until the file is removed; "held" exists while it does.
 set -u
+source "$(dirname "$0")/../scripts/lib.sh"
 sim=$1 prefix=$(realpath -m "$2") dirs=$3
 shift 3
 wine_run=(bash "$(dirname "$0")/wine_run.sh" "$prefix" "$dirs")
@@ -23,12 +24,10 @@ cleanup() {
 trap cleanup EXIT
 
 "${wine_run[@]}" --prepare || exit 1
-"$sim" --link "$work/tty" --quiet >"$work/sim.out" 2>&1 &
-simpid=$!
-for _ in $(seq 100); do [ -L "$work/tty" ] && break; sleep 0.1; done
-[ -L "$work/tty" ] || { echo "the simulator never published its port"; cat "$work/sim.out"; exit 1; }
+start_sim "$sim" "$work/tty" "$work/sim.out" 2>&1 || exit 1
+simpid=$sim_pid
 tty=$(readlink -f "$work/tty")
-ln -sfn "$tty" "$prefix/dosdevices/com9"
+com9_to "$prefix" "$work/tty"
 
 req=$work/requests
 mkdir "$req"

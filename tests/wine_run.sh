@@ -14,9 +14,10 @@ if [ "$(id -u)" = 0 ] && [ -z "${KARVEN_WINE_NO_SYSADMIN:-}" ] && command -v set
   export KARVEN_WINE_NO_SYSADMIN=1
   exec setpriv --inh-caps=-sys_admin --bounding-set=-sys_admin bash "$0" "$@"
 fi
+source "$(dirname "$0")/../scripts/lib.sh"
 prefix=$(realpath -m "$1") dirs=$2
 shift 2
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=$wine_dll_overrides
 winepath=""
 IFS=: read -r -a parts <<<"$dirs"
 for d in "${parts[@]}"; do winepath+="${winepath:+;}Z:${d//\//\\}"; done

@@ -1,9 +1,5 @@
 #include "ModeTestRig.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
-
 QByteArray HexBytes(const char *text)
 {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
@@ -20,17 +16,4 @@ QByteArray AppendDeviceCrc(QByteArray frame)
     frame.append(char(crc >> 8));
     frame.append(char(crc & 0xFF));
     return frame;
-}
-
-bool WaitFor(const std::function<bool()> &cond, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QTimer wake;  // wakes the wait below so the condition is looked at every 10 ms
-    wake.start(10);
-    while (!cond()) {
-        if (deadline.hasExpired())
-            return cond();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
 }

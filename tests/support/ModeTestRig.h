@@ -6,6 +6,7 @@
 #include "CPort.h"
 #include "ModeWindow.h"
 #include "SystemErrors.h"
+#include "WaitFor.h"
 #include "modbus.h"
 
 #include <QByteArray>
@@ -64,6 +65,3 @@ protected:
         Queued.remove(0, n);
     }
 };
-
-// Processes events until cond() holds or the time runs out; returns cond().
-bool WaitFor(const std::function<bool()> &cond, int timeoutMs);

@@ -3,9 +3,11 @@
 #include <QDeadlineTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -91,4 +93,24 @@ QByteArray PtyPair::ReadMaster(int count, int timeoutMs)
         poll(&pfd, 1, int(qMax<qint64>(1, deadline.remainingTime())));
     }
     return got;
+}
+
+PtyNoise::PtyNoise(PtyPair &pty, int intervalMs) : pty_(pty)
+{
+    thread_ = std::thread([this, intervalMs] {
+        const sched_param priority{sched_get_priority_min(SCHED_FIFO)};
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+        for (auto next = std::chrono::steady_clock::now(); !stop_; std::this_thread::sleep_until(next += std::chrono::milliseconds(intervalMs))) {
+            pty_.WriteMaster("\x5A", 0);  // dropped when the port does not read
+            received_ += pty_.ReadMaster(1 << 16, 0);
+        }
+    });
+}
+
+QByteArray PtyNoise::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    return received_ += pty_.ReadMaster(1 << 16, 0);
 }

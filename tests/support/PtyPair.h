@@ -12,6 +12,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+#include <thread>
+
 class PtyPair {
 public:
     PtyPair();
@@ -36,4 +39,20 @@ private:
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;
+};
+
+// A line that never falls quiet, on the master side of a pty: a byte every intervalMs (at
+// real-time priority where allowed, so that a busy machine does not pause it) until Stop(),
+// which returns what the port sent meanwhile.
+class PtyNoise {
+public:
+    PtyNoise(PtyPair &pty, int intervalMs);
+    ~PtyNoise() { Stop(); }
+    QByteArray Stop();
+
+private:
+    PtyPair &pty_;
+    std::atomic<bool> stop_{false};
+    QByteArray received_;
+    std::thread thread_;
 };

@@ -1,8 +1,19 @@
 #pragma once
 // A system error code of each kind of open failure, as this system reports it, for tests
-// that make a port fail the way a real one does.
+// that make a port fail the way a real one does; and errors a port meets on this system,
+// with the causes they are sorted into.
 
 #include "PortInfo.h"
 
+#include <QList>
+
 // 0 for None, and for a kind this system does not have.
 int SampleSystemError(TOpenFailure kind);
+
+struct TPortErrorSample {
+    const char *What;
+    int Err;
+    TPortStage Stage;
+    TPortCause Cause;
+};
+QList<TPortErrorSample> PortErrorSamples();

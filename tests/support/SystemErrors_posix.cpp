@@ -13,3 +13,22 @@ int SampleSystemError(TOpenFailure kind)
     }
     return 0;
 }
+
+QList<TPortErrorSample> PortErrorSamples()
+{
+    using S = TPortStage;
+    using C = TPortCause;
+    return {
+        {"no system error", -1, S::Opening, C::None},
+        {"no such port", ENOENT, S::Opening, C::NoSuchPort},
+        {"held by another program", EBUSY, S::Opening, C::Busy},
+        {"locked by another program", EWOULDBLOCK, S::Opening, C::Busy},
+        {"no permission", EACCES, S::Opening, C::NoPermission},
+        {"no device behind the name", ENXIO, S::Opening, C::NoDevice},
+        {"no serial line behind the port", EIO, S::Opening, C::NoLine},
+        {"a regular file", ENOTTY, S::Opening, C::NotSerial},
+        {"pulled out: hung up", EIO, S::InUse, C::Gone},
+        {"pulled out: no device", ENXIO, S::InUse, C::Gone},
+        {"a refused call on a working port", EINVAL, S::InUse, C::BadSettings},
+    };
+}
