@@ -3,12 +3,14 @@
 #include "About.h"
 #include "CPortCtl.h"
 #include "ConfigExchange.h"
+#include "ConfigFiles.h"
 #include "Generator_T.h"
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "Globals.h"
 #include "Imitation_TPU.h"
 #include "Messages.h"
+#include "ModeWindow.h"
 #include "ParameterEdit.h"
 #include "ParameterTree.h"
 #include "TPR_TPR.h"
@@ -23,12 +25,15 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -156,6 +161,12 @@ TForm1::TForm1(QWidget *parent)
     connect(TimerWaitAnswer, &QTimer::timeout, this,
             [this] { Guarded([this] { TimerWaitAnswerTimer(); }); });
 
+    files_ = std::make_unique<TConfigFiles>(this, [this] {
+        nodes_[0]->setText(0, QString::fromUtf8(RootTextModified));
+        ShowNode(NodeAt(0));
+    });
+    setAcceptDrops(true);
+
     BuildTree();
     BuildMenus();
     BuildHelpMenu();
@@ -206,6 +217,18 @@ void TForm1::BuildMenus()
     N1->setObjectName(QStringLiteral("N1"));
     N6 = AddMenuItem(N1, "N6", QStringLiteral("Считать конфигурацию из прибора"), &TForm1::N6Click);
     N8 = AddMenuItem(N1, "N8", QStringLiteral("Загрузить конфигурацию в прибор"), &TForm1::N8Click);
+    N1->addSeparator();
+    SaveToFile = N1->addAction(QStringLiteral("Сохранить конфигурацию в файл…"));
+    SaveToFile->setObjectName(QStringLiteral("SaveToFile"));
+    SaveToFile->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    connect(SaveToFile, &QAction::triggered, this, [this] { Guarded([this] { files_->Save(); }); });
+    OpenFromFile = N1->addAction(QStringLiteral("Открыть конфигурацию из файла…"));
+    OpenFromFile->setObjectName(QStringLiteral("OpenFromFile"));
+    OpenFromFile->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    connect(OpenFromFile, &QAction::triggered, this, [this] { Guarded([this] { files_->Open(); }); });
+    CompareWithFile = N1->addAction(QStringLiteral("Сравнить с файлом…"));
+    CompareWithFile->setObjectName(QStringLiteral("CompareWithFile"));
+    connect(CompareWithFile, &QAction::triggered, this, [this] { Guarded([this] { files_->Compare(); }); });
 
     N11 = bar->addMenu(QStringLiteral("Режим работы"));
     N11->setObjectName(QStringLiteral("N11"));
@@ -219,6 +242,12 @@ void TForm1::BuildMenus()
     f1 = AddMenuItem(N11, "f1", QStringLiteral("Генератор f"), &TForm1::f1Click);
     T1 = AddMenuItem(N11, "T1", QStringLiteral("Генератор T"), &TForm1::T1Click);
     N5 = AddMenuItem(N11, "N5", QStringLiteral("Имитация ТС"), &TForm1::N5Click);
+    N11->addSeparator();
+    RecordReadings = N11->addAction(QStringLiteral("Записывать показания в файл"));
+    RecordReadings->setObjectName(QStringLiteral("RecordReadings"));
+    RecordReadings->setCheckable(true);
+    connect(RecordReadings, &QAction::triggered, this,
+            [this](bool checked) { Guarded([&] { RecordReadingsClick(checked); }); });
 
     // A top-level item that acts at once, without a drop-down.
     N10 = bar->addAction(QStringLiteral("О программе"));
@@ -403,6 +432,7 @@ void TForm1::N13Click()
         return;  // nothing chosen: record, root and grid stay as they were
     nodes_[0]->setText(0, QString::fromUtf8(RootTextModified));
     ShowNode(NodeAt(index));
+    files_->ChangedByHand();
 }
 
 // ---- Configuration exchange (wired by the configuration read and write) ----
@@ -414,8 +444,12 @@ ConfigExchange &TForm1::Exchange()
         hooks.ShowWarning = [this](const QString &text) { ::ShowWarning(this, text); };
         hooks.ShowInformation = [this](const QString &text) { ::ShowInformation(this, text); };
         hooks.ReportError = &ReportException;
-        hooks.MarkRootSaved = [this] { nodes_[0]->setText(0, QString::fromUtf8(RootTextSaved)); };
+        hooks.MarkRootSaved = [this] {
+            nodes_[0]->setText(0, QString::fromUtf8(RootTextSaved));
+            files_->MarkSaved();
+        };
         hooks.ShowRoot = [this] { ShowNode(NodeAt(0)); };
+        hooks.ReadDone = [this] { files_->ReadFromDevice(ComPort1->Port()); };
         exchange_ = std::make_unique<ConfigExchange>(*ComPort1, *TimerReadCfgInPribor, *TimerWaitAnswer,
                                                      std::move(hooks));
     }
@@ -437,27 +471,82 @@ namespace {
 // caller prepare it (the TPU channel), then set its port, start polling, show it modally;
 // the window is freed when it closes.
 template <typename Window>
-void OpenModeWindow(TForm1 *form, void (*prepare)(Window &) = nullptr)
+void OpenModeWindow(TForm1 *form, QAction *item, void (*prepare)(Window &) = nullptr)
 {
     form->ComPort1->Close();
     Window window(form);
     if (prepare)
         prepare(window);
+    form->PrepareRecording(window, item->text());
     RunModeWindow(window, *form->ComPort1);
 }
 
 }  // namespace
 
-void TForm1::N12Click() { OpenModeWindow<TfmTPR_TPU>(this, [](TfmTPR_TPU &w) { w.SelectTPU(1); }); }
-void TForm1::N22Click() { OpenModeWindow<TfmTPR_TPU>(this, [](TfmTPR_TPU &w) { w.SelectTPU(0); }); }
-void TForm1::N3Click() { OpenModeWindow<TfmTPR_TPR>(this); }
-void TForm1::N14Click() { OpenModeWindow<Tfmfreq_counter>(this); }
-void TForm1::N2Click() { OpenModeWindow<Tfmpack_pulses>(this); }
-void TForm1::TQ1Click() { OpenModeWindow<TfmTQ>(this); }
-void TForm1::N4Click() { OpenModeWindow<TfmImitation_TPU>(this); }
-void TForm1::f1Click() { OpenModeWindow<TfmGenerator_f>(this); }
-void TForm1::T1Click() { OpenModeWindow<TfmGenerator_T>(this); }
-void TForm1::N5Click() { OpenModeWindow<TfmGenerator_TC>(this); }
+void TForm1::N12Click() { OpenModeWindow<TfmTPR_TPU>(this, N12, [](TfmTPR_TPU &w) { w.SelectTPU(1); }); }
+void TForm1::N22Click() { OpenModeWindow<TfmTPR_TPU>(this, N22, [](TfmTPR_TPU &w) { w.SelectTPU(0); }); }
+void TForm1::N3Click() { OpenModeWindow<TfmTPR_TPR>(this, N3); }
+void TForm1::N14Click() { OpenModeWindow<Tfmfreq_counter>(this, N14); }
+void TForm1::N2Click() { OpenModeWindow<Tfmpack_pulses>(this, N2); }
+void TForm1::TQ1Click() { OpenModeWindow<TfmTQ>(this, TQ1); }
+void TForm1::N4Click() { OpenModeWindow<TfmImitation_TPU>(this, N4); }
+void TForm1::f1Click() { OpenModeWindow<TfmGenerator_f>(this, f1); }
+void TForm1::T1Click() { OpenModeWindow<TfmGenerator_T>(this, T1); }
+void TForm1::N5Click() { OpenModeWindow<TfmGenerator_TC>(this, N5); }
+
+// ---- Records of mode runs and dropped files ----
+
+void TForm1::RecordReadingsClick(bool checked)
+{
+    if (!checked)
+        return;
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Папка для записи показаний"),
+        recordFolder_.isEmpty() ? TConfigFiles::DocumentsFolder() : recordFolder_);
+    if (!folder.isEmpty())
+        recordFolder_ = folder;
+    RecordReadings->setChecked(!folder.isEmpty());
+}
+
+QString TForm1::RecordFolder() const
+{
+    return RecordReadings->isChecked() ? recordFolder_ : QString();
+}
+
+void TForm1::PrepareRecording(TModeWindow &window, const QString &modeName)
+{
+    if (!RecordFolder().isEmpty())
+        window.StartRecording(recordFolder_, modeName);
+}
+
+namespace {
+
+// The one local .json file a drag carries, or empty.
+QString DroppedConfigFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().first().isLocalFile())
+        return QString();
+    const QString path = data->urls().first().toLocalFile();
+    return QFileInfo(path).suffix().compare(QStringLiteral("json"), Qt::CaseInsensitive) == 0 ? path : QString();
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!DroppedConfigFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent *event)
+{
+    const QString path = DroppedConfigFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: the program that dragged the file waits for its end.
+    QTimer::singleShot(0, this, [this, path] { Guarded([&] { files_->OpenFile(path); }); });
+}
 
 // ---- About and exit ----
 

@@ -10,6 +10,8 @@
 #include <memory>
 
 class ConfigExchange;
+class TConfigFiles;
+class TModeWindow;
 class QAction;
 class QContextMenuEvent;
 class QLabel;
@@ -65,6 +67,11 @@ public:
     QAction *T1;
     QAction *N5;
     QAction *N10;  // "О программе"
+    // Configuration files and records of mode runs.
+    QAction *SaveToFile;       // "Сохранить конфигурацию в файл…"
+    QAction *OpenFromFile;     // "Открыть конфигурацию из файла…"
+    QAction *CompareWithFile;  // "Сравнить с файлом…"
+    QAction *RecordReadings;   // "Записывать показания в файл", checkable
     QMenu *Help1;  // "Справка"
     QAction *UserGuide1;  // "Руководство пользователя", F1
     QMenu *PopupMenu1;
@@ -82,6 +89,13 @@ public:
     // Tree nodes by absolute index (depth-first order, root = 0) and back.
     QTreeWidgetItem *NodeAt(int index) const;
     int AbsoluteIndex(const QTreeWidgetItem *node) const;
+
+    TConfigFiles &Files() { return *files_; }
+    // Where every mode window opened keeps its record; empty while RecordReadings is off.
+    QString RecordFolder() const;
+    // A mode window about to be shown: keeps its record when recording is on. modeName is
+    // the menu item's text, which names the record's file.
+    void PrepareRecording(TModeWindow &window, const QString &modeName);
 
     // The grid for one node.
     void ShowNode(QTreeWidgetItem *node);
@@ -116,10 +130,14 @@ public:
     void TimerReadCfgInPriborTimer();
     void TimerWaitAnswerTimer();
     void RequestSecondBlock();
+    void RecordReadingsClick(bool checked);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    // A .json file dropped on the window is opened as from the menu.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void BuildTree();
@@ -132,6 +150,8 @@ private:
 
     QTreeWidgetItem *nodes_[NodeCount] = {};
     std::unique_ptr<ConfigExchange> exchange_;
+    std::unique_ptr<TConfigFiles> files_;
+    QString recordFolder_;  // the last chosen in this run
     bool createdOk_ = true;
     bool centred_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -11,9 +12,11 @@ QString BoxTitle()
     return name.isEmpty() ? QStringLiteral("Карвен-12Т") : name;
 }
 
-void ShowBox(QMessageBox::Icon icon, QWidget *parent, const QString &text)
+void ShowBox(QMessageBox::Icon icon, QWidget *parent, const QString &text, const QString &details = QString())
 {
     QMessageBox box(icon, BoxTitle(), text, QMessageBox::Ok, parent);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 
@@ -26,9 +29,25 @@ void ShowWarning(QWidget *parent, const QString &text)
     ShowBox(QMessageBox::Warning, parent, text);
 }
 
+void ShowWarning(QWidget *parent, const QString &text, const QString &details)
+{
+    ShowBox(QMessageBox::Warning, parent, text, details);
+}
+
 void ShowInformation(QWidget *parent, const QString &text)
 {
     ShowBox(QMessageBox::Information, parent, text);
+}
+
+bool AskQuestion(QWidget *parent, const QString &text, const QString &yes, const QString &no)
+{
+    QMessageBox box(QMessageBox::Question, BoxTitle(), text, QMessageBox::NoButton, parent);
+    QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
+    QPushButton *refuse = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(refuse);
+    box.setEscapeButton(refuse);
+    box.exec();
+    return box.clickedButton() == accept;
 }
 
 void InstallMessageBoxErrorSink()

@@ -155,6 +155,8 @@ void ConfigExchange::ReadTimerTick()
             hooks_.MarkRootSaved();
         if (hooks_.ShowRoot)
             hooks_.ShowRoot();
+        if (hooks_.ReadDone)
+            hooks_.ReadDone();
     }
 }
 

@@ -29,6 +29,7 @@ struct ConfigExchangeHooks {
     std::function<void(std::exception_ptr)> ReportError;   // the general error report
     std::function<void()> MarkRootSaved;                   // root text without the asterisk
     std::function<void()> ShowRoot;                        // rebuilds the grid for the root
+    std::function<void()> ReadDone;                        // a read has filled the whole record
 };
 
 class ConfigExchange {

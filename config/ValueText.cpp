@@ -155,18 +155,23 @@ QString CodeText(int index, int code)
 
 QString NodeValueText(int index)
 {
+    return NodeValueTextOf(DeviceConfig, index);
+}
+
+QString NodeValueTextOf(const TDeviceConfig &config, int index)
+{
     const ConfigField *field = FieldOfNode(index);
     if (!field)
         return {};
     if (const CodeList *list = CodeListOf(index)) {
-        const uint8_t code = DeviceConfig.*std::get<uint8_t TDeviceConfig::*>(field->Member);
+        const uint8_t code = config.*std::get<uint8_t TDeviceConfig::*>(field->Member);
         if (code < list->Texts.size())
             return QString::fromUtf8(list->Texts.begin()[code]);
         return QString::fromUtf8(DataErrorText);
     }
     return std::visit(
-        [](auto member) -> QString {
-            const auto v = DeviceConfig.*member;
+        [&config](auto member) -> QString {
+            const auto v = config.*member;
             using T = std::remove_cvref_t<decltype(v)>;
             if constexpr (std::is_same_v<T, float>)
                 return FormatReal(v);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <cstdint>
 
+struct TDeviceConfig;
+
 // Word-swapped values: four bytes b0 b1 b2 b3 as received form the pattern b2 b3 b0 b1.
 uint32_t WordSwappedCount(const uint8_t *bytes);
 float WordSwappedFloat(const uint8_t *bytes);
@@ -23,6 +25,8 @@ QString FormatCount(uint32_t value);
 // The value text of tree node `index` from DeviceConfig, without the leading blank;
 // "Ошибка данных" for a code outside its list; empty for an index with no value.
 QString NodeValueText(int index);
+// The same text from another record than the program's.
+QString NodeValueTextOf(const TDeviceConfig &config, int index);
 
 // The code list of tree leaf `index`: how many codes it has (0: the leaf holds no code) and
 // the text of one.

@@ -9,7 +9,7 @@
 
 TGeneratorTraits GeneratorTraitsOf(const TModeMap &map, const QString &caption)
 {
-    return {caption, uint16_t(map.Coil), map.StatusCoilCount, map.StatusByteOffset, map.StatusMask};
+    return {caption, uint16_t(map.Coil), map.StatusCoilCount, map.StatusByteOffset, map.StatusMask, &map};
 }
 
 TGeneratorWindow::TGeneratorWindow(QWidget *parent, TModeState state, const TGeneratorTraits &traits)

@@ -11,6 +11,7 @@ struct TGeneratorTraits {
     uint16_t StatusCoilCount;  // coils read by the status request
     int StatusByteOffset;      // status byte in ReceiveBuffer
     uint8_t StatusMask;        // the mode's bit in it
+    const TModeMap *Map = nullptr;  // the mode, for the window's record
 };
 
 // The traits of a generator's window: its caption, the rest from the mode's map.
@@ -26,6 +27,7 @@ public:
 protected:
     std::optional<TRequestFields> RequestFor(int32_t requestKind) const override;
     bool StatusBitSet() const override;
+    const TModeMap *Map() const override { return traits_.Map; }
 
 private:
     TGeneratorTraits traits_;

@@ -40,7 +40,7 @@ int GridHeight(int rows)
 
 TMeasureTraits MeasureTraitsOf(const TModeMap &map, const QString &caption, QSize clientSize, TSendFailure failure)
 {
-    return {caption, clientSize, map.Rows, map.ValuesFirst, map.ValuesCount, map.StatusMask, map.Coil, failure};
+    return {caption, clientSize, map.Rows, map.ValuesFirst, map.ValuesCount, map.StatusMask, map.Coil, failure, &map};
 }
 
 void SetUpValueGrid(QTableWidget *grid, std::span<const TValueRow> rows)

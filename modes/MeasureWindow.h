@@ -33,6 +33,7 @@ struct TMeasureTraits {
     uint8_t StatusMask;    // the mode's bit in status byte 3
     int Coil;              // switched by the command; -1: no start/stop, never a command
     TSendFailure Failure = TSendFailure::Caught;
+    const TModeMap *Map = nullptr;  // the mode, for the window's record
 };
 
 // The traits of a mode's window: its caption and size, the rest from the mode's map.
@@ -55,6 +56,7 @@ protected:
     std::optional<TRequestFields> RequestFor(int32_t requestKind) const override;
     bool StatusBitSet() const override;
     void ShowValues() override;
+    const TModeMap *Map() const override { return traits_.Map; }
 
     TMeasureTraits traits_;
 };

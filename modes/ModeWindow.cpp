@@ -1,13 +1,17 @@
 #include "ModeWindow.h"
 
 #include "Globals.h"
+#include "FileWords.h"
 #include "Messages.h"
+#include "ModeMap.h"
+#include "ModeRecorder.h"
 #include "PortInfo.h"
 #include "Receive.h"
 #include "SteadyButtons.h"
 #include "modbus.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QThread>
 #include <QTimer>
@@ -97,9 +101,11 @@ void TModeWindow::Timer1Timer()
     switch (cycle_.TakeAnswer()) {
     case TAnswerStep::Values:
         ShowValues();
+        Record(true);
         break;
     case TAnswerStep::Status:
         StatusStep();
+        Record(false);
         break;
     case TAnswerStep::CommandDone:
     case TAnswerStep::None:
@@ -214,6 +220,67 @@ void TModeWindow::ShowModeState(bool on)
         Button1->setText(on ? texts_.ButtonOn : texts_.ButtonOff);
         Button1->Tag = on ? 1 : 0;
     }
+}
+
+bool TModeWindow::StartRecording(const QString &folder, const QString &modeName)
+{
+    const TModeMap *map = Map();
+    if (!map)
+        return false;
+    auto recorder = std::make_unique<TModeRecorder>(*map);
+    const TFileFailure failure = recorder->Start(folder, modeName, QDateTime::currentDateTime());
+    if (failure.Failed()) {
+        ShowWarning(parentWidget(), QStringLiteral("Запись показаний не начата: файл не создан.\n\nФайл: %1\nПричина: %2."
+                                                   "\n\nОкно режима откроется без записи.")
+                                        .arg(QDir::toNativeSeparators(recorder->Path()), FileCauseWords(failure)));
+        return false;
+    }
+    recorder_ = std::move(recorder);
+    ShowRecordInCaption();
+    return true;
+}
+
+QString TModeWindow::RecordPath() const
+{
+    return recorder_ ? recorder_->Path() : QString();
+}
+
+void TModeWindow::Record(bool values)
+{
+    if (!recorder_)
+        return;
+    const QByteArray answer(reinterpret_cast<const char *>(ReceiveBuffer), ModeAnswerLength());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const TFileFailure failure = values ? recorder_->TakeValues(answer, now) : recorder_->TakeStatus(answer, now);
+    if (!failure.Failed())
+        return;
+    const QString path = recorder_->Path();
+    recorder_.reset();
+    ShowRecordInCaption();
+    // Told once the tick is over, so that polling goes on while the message is read.
+    QTimer::singleShot(0, this, [this, path, failure] {
+        ShowWarning(this, QStringLiteral("Запись показаний прекращена: в файл не удалось записать строку.\n\n"
+                                         "Файл: %1\nПричина: %2.\n\nЗаписанные строки сохранены в файле; "
+                                         "опрос прибора продолжается.")
+                              .arg(QDir::toNativeSeparators(path), FileCauseWords(failure)));
+    });
+}
+
+void TModeWindow::ShowRecordInCaption()
+{
+    QString title = windowTitle();
+    if (!recordSuffix_.isEmpty() && title.endsWith(recordSuffix_))
+        title.chop(recordSuffix_.size());
+    recordSuffix_ = recorder_ ? QStringLiteral("  [запись: %1]").arg(recorder_->FileName()) : QString();
+    setWindowTitle(title + recordSuffix_);
+}
+
+void TModeWindow::showEvent(QShowEvent *event)
+{
+    // A window may set its caption as it is shown; the record's file name follows it.
+    if (recorder_ && !windowTitle().endsWith(recordSuffix_))
+        ShowRecordInCaption();
+    QDialog::showEvent(event);
 }
 
 void TModeWindow::ClosePort()

@@ -20,10 +20,13 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QLabel;
 class QTimer;
+class TModeRecorder;
+struct TModeMap;
 
 // A push button with the integer tag the start/stop logic keeps on it.
 class TTagButton : public QPushButton {
@@ -88,6 +91,15 @@ public:
 
     void reject() override;  // Esc does not close a mode window
 
+    // Keeps a record of the run in a CSV file of its own in folder, named after the mode
+    // (modeName) and the time, while the window polls: one row per values answer (per
+    // status answer without a values request), the caption showing the file. False, after
+    // a message, when the file cannot be made; the window then polls without a record. A
+    // failure to write ends the record with a message, and polling goes on.
+    bool StartRecording(const QString &folder, const QString &modeName);
+    // The record's file; empty when none is kept.
+    QString RecordPath() const;
+
 protected:
     // The request of a kind, or nothing for a kind the window does not send.
     virtual std::optional<TRequestFields> RequestFor(int32_t requestKind) const = 0;
@@ -97,6 +109,8 @@ protected:
     virtual void StatusStep();
     // The values step: decodes the values answer in ReceiveBuffer.
     virtual void ShowValues() {}
+    // The mode whose answers the window takes, for its record; none: no record is kept.
+    virtual const TModeMap *Map() const { return nullptr; }
 
     // Shows the mode on or off in lbRezim and Button1 and sets the button's tag.
     void ShowModeState(bool on);
@@ -108,16 +122,23 @@ protected:
     virtual void CollectAnswerBytes(int count);
 
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     // Closes the port, then opens it and writes the request of the current kind.
     void SendFrame();
+    // The answer just processed goes into the record.
+    void Record(bool values);
+    // The caption with the record's file while one is kept, without it otherwise.
+    void ShowRecordInCaption();
 
     TExchangeCycle cycle_;
     TStatusTexts texts_;
     TSendFailure failure_;
     bool exitRequested_ = false;
     bool inTick_ = false;
+    std::unique_ptr<TModeRecorder> recorder_;
+    QString recordSuffix_;  // what the caption carries for the record
 };
 
 // The main window's steps to run a mode: close the main port, give the window the main

@@ -85,6 +85,11 @@ void TfmTPR_TPU::ShowValues()
         StringGrid1->item(TPR_TPU::S2Row, 1)->setText(FormatCount(shown));
 }
 
+const TModeMap *TfmTPR_TPU::Map() const
+{
+    return &ChannelMap(IsTPU1);
+}
+
 void TfmTPR_TPU::showEvent(QShowEvent *event)
 {
     FormShow();

@@ -36,6 +36,7 @@ protected:
     bool StatusBitSet() const override;
     void StatusStep() override;
     void ShowValues() override;
+    const TModeMap *Map() const override;
     void showEvent(QShowEvent *event) override;
 
 private:

@@ -233,16 +233,25 @@ private slots:
         QCOMPARE(top[2]->menu(), form->Help1);
         QCOMPARE(top[3], form->N10);
         QVERIFY(!form->N10->menu());  // acts at once, no drop-down
+        // Each menu's own items first, then after a separator those of files and records.
         QCOMPARE(Texts(form->N1->actions()),
-                 (QStringList{"Считать конфигурацию из прибора", "Загрузить конфигурацию в прибор"}));
-        QCOMPARE(form->N1->actions(), (QList<QAction *>{form->N6, form->N8}));
+                 (QStringList{"Считать конфигурацию из прибора", "Загрузить конфигурацию в прибор", "",
+                              "Сохранить конфигурацию в файл…", "Открыть конфигурацию из файла…", "Сравнить с файлом…"}));
+        QCOMPARE(form->N1->actions().mid(0, 2), (QList<QAction *>{form->N6, form->N8}));
+        QVERIFY(form->N1->actions()[2]->isSeparator());
+        QCOMPARE(form->N1->actions().mid(3), (QList<QAction *>{form->SaveToFile, form->OpenFromFile, form->CompareWithFile}));
+        QCOMPARE(form->SaveToFile->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+        QCOMPARE(form->OpenFromFile->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
         QCOMPARE(Texts(form->N11->actions()),
                  (QStringList{"ТПР по ТПУ1", "ТПР по ТПУ2", "ТПР по ТПР", "Частотомер",
                               "Пачка импульсов", "Режим TQ", "Имитация ТПУ", "Генератор f",
-                              "Генератор T", "Имитация ТС"}));
-        QCOMPARE(form->N11->actions(),
+                              "Генератор T", "Имитация ТС", "", "Записывать показания в файл"}));
+        QCOMPARE(form->N11->actions().mid(0, 10),
                  (QList<QAction *>{form->N12, form->N22, form->N3, form->N14, form->N2, form->TQ1,
                                    form->N4, form->f1, form->T1, form->N5}));
+        QVERIFY(form->N11->actions()[10]->isSeparator());
+        QCOMPARE(form->N11->actions()[11], form->RecordReadings);
+        QVERIFY(form->RecordReadings->isCheckable() && !form->RecordReadings->isChecked());
         QCOMPARE(form->T1->text().at(10), QLatin1Char('T'));  // the menu's T is Latin
         QCOMPARE(Texts(form->PopupMenu1->actions()), QStringList{"Изменить параметр"});
         QCOMPARE(form->Help1->actions(), QList<QAction *>{form->UserGuide1});

@@ -14,6 +14,8 @@
 
 #include "About.h"
 #include "CPortCtl.h"
+#include "CompareWindow.h"
+#include "ConfigFiles.h"
 #include "GeneratorWindow.h"
 #include "Globals.h"
 #include "InputDialog.h"
@@ -22,12 +24,18 @@
 #include "ModeWindow.h"
 #include "NumberDialog.h"
 #include "ProgramIdentity.h"
+#include "RegisterMap.h"
 #include "RxCalcEdit.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -382,6 +390,102 @@ QMenu *RightClickNode(TForm1 &form, int index)
     return menu;
 }
 
+// Runs inside a file dialog's loop: chooses path as a person types it and accepts.
+void ChooseFile(const QString &path)
+{
+    QFileDialog *dialog = nullptr;
+    if (!WaitFor([&] { return (dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())); }, 5000,
+                 QStringLiteral("the file dialog")))
+        return;
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (!name) {
+        Fail(QStringLiteral("the file dialog has no name field"));
+        dialog->reject();
+        return;
+    }
+    name->setText(path);
+    QMetaObject::invokeMethod(dialog, "accept");
+}
+
+// A drop-down menu of the menu bar, open, its item `item` under the pointer.
+void ShootMenu(TForm1 &form, QMenu *menu, QAction *item, const QString &name)
+{
+    if (!Activate(&form, QStringLiteral("the main window")))
+        return;
+    form.menuBar()->setActiveAction(menu->menuAction());
+    if (!WaitFor([&] { return menu->isVisible(); }, 2000, name))
+        return;
+    menu->setActiveAction(item);
+    Save(&form, name, {menu});
+    menu->hide();
+    form.menuBar()->setActiveAction(nullptr);
+}
+
+// The configuration files: the menu, the comparison with last month's backup (two values
+// differ) and the message on a file edited by hand that is refused; then the record of the
+// mode windows switched on, in its menu, and off again.
+void ShootFiles(TForm1 &form)
+{
+    ShootMenu(form, form.N1, form.SaveToFile, QStringLiteral("menu-configuration"));
+
+    QTemporaryDir temp;
+    const QString folder = QDir(temp.path()).filePath(QStringLiteral("Документы"));
+    QDir().mkpath(folder);
+    TDeviceConfig backup = DeviceConfig;
+    backup.PackCount += 500;
+    backup.TqVoltage = (backup.TqVoltage + 1) % 9;
+    const QDateTime monthAgo(QDate(2026, 11, 9), QTime(8, 15), Qt::UTC);
+    const QString backupPath = QDir(folder).filePath(TConfigFiles::DefaultFileName(monthAgo.toLocalTime()));
+    QString text = QString::fromUtf8(
+        ConfigFileText(backup, PackConfigRegistersOf(backup), TConfigOrigin::Device(form.ComPort1->Port(), monthAgo)));
+    QFile out(backupPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0) {
+        Fail(QStringLiteral("cannot write %1").arg(backupPath));
+        return;
+    }
+    out.close();
+    QTimer::singleShot(0, [backupPath] {
+        ChooseFile(backupPath);
+        // Once the file dialog's loop has ended, inside the comparison's.
+        QTimer::singleShot(100, [] {
+            ShootModal<TCompareWindow>(QStringLiteral("compare-window"), NothingMore,
+                                       [](TCompareWindow *window) { window->CloseButton->click(); });
+        });
+    });
+    form.CompareWithFile->trigger();  // returns when the comparison has closed
+
+    // The backup edited by hand: a code written as its text, a count beyond the dialog's
+    // range, a period with a fraction.
+    auto value = [&](const char *field, const QString &json) {
+        text.replace(QRegularExpression(QStringLiteral("(\"field\": \"%1\", \"value\": )[^,]*").arg(QLatin1String(field))),
+                     QStringLiteral("\\1") + json);
+    };
+    value("PackVoltage", QStringLiteral("\"0,25\""));
+    value("TqN1Max", QStringLiteral("10000000"));
+    value("GenTPeriod", QStringLiteral("50.5"));
+    const QString editedPath = QDir(folder).filePath(QStringLiteral("Карвен-12Т правка.json"));
+    QFile edited(editedPath);
+    if (!edited.open(QIODevice::WriteOnly) || edited.write(text.toUtf8()) < 0) {
+        Fail(QStringLiteral("cannot write %1").arg(editedPath));
+        return;
+    }
+    edited.close();
+    QTimer::singleShot(0, [] { ShootMessageBox(QStringLiteral("message-file-refused")); });
+    form.Files().OpenFile(editedPath);
+
+    QTimer::singleShot(0, [folder] { ChooseFile(folder); });
+    form.RecordReadings->trigger();
+    if (!form.RecordReadings->isChecked()) {
+        Fail(QStringLiteral("the record of readings did not switch on"));
+        return;
+    }
+    ShootMenu(form, form.N11, form.RecordReadings, QStringLiteral("menu-record"));
+    // A mode window keeping its record: the caption names the file.
+    QTimer::singleShot(0, [] { ShootModeWindow(QStringLiteral("mode-record")); });
+    form.TQ1->trigger();
+    form.RecordReadings->trigger();  // off: no dialog
+}
+
 void ShootAll(TForm1 &form)
 {
     form.show();
@@ -441,6 +545,8 @@ void ShootAll(TForm1 &form)
         QTimer::singleShot(0, [name] { ShootModeWindow(name); });
         mode.item->trigger();  // returns when the window has closed
     }
+
+    ShootFiles(form);
 
     // The main window's busy-port box with its cause, for a port that has gone: the read
     // from a port whose link no longer exists.

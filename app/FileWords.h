@@ -1,0 +1,25 @@
+#pragma once
+// The window program's words for what the configuration file's reader refused and for why
+// a file could not be written or read: the core reports both as structured values, and
+// each program words them for its own users.
+
+#include "ConfigFile.h"
+#include "FileAccess.h"
+
+#include <QString>
+#include <QStringList>
+
+// One reason a file was refused: "«Пачка импульсов / Преднабор (N)» (PackCount): значение
+// 5.7 недопустимо; допускается целое число от 0 до 999999".
+QString ProblemWords(const TConfigProblem &problem);
+// What a value may be: "целое число от 100 до 100000".
+QString AllowedWords(const TAllowedValues &allowed);
+// Why a file was not written or read: "на диске нет места".
+QString FileCauseWords(const TFileFailure &failure);
+
+// Where a file's values came from: "считаны из прибора 09.12.2026 14:05, порт COM3;
+// изменены вручную"; empty when the file does not say.
+QString OriginWords(const TConfigOrigin &origin);
+
+// The reasons as a list for a message: one line each, each after a bullet.
+QString ReasonList(const QStringList &reasons);

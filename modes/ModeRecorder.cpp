@@ -1,0 +1,48 @@
+#include "ModeRecorder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+TModeRecorder::TModeRecorder(const TModeMap &map) : record_(map)
+{
+}
+
+TFileFailure TModeRecorder::Start(const QString &folder, const QString &modeName, const QDateTime &localTime)
+{
+    const QString stem = QDir(folder).filePath(
+        QStringLiteral("%1 %2").arg(modeName, localTime.toString(QStringLiteral("yyyy-MM-dd HH-mm-ss"))));
+    path_ = stem + QStringLiteral(".csv");
+    for (int n = 2; QFileInfo::exists(path_); ++n)
+        path_ = QStringLiteral("%1 (%2).csv").arg(stem).arg(n);
+    TFileFailure failure = file_.Open(path_);
+    if (!failure.Failed())
+        failure = file_.Append(record_.CsvHeader().toUtf8());
+    if (failure.Failed())
+        file_.Close();
+    return failure;
+}
+
+TFileFailure TModeRecorder::TakeStatus(const QByteArray &answer, const QDateTime &time)
+{
+    return Write(record_.TakeStatus(answer), time);
+}
+
+TFileFailure TModeRecorder::TakeValues(const QByteArray &answer, const QDateTime &time)
+{
+    return Write(record_.TakeValues(answer), time);
+}
+
+TFileFailure TModeRecorder::Write(bool row, const QDateTime &time)
+{
+    if (!row || !file_.IsOpen())
+        return {};
+    const TFileFailure failure = file_.Append(record_.CsvRow(time).toUtf8());
+    if (failure.Failed())
+        file_.Close();
+    return failure;
+}
+
+QString TModeRecorder::FileName() const
+{
+    return QFileInfo(path_).fileName();
+}

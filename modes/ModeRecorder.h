@@ -1,0 +1,32 @@
+#pragma once
+// The record of one mode window's run in a CSV file: the companion's header and rows
+// (config/ModeRecord), one row per values answer (per status answer for a mode without
+// values), each on the disk before the next answer is taken (config/FileAccess).
+
+#include "FileAccess.h"
+#include "ModeRecord.h"
+
+#include <QDateTime>
+#include <QString>
+
+class TModeRecorder {
+public:
+    explicit TModeRecorder(const TModeMap &map);
+
+    // Makes "<folder>/<modeName> 2026-12-09 14-05-31.csv" (with " (2)" and on where that
+    // name is taken) and writes the header into it.
+    TFileFailure Start(const QString &folder, const QString &modeName, const QDateTime &localTime);
+    // An answer with a good CRC, from the address on; writes the row it makes.
+    TFileFailure TakeStatus(const QByteArray &answer, const QDateTime &time);
+    TFileFailure TakeValues(const QByteArray &answer, const QDateTime &time);
+
+    QString Path() const { return path_; }
+    QString FileName() const;
+
+private:
+    TFileFailure Write(bool row, const QDateTime &time);
+
+    TModeRecord record_;
+    TRecordFile file_;
+    QString path_;
+};

@@ -1,0 +1,361 @@
+// The main window's configuration files and the mode windows' records, offscreen, driven
+// through Qt's own file dialogs and the program's boxes as a person answers them. Under
+// Wine the files lie on a Z: path (beside the test program).
+
+#include "CompareWindow.h"
+#include "ConfigFiles.h"
+#include "ConfigText.h"
+#include "Generator_f.h"
+#include "Globals.h"
+#include "MainForm.h"
+#include "ModeRecord.h"
+#include "ModeTestRig.h"
+#include "RegisterMap.h"
+#include "TQ.h"
+#include "TestFiles.h"
+#include "dialog_driver.h"
+
+#include <QLabel>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+// A configuration within what every editing dialog allows.
+TDeviceConfig Sample()
+{
+    TDeviceConfig c{};
+    c.Tpu1DetectorCount = 1, c.PackVoltage = 4, c.ImitTcResistance = 4;
+    c.Tpu1KFactor2 = 12000, c.Tpu2KFactor2 = 1.5f, c.TprKFactor1 = 2.25f, c.TprKFactor2 = 3;
+    c.PackFrequency = 1234.5f, c.TqFrequency = 10, c.GenFFrequency = 12000;
+    c.TprN1Max = 100000, c.PackCount = 500, c.ImitTpuCount = 5, c.GenTPeriod = 1000, c.GenICurrent1 = 24000, c.GenICurrent2 = 10;
+    return c;
+}
+
+TRegisterBytes Words(const TDeviceConfig &config)
+{
+    return PackConfigRegistersOf(config);
+}
+
+QString SampleText()
+{
+    const TDeviceConfig sample = Sample();
+    return QString::fromUtf8(ConfigFileText(sample, Words(sample), TConfigOrigin::Device(QStringLiteral("COM3"))));
+}
+
+}  // namespace
+
+class TestConfigFiles : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<TForm1> form_;
+
+    QString Path(const QString &name) const { return dir_->filePath(name); }
+    void Write(const QString &name, const QString &text) { QVERIFY(PutFile(Path(name), text.toUtf8())); }
+    std::function<void(QWidget *)> Choose(const QString &name)
+    {
+        return [path = Path(name)](QWidget *modal) { driver::ChooseFile(modal, path); };
+    }
+    QStringList Grid() const
+    {
+        QStringList texts;
+        for (int r = 0; r < form_->StringGrid1->rowCount(); ++r)
+            texts << form_->StringGrid1->item(r, 0)->text() + form_->StringGrid1->item(r, 1)->text();
+        return texts;
+    }
+    QString Root() const { return form_->NodeAt(0)->text(0); }
+    // The program holding the sample as after a read on COM3.
+    void HoldSample()
+    {
+        DeviceConfig = Sample();
+        form_->Files().ReadFromDevice(QStringLiteral("COM3"));
+        form_->NodeAt(0)->setText(0, QString::fromUtf8(RootTextSaved));
+        form_->ShowNode(form_->NodeAt(0));
+    }
+    void EditByHand()
+    {
+        form_->EditParameterFn = [](QWidget *, int) { return bool(DeviceConfig.PackVoltage = 5); };
+        EditedNodeIndex = 23;
+        form_->N13Click();
+    }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+    void init()
+    {
+        DeviceConfig = {};
+        ExchangeState = 0;
+        dir_ = std::make_unique<QTemporaryDir>(TestFolder() + QStringLiteral("/files-XXXXXX"));
+        QVERIFY(dir_->isValid());
+#ifdef Q_OS_WIN
+        QVERIFY2(dir_->path().startsWith(QStringLiteral("Z:"), Qt::CaseInsensitive), qPrintable(dir_->path()));
+#endif
+        form_ = std::make_unique<TForm1>();
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+    void cleanup()
+    {
+        driver::CancelTurns();
+        form_.reset();
+        dir_.reset();
+    }
+
+    // Saved, opened into zeros, changed by hand and saved again: each file holds the values
+    // and where they came from.
+    void saveAndOpenThroughDialogs()
+    {
+        HoldSample();
+        QString offered;
+        auto done = driver::InTurn({[&](QWidget *modal) {
+            offered = modal->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            driver::ChooseFile(modal, Path("a.json"));
+        }});
+        form_->SaveToFile->trigger();
+        QCOMPARE(*done, 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^Карвен-12Т \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d\\.json$")).match(offered).hasMatch(),
+                 qPrintable(offered));
+        const TConfigFileCheck saved = ReadConfigFile(FileContent(Path("a.json")), TFileUse::Write, false);
+        QVERIFY(saved.Ok());
+        QCOMPARE(Words(saved.Config), Words(Sample()));
+        QVERIFY(saved.Origin.ReadAt.isValid() && saved.Origin.Port == QStringLiteral("COM3"));
+        QVERIFY(saved.Origin.OpenedFrom.isEmpty() && !saved.Origin.ChangedByHand);
+
+        DeviceConfig = {};
+        form_->NodeAt(0)->setText(0, QString::fromUtf8(RootTextSaved));
+        done = driver::InTurn({Choose("a.json")});
+        form_->OpenFromFile->trigger();
+        QCOMPARE(*done, 1);  // no question: nothing was changed by hand
+        QCOMPARE(Words(DeviceConfig), Words(Sample()));
+        QCOMPARE(Root(), QString::fromUtf8(RootTextModified));
+        QCOMPARE(form_->GridRowCount(), 50);
+        QVERIFY(Grid().contains(QStringLiteral("К-фактор (Кф2) 12000,00")));
+        const QString opened = QDir::toNativeSeparators(QFileInfo(Path("a.json")).absoluteFilePath());
+
+        EditByHand();
+        done = driver::InTurn({Choose("b.json")});
+        form_->SaveToFile->trigger();
+        QCOMPARE(*done, 1);
+        QVERIFY(!form_->Files().Unsaved());
+        const TConfigFileCheck again = ReadConfigFile(FileContent(Path("b.json")), TFileUse::Write, false);
+        QVERIFY(again.Ok() && again.Config.PackVoltage == 5);
+        QCOMPARE(again.Origin.OpenedFrom, opened);
+        QCOMPARE(again.Origin.Port, QStringLiteral("COM3"));  // carried over from the file opened
+        QVERIFY(again.Origin.ChangedByHand);
+    }
+
+    // What the program asks, and what each answer does: saving the program's zeros, opening
+    // values out of the dialogs' range, replacing changes not yet written or saved; and the
+    // refusal of any file command while the device is being read or written.
+    void questions_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("state");     // zeros, read, edited, busy
+        QTest::addColumn<QStringList>("steps");  // a file to choose, or a button to click
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<uint>("packCount");     // DeviceConfig.PackCount afterwards
+        const QString zeros = "не считана из прибора и не открыта из файла: в программе нулевые значения";
+        const QString range = "(PackCount): значение 5000000 недопустимо; допускается целое число от 0 до 999999\n\n"
+                              "Открыть файл с этими значениями?";
+        const QString changes = "изменены вручную и ещё не записаны в прибор и не сохранены в файл";
+        const QString busy = "Идёт обмен с прибором. Дождитесь его окончания и повторите.";
+        QTest::newRow("zeros saved") << "SaveToFile" << "zeros" << QStringList{"Сохранить", "out.json"} << zeros << 0u;
+        QTest::newRow("zeros not saved") << "SaveToFile" << "zeros" << QStringList{"Отмена"} << zeros << 0u;
+        QTest::newRow("out of range opened") << "OpenFromFile" << "read" << QStringList{"range.json", "Открыть"} << range << 5000000u;
+        QTest::newRow("out of range not opened") << "OpenFromFile" << "read" << QStringList{"range.json", "Не открывать"} << range << 500u;
+        QTest::newRow("changes replaced") << "OpenFromFile" << "edited" << QStringList{"other.json", "Заменить"} << changes << 777u;
+        QTest::newRow("changes kept") << "OpenFromFile" << "edited" << QStringList{"other.json", "Отмена"} << changes << 500u;
+        QTest::newRow("save while reading") << "SaveToFile" << "busy" << QStringList{"OK"} << busy << 500u;
+        QTest::newRow("compare while writing") << "CompareWithFile" << "busy" << QStringList{"OK"} << busy << 500u;
+    }
+    void questions()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, state);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, says);
+        QFETCH(uint, packCount);
+        Write("range.json", WithValue(WithValue(SampleText(), "PackCount", "5000000"), "Tpu1KFactor2", "0.5"));
+        Write("other.json", WithValue(SampleText(), "PackCount", "777"));
+        if (state != "zeros")
+            HoldSample();
+        if (state == "edited")
+            EditByHand();
+        QString said;
+        std::vector<std::function<void(QWidget *)>> actions;
+        for (const QString &step : steps)
+            actions.push_back(step.endsWith(".json") ? Choose(step) : driver::Answer(step, &said));
+        ExchangeState = state == "busy" ? (command == "SaveToFile" ? 1 : 4) : 0;
+        auto done = driver::InTurn(actions, 3000);
+        form_->findChild<QAction *>(command)->trigger();
+        ExchangeState = 0;
+        QCOMPARE(*done, int(steps.size()));  // no other box, no file dialog after a refusal
+        QVERIFY2(said.contains(says), qPrintable(said));
+        QCOMPARE(DeviceConfig.PackCount, packCount);
+        QCOMPARE(QFile::exists(Path("out.json")), steps.contains("out.json"));
+        QCOMPARE(form_->Files().Unsaved(), state == "edited" && packCount == 500);
+    }
+
+    // Refused for every reason at once; nothing of the program changes.
+    void refusedFileChangesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");  // empty: the path is a folder
+        QTest::addColumn<QStringList>("reasons");
+        const QString text = SampleText();
+        QTest::newRow("not JSON") << QByteArray("{\"format\": 1,,") << QStringList{"текст не является JSON: ошибка в строке 1"};
+        const QByteArray utf16 = QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size());
+        QTest::newRow("UTF-16") << utf16 << QStringList{"в кодировке UTF-16; сохраните его в UTF-8"};
+        QTest::newRow("unknown and missing")
+            << QString(text).replace("\"field\": \"PackCount\"", "\"field\": \"PackKount\"").toUtf8()
+            << QStringList{"неизвестный параметр («field»: \"PackKount\")",
+                           "«Пачка импульсов / Преднабор (N)» (PackCount): параметра нет в файле"};
+        QTest::newRow("kinds and range")
+            << WithValue(WithValue(WithValue(text, "PackVoltage", "\"0.25\""), "TprN1Max", "1.5"), "PackCount", "5000000").toUtf8()
+            << QStringList{"(PackVoltage): значение \"0.25\" недопустимо; допускается один из кодов 0 (0.01), 1 (0.025)",
+                           "(TprN1Max): значение 1.5 недопустимо; допускается целое число от 0 до 999999",
+                           "(PackCount): значение 5000000 недопустимо; допускается целое число от 0 до 999999"};
+        QTest::newRow("folder") << QByteArray() << QStringList{"Причина: это папка, а не файл"};
+    }
+    void refusedFileChangesNothing()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, reasons);
+        HoldSample();
+        const QStringList grid = Grid();
+        const QString path = bytes.isEmpty() ? dir_->path() : Path("refused.json");
+        QVERIFY(bytes.isEmpty() || PutFile(path, bytes));
+        QString message;
+        auto done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message)});
+        QVERIFY(!form_->Files().OpenFile(path));
+        QCOMPARE(*done, 1);  // one message, no question
+        QVERIFY2(message.startsWith(QStringLiteral("Конфигурация из файла не открыта.")), qPrintable(message));
+        for (const QString &reason : reasons)
+            QVERIFY2(message.contains(reason), qPrintable(message));
+        QCOMPARE(Words(DeviceConfig), Words(Sample()));
+        QCOMPARE(Grid(), grid);
+        QCOMPARE(Root(), QString::fromUtf8(RootTextSaved));
+        QCOMPARE(form_->Files().Origin().Port, QStringLiteral("COM3"));
+    }
+
+    void compare_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("rows");  // group|name|in the file|in the program; none: the same
+        const QString text = SampleText();
+        QTest::newRow("same") << text << QStringList{};
+        QTest::newRow("differs")
+            << WithValue(WithValue(WithValue(text, "PackVoltage", "2"), "TprKFactor1", "1234.56"), "PackCount", "5000000")
+            << QStringList{"ТПР по ТПР|К-фактор для канала 1 (Кф1)|1234,56|2,25", "Пачка импульсов|Преднабор (N)|5000000|500",
+                           "Пачка импульсов|Напряжение (U), В|0.05|0.25"};
+        QTest::newRow("no number in the file") << WithValue(text, "Tpu2KFactor2", "null") << QStringList{"ТПР по ТПУ2|К-фактор (Кф2)|NAN|1,50"};
+    }
+    void compare()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, rows);
+        HoldSample();
+        Write("compare.json", file);
+        QStringList shown;
+        QString about;
+        auto done = driver::InTurn({Choose("compare.json"), [&](QWidget *modal) {
+                                        auto *window = qobject_cast<TCompareWindow *>(modal);
+                                        for (int r = 0; window && r < window->Grid->rowCount(); ++r) {
+                                            QStringList cells;
+                                            for (int c = 0; c < 4; ++c)
+                                                cells << window->Grid->item(r, c)->text();
+                                            shown << cells.join('|');
+                                        }
+                                        about = window ? window->About->text() : qobject_cast<QMessageBox *>(modal)->text();
+                                        modal->close();
+                                    }});
+        form_->CompareWithFile->trigger();
+        QCOMPARE(*done, 2);
+        QCOMPARE(shown, rows);
+        QVERIFY2(rows.isEmpty() ? about == QStringLiteral("Конфигурации совпадают") : about.contains(QStringLiteral("порт COM3")),
+                 qPrintable(about));
+        QCOMPARE(Words(DeviceConfig), Words(Sample()));  // a comparison changes nothing
+        QCOMPARE(Root(), QString::fromUtf8(RootTextSaved));
+    }
+
+    void droppedFile_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("a .json file") << QStringList{"dropped.JSON"} << true;
+        QTest::newRow("another kind") << QStringList{"dropped.txt"} << false;
+        QTest::newRow("two files") << QStringList{"dropped.json", "dropped.JSON"} << false;
+    }
+    void droppedFile()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, opened);
+        HoldSample();
+        QList<QUrl> urls;
+        for (const QString &name : names) {
+            Write(name, WithValue(SampleText(), "PackCount", "777"));
+            urls << QUrl::fromLocalFile(Path(name));
+        }
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(400, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.setAccepted(false);
+        QApplication::sendEvent(form_.get(), &enter);
+        QCOMPARE(enter.isAccepted(), opened);
+        QDropEvent drop(QPointF(400, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form_.get(), &drop);
+        QCOMPARE(WaitFor([] { return DeviceConfig.PackCount == 777; }, opened ? 5000 : 200), opened);
+        QCOMPARE(Root(), QString::fromUtf8(opened ? RootTextModified : RootTextSaved));
+    }
+
+    // The shell's record: one row per values answer (per status answer without values),
+    // the caption naming the file.
+    void recordedRun_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("rows");  // without the time
+        QTest::newRow("values") << "Режим TQ"
+                                << QStringList{"0A 01 01 10", "0A 04 0C 00 1C 00 00 00 1E 00 00 00 00 41 48", "0A 01 01 00",
+                                               "0A 04 04 00 1C 00 00"}  // a short one: the rest kept
+                                << QStringList{"on,28,30,12.50", "off,28,30,12.50"};
+        QTest::newRow("status only") << "Генератор f" << QStringList{"0A 01 01 00", "0A 01 01 40", "0A 01 01 FF"}
+                                     << QStringList{"off", "on", "on"};
+    }
+    void recordedRun()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, rows);
+        const bool values = mode == QStringLiteral("Режим TQ");
+        auto *tq = values ? new FakeLinkWindow<TfmTQ>(form_.get()) : nullptr;
+        auto *gen = values ? nullptr : new FakeLinkWindow<TfmGenerator_f>(form_.get());
+        std::unique_ptr<TModeWindow> window(tq ? static_cast<TModeWindow *>(tq) : gen);
+        const QString caption = window->windowTitle();
+        QVERIFY(window->StartRecording(dir_->path(), mode));
+        window->show();
+        const QString file = QFileInfo(window->RecordPath()).fileName();
+        QVERIFY2(QRegularExpression(QStringLiteral("^%1 \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.csv$").arg(mode)).match(file).hasMatch(),
+                 qPrintable(file));
+        QCOMPARE(window->windowTitle(), QStringLiteral("%1  [запись: %2]").arg(caption, file));
+        for (const QString &answer : answers) {
+            window->Timer1Timer();
+            const QByteArray bytes = AppendDeviceCrc(HexBytes(answer.toLatin1().constData()));
+            tq ? tq->Feed(bytes) : gen->Feed(bytes);
+            window->Timer1Timer();
+        }
+        QStringList lines = QString::fromUtf8(FileContent(window->RecordPath())).split('\n', Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        QCOMPARE(lines.takeFirst() + '\n', TModeRecord(*FindModeMap(values ? u"tq" : u"gen-f")).CsvHeader());
+        for (QString &line : lines)
+            line = line.section(',', 1);
+        QCOMPARE(lines, rows);
+    }
+};
+
+QTEST_MAIN(TestConfigFiles)
+#include "tst_configfiles.moc"
