@@ -42,6 +42,13 @@ QString PortCause(int err, const QString &path, TPortStage stage, const QStringL
     return SystemCauseWords(err);
 }
 
+QString SystemCauseWords(int err)
+{
+    // The core's file access knows the system's words for its error codes: a cause that
+    // files share (no space, no permission) in the same words, else the system's own.
+    return FileCauseText(FileFailureOf(err));
+}
+
 QString PortFailureCause(const std::exception &e, const QString &path, TPortStage stage)
 {
     const int err = PortFailureErrno(e);

@@ -1,9 +1,8 @@
 #pragma once
 // The plain causes the companion gives for the system's error numbers: why a port cannot
 // be opened or has failed, and why a file cannot be read or written. The one place that
-// turns an error number into the companion's words: Causes.cpp for every system (the causes
-// of port failures as the core sorts them, ClassifyPortError), Causes_<system>.cpp for the
-// system's own words.
+// turns an error number into the companion's words; the core sorts the numbers into causes
+// (ClassifyPortError, FileFailureOf) and knows the system's own words for the rest.
 
 #include "PortInfo.h"
 
@@ -17,7 +16,7 @@
 // Why the port at path failed with err, the system error code of the failure (Linux: errno;
 // Windows: GetLastError()); holders are the programs that hold a busy port.
 QString PortCause(int err, const QString &path, TPortStage stage, const QStringList &holders = {});
-// The system's own words for a port failure with err that has no cause of the companion's.
+// The words for a port failure with err that has no cause of the companion's: the system's own.
 QString SystemCauseWords(int err);
 // The cause of a failure of the port, with the component's own text when it carries no
 // error number.
