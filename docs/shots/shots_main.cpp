@@ -4,10 +4,12 @@
 // reports, and saves the window, as the screen shows it with the window manager's title
 // bar, as a PNG:
 //
-//   karven-shots --port PATH --out DIR [--sys DIR] [--dev DIR]
+//   karven-shots --port PATH --out DIR [--sys DIR] [--dev DIR] [--documents DIR]
 //
 // --sys and --dev name the folders the port list is read from instead of /sys and /dev
-// (a computer's serial ports as the kernel shows them, for the picture of the list).
+// (a computer's serial ports as the kernel shows them, for the picture of the list);
+// --documents the user's documents folder that the pictures of the files show (else a
+// temporary one).
 //
 // Exit status 0 when every picture was made, 1 otherwise. Meant for a display of its own
 // (Xvfb) with a window manager: windows appear and are clicked by program.
@@ -67,6 +69,7 @@
 namespace {
 
 QString outDir;
+QString documentsDir;  // the user's documents as the pictures of the files show them; empty: a temporary folder
 bool failed = false;
 
 void Fail(const QString &what)
@@ -429,7 +432,7 @@ void ShootFiles(TForm1 &form)
     ShootMenu(form, form.N1, form.SaveToFile, QStringLiteral("menu-configuration"));
 
     QTemporaryDir temp;
-    const QString folder = QDir(temp.path()).filePath(QStringLiteral("Документы"));
+    const QString folder = documentsDir.isEmpty() ? QDir(temp.path()).filePath(QStringLiteral("Документы")) : documentsDir;
     QDir().mkpath(folder);
     TDeviceConfig backup = DeviceConfig;
     backup.PackCount += 500;
@@ -581,7 +584,9 @@ int main(int argc, char **argv)
     const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the PNG files."), QStringLiteral("DIR"));
     const QCommandLineOption sysOption(QStringLiteral("sys"), QStringLiteral("The port list's /sys."), QStringLiteral("DIR"));
     const QCommandLineOption devOption(QStringLiteral("dev"), QStringLiteral("The port list's /dev."), QStringLiteral("DIR"));
-    parser.addOptions({portOption, outOption, sysOption, devOption});
+    const QCommandLineOption documentsOption(QStringLiteral("documents"), QStringLiteral("The user's documents folder."),
+                                             QStringLiteral("DIR"));
+    parser.addOptions({portOption, outOption, sysOption, devOption, documentsOption});
     parser.process(app);
     if (!parser.isSet(portOption) || !parser.isSet(outOption)) {
         std::fprintf(stderr, "karven-shots: --port and --out are needed\n");
@@ -593,6 +598,7 @@ int main(int argc, char **argv)
         TComComboBox::ListSysRoot = parser.value(sysOption);
     if (parser.isSet(devOption))
         TComComboBox::ListDevRoot = parser.value(devOption);
+    documentsDir = parser.value(documentsOption);
 
     TForm1 form;
     if (!form.CreatedOk())
