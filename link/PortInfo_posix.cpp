@@ -31,6 +31,17 @@ bool IsPtyPath(const QString &path)
     return ptsPath.match(path).hasMatch();
 }
 
+// Whether the open file a process's descriptor leads to (st) is the device port (the port's
+// own node). A pseudo-terminal's number is only its own within one instance of the pts
+// file system: a container or a mount namespace with an instance of its own has a
+// /dev/pts/3 of its own too, with the same device number, so there the file system counts.
+bool SameDevice(const struct stat &st, const struct stat &port)
+{
+    constexpr unsigned PtySlaveFirstMajor = 136, PtySlaveLastMajor = 143;
+    const bool pty = major(port.st_rdev) >= PtySlaveFirstMajor && major(port.st_rdev) <= PtySlaveLastMajor;
+    return S_ISCHR(st.st_mode) && st.st_rdev == port.st_rdev && (!pty || st.st_dev == port.st_dev);
+}
+
 // The USB device (the folder with idVendor) that dir sits under, up to sysRoot; empty if none.
 QString UsbDeviceAbove(QString dir, const QString &sysRoot)
 {
@@ -168,8 +179,7 @@ QStringList PortHolders(const QString &path)
             const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
             for (const QString &fd : fds) {
                 struct stat st{};
-                if (::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &st) == 0
-                    && S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev) {
+                if (::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &st) == 0 && SameDevice(st, dev)) {
                     pids << pid;
                     break;
                 }
@@ -228,8 +238,7 @@ QStringList PortSharers(const QString &path)
         const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         const bool holds = std::any_of(fds.begin(), fds.end(), [&](const QString &fd) {
             struct stat st{};
-            return ::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &st) == 0
-                && S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev;
+            return ::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &st) == 0 && SameDevice(st, dev);
         });
         if (!holds || (pty && PtyMastersOf(proc).contains(ptyIndex)))
             continue;
