@@ -13,6 +13,8 @@
 #include "ModeWindow.h"
 #include "ParameterEdit.h"
 #include "ParameterTree.h"
+#include "ProverWindow.h"
+#include "RunMemory.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
@@ -248,6 +250,8 @@ void TForm1::BuildMenus()
     RecordReadings->setCheckable(true);
     connect(RecordReadings, &QAction::triggered, this,
             [this](bool checked) { Guarded([&] { RecordReadingsClick(checked); }); });
+    ProcessRecord = AddMenuItem(N11, "ProcessRecord", QStringLiteral("Обработка записи ТПР по ТПУ…"),
+                                &TForm1::ProcessRecordClick);
 
     // A top-level item that acts at once, without a drop-down.
     N10 = bar->addAction(QStringLiteral("О программе"));
@@ -517,6 +521,34 @@ void TForm1::PrepareRecording(TModeWindow &window, const QString &modeName)
 {
     if (!RecordFolder().isEmpty())
         window.StartRecording(recordFolder_, modeName);
+}
+
+void TForm1::ProcessRecordClick()
+{
+    const std::unique_ptr<QSettings> settings = ProgramSettings();
+    TRunMemory memory(*settings);
+    QString start = OfferedRecord(recordFolder_, memory.LastRecord());
+    if (start.isEmpty())
+        start = recordFolder_.isEmpty() ? files_->StartFolder() : recordFolder_;
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Запись режима ТПР по ТПУ"), start,
+                                                      QStringLiteral("Записи показаний (*.csv);;Все файлы (*)"));
+    if (path.isEmpty())
+        return;
+    TProverContext context;
+    context.Port = ComPort1->Port();
+    context.Config = DeviceConfig;
+    const TConfigOrigin &origin = files_->Origin();
+    context.ConfigKnown = origin.ReadAt.isValid() || !origin.OpenedFrom.isEmpty();
+    if (!origin.OpenedFrom.isEmpty())
+        context.ConfigSource = QStringLiteral("открыта из файла %1").arg(QFileInfo(origin.OpenedFrom).fileName());
+    else if (origin.ReadAt.isValid())
+        context.ConfigSource = QStringLiteral("считана из прибора на порту %1 %2")
+                                   .arg(origin.Port, origin.ReadAt.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+    if (origin.ChangedByHand)
+        context.ConfigSource += QStringLiteral(", изменена вручную");
+    TfmProverRun window(this, context, *settings);
+    window.Open(path);
+    window.exec();
 }
 
 namespace {

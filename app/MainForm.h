@@ -72,6 +72,7 @@ public:
     QAction *OpenFromFile;     // "Открыть конфигурацию из файла…"
     QAction *CompareWithFile;  // "Сравнить с файлом…"
     QAction *RecordReadings;   // "Записывать показания в файл", checkable
+    QAction *ProcessRecord;    // "Обработка записи ТПР по ТПУ…"
     QMenu *Help1;  // "Справка"
     QAction *UserGuide1;  // "Руководство пользователя", F1
     QMenu *PopupMenu1;
@@ -131,6 +132,7 @@ public:
     void TimerWaitAnswerTimer();
     void RequestSecondBlock();
     void RecordReadingsClick(bool checked);
+    void ProcessRecordClick();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

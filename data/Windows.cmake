@@ -60,12 +60,14 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
 endforeach()
 install(FILES ${KARVEN_MINGW_RUNTIME} DESTINATION .)
 
-# The licences: the program's, and those of the libraries that come with it, as Debian
-# ships them with the packages they were built from.
+# The licences: the program's, and those of the libraries and the fonts (built into the
+# window program for its protocols) that come with it, as Debian ships them with the
+# packages they were built from.
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 foreach(notice "libqt6core6/copyright;Qt.txt"
                "gcc-mingw-w64-x86-64-posix-runtime/copyright;GCC-runtime.txt"
                "mingw-w64-common/copyright;mingw-w64.txt"
+               "fonts-dejavu-core/copyright;DejaVu-fonts.txt"
                "../common-licenses/LGPL-3;LGPL-3.txt" "../common-licenses/GPL-3;GPL-3.txt")
   list(GET notice 0 source)
   list(GET notice 1 name)
