@@ -512,19 +512,22 @@ void TfmProverRun::Reprocess()
         BuildSource->setText(context_.ConfigKnown ? QStringLiteral("Схема выбрана вручную (отличается от конфигурации прибора).")
                                                   : QStringLiteral("Конфигурация прибора не считана: схема выбрана вручную."));
 
+    // Without a volume the passes are still shown, with N, T and f.
     const QString problem = SettingsProblemText(CheckSettings(settings_));
     result_ = TResult();
-    if (haveRecord_ && problem.isEmpty())
+    if (haveRecord_)
         result_ = Process(record_, settings_);
     QStringList notes;
+    problem_ = problem;
     if (haveRecord_ && !problem.isEmpty())
         notes << problem;
-    notes << record_.Notes << result_.Notes;
+    if (record_.DroppedLastLine > 0)
+        notes << QStringLiteral("Последняя строка %1 без конца строки не учтена.").arg(record_.DroppedLastLine);
     for (const TCutPass &cut : result_.Cut)
-        notes << QStringLiteral("Проход не учтен (строка %1): %2.").arg(cut.Line).arg(CutText(cut.Why));
+        notes << QStringLiteral("Проход %1 не учтен (строка %2): %3.").arg(cut.Section).arg(cut.Line).arg(CutText(cut.Why));
     NotesLabel->setText(notes.join(QLatin1Char('\n')));
     if (haveRecord_)
-        UpdateBox->setItemText(0, QStringLiteral("по записи (%1)").arg(UpdateText(result_.UpdateSeen)));
+        UpdateBox->setItemText(0, QStringLiteral("по записи: %1").arg(UpdateText(result_.UpdateSeen)));
     ShowResult();
 }
 
@@ -566,7 +569,7 @@ void TfmProverRun::ShowResult()
     }
     ResultsLabel->setText(html);
     Chart->SetRun(&record_, &result_);
-    const bool any = haveRecord_ && !result_.Measurements.empty();
+    const bool any = haveRecord_ && !result_.Measurements.empty() && problem_.isEmpty();
     SaveProtocolButton->setEnabled(any);
     CopyButton->setEnabled(any);
     SaveExcelButton->setEnabled(any);

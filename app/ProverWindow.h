@@ -108,6 +108,7 @@ private:
     ProverRun::TRecord record_;
     ProverRun::TSettings settings_;
     ProverRun::TResult result_;
+    QString problem_;  // settings that give no K, in words
     bool haveRecord_ = false;
     bool reading_ = false;
     bool filling_ = false;        // the form is being filled by the program, not the user

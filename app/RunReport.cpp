@@ -1,5 +1,7 @@
 #include "RunReport.h"
 
+#include "ModeMap.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
 #include <QLocale>
@@ -90,42 +92,96 @@ QString CutText(TCutPass::TWhy why)
         return QStringLiteral("значение не является числом");
     case TCutPass::TWhy::OutsideSpan:
         return QStringLiteral("вне выбранного интервала");
+    case TCutPass::TWhy::StartOfRecord:
+        return QStringLiteral("первый проход измерения был до начала записи");
+    case TCutPass::TWhy::Unpaired:
+        return QStringLiteral("нет второго прохода измерения");
+    case TCutPass::TWhy::EndNotSeen:
+        return QStringLiteral("конец прохода не виден: значения не установились");
     }
     return QString();
 }
 
+namespace {
+
+// The mode of a record by the companion's name, as the menu names it.
+QString ModeWords(const QString &name)
+{
+    static const QList<QPair<QString, QString>> modes{
+        {QStringLiteral("tpr-tpu1"), QStringLiteral("ТПР по ТПУ1")}, {QStringLiteral("tpr-tpu2"), QStringLiteral("ТПР по ТПУ2")},
+        {QStringLiteral("tpr-tpr"), QStringLiteral("ТПР по ТПР")},   {QStringLiteral("freq"), QStringLiteral("Частотомер")},
+        {QStringLiteral("pack"), QStringLiteral("Пачка импульсов")}, {QStringLiteral("tq"), QStringLiteral("Режим TQ")},
+        {QStringLiteral("tpu-imitation"), QStringLiteral("Имитация ТПУ")}};
+    for (const auto &[key, words] : modes)
+        if (key == name)
+            return words;
+    return QString();
+}
+
+// A field of a row by its key, as the record's header names it.
+QString FieldWords(const QString &key)
+{
+    if (key == QStringLiteral("time"))
+        return QStringLiteral("время (time)");
+    if (key == QStringLiteral("mode"))
+        return QStringLiteral("состояние режима (mode)");
+    for (const TValueRow &row : ModeRows::TprTpu)
+        if (key == QLatin1String(row.Key))
+            return QStringLiteral("«%1»").arg(QString::fromUtf8(row.Caption));
+    return key;
+}
+
+}  // namespace
+
 QString RefusalText(const TRefusal &refusal, const QString &fileName)
 {
+    const QString &d = refusal.Detail;
     QString cause;
     switch (refusal.Cause) {
     case TRefusalCause::None:
         return QString();
     case TRefusalCause::NotARecord:
-        cause = QStringLiteral("это не запись показаний прибора");
+        if (d == QStringLiteral("empty"))
+            cause = QStringLiteral("файл пуст");
+        else if (d == QStringLiteral("NUL"))
+            cause = QStringLiteral("это не запись показаний: в файле есть нулевой байт");
+        else if (d == QStringLiteral("binary"))
+            cause = QStringLiteral("это не запись показаний: файл двоичный");
+        else if (d == QStringLiteral("json"))
+            cause = QStringLiteral("это запись в формате JSON; обрабатывается запись CSV");
+        else if (d == QStringLiteral("too long"))
+            cause = QStringLiteral("это не запись показаний: слишком длинная строка");
+        else
+            cause = QStringLiteral("это не запись показаний прибора: нет заголовка записи");
         break;
     case TRefusalCause::OtherMode:
-        cause = QStringLiteral("это запись другого режима, а не «ТПР по ТПУ»");
+        cause = ModeWords(d).isEmpty() ? QStringLiteral("это запись не режима «ТПР по ТПУ»")
+                                       : QStringLiteral("это запись режима «%1», а не «ТПР по ТПУ»").arg(ModeWords(d));
         break;
     case TRefusalCause::BadRow:
-        cause = QStringLiteral("строка записи не читается");
+        if (d == QStringLiteral("fields"))
+            cause = QStringLiteral("в строке %1 полей вместо 22").arg(refusal.Text);
+        else if (d == QStringLiteral("too long"))
+            cause = QStringLiteral("слишком длинная строка");
+        else
+            cause = QStringLiteral("не читается поле %1%2: «%3»")
+                        .arg(FieldWords(d), refusal.Column > 0 ? QStringLiteral(" (поле %1)").arg(refusal.Column) : QString(),
+                             refusal.Text);
         break;
     case TRefusalCause::CutFile:
-        cause = QStringLiteral("запись оборвана");
+        cause = d == QStringLiteral("header") ? QStringLiteral("запись оборвана в заголовке") : QStringLiteral("запись оборвана");
         break;
     case TRefusalCause::TooLarge:
-        cause = QStringLiteral("файл больше 256 МБ");
+        cause = QStringLiteral("файл больше 256 МБ (%1 байт)").arg(d);
         break;
     case TRefusalCause::Unreadable:
-        cause = QStringLiteral("файл не читается");
+        cause = QStringLiteral("файл не читается: %1").arg(d);
         break;
     case TRefusalCause::Cancelled:
         cause = QStringLiteral("чтение прервано");
         break;
     }
-    QString text = QStringLiteral("Запись не обработана: %1").arg(cause);
-    if (!refusal.Detail.isEmpty())
-        text += QStringLiteral(" (%1)").arg(refusal.Detail);
-    text += QLatin1Char('.');
+    QString text = QStringLiteral("Запись не обработана: %1.").arg(cause);
     if (refusal.Line > 0)
         text += QStringLiteral("\nСтрока %1.").arg(refusal.Line);
     text += QStringLiteral("\nФайл: %1").arg(fileName);
@@ -143,6 +199,12 @@ QString SettingsProblemText(TSettingsProblem problem)
         return QStringLiteral("Задайте вместимость участка 3-4 установки (4 детектора).");
     case TSettingsProblem::BadDetectors:
         return QStringLiteral("Число детекторов установки — 2 или 4.");
+    case TSettingsProblem::BadVolume:
+        return QStringLiteral("Вместимость участка не может быть отрицательной.");
+    case TSettingsProblem::BadLimit:
+        return QStringLiteral("Предел повторяемости не может быть отрицательным.");
+    case TSettingsProblem::BadSpan:
+        return QStringLiteral("Начало интервала позже его конца.");
     }
     return QString();
 }
@@ -369,11 +431,9 @@ QString ProtocolHtml(const TProtocol &pr, const QString &chartName)
     if (!pr.Result.Cut.empty()) {
         html += QStringLiteral("<p>Не учтены прерванные проходы:</p><ul>");
         for (const TCutPass &cut : pr.Result.Cut)
-            html += QStringLiteral("<li>строка %1: %2</li>").arg(cut.Line).arg(Html(CutText(cut.Why)));
+            html += QStringLiteral("<li>%1, строка %2: %3</li>").arg(Html(cut.Section)).arg(cut.Line).arg(Html(CutText(cut.Why)));
         html += QStringLiteral("</ul>");
     }
-    for (const QString &note : pr.Result.Notes)
-        html += QStringLiteral("<p>%1</p>").arg(Html(note));
 
     for (const TSeries &series : pr.Result.Series) {
         html += Section(QStringLiteral("Результат: ") + SeriesTitle(pr.Result, series.Series));
