@@ -610,7 +610,7 @@ void TfmProverRun::CopyTable()
 bool TfmProverRun::SaveProtocolTo(const QString &path)
 {
     QString error;
-    const QImage chart = RunChartImage(record_, result_, QSize(2000, 760));
+    const QImage chart = RunChartImage(record_, result_, ProtocolChartSize());
     if (!WriteProtocolPdf(path, Protocol(), chart, &error)) {
         ShowWarning(this, QStringLiteral("Протокол не сохранен в файл\n%1\n%2").arg(QDir::toNativeSeparators(path), error));
         return false;

@@ -4,16 +4,21 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QUrl>
 
 #include <cmath>
+#include <iterator>
+#include <numeric>
 
 using namespace ProverRun;
 
@@ -355,7 +360,7 @@ QString VolumeText(double volume, TVolumeUnit unit)
 
 }  // namespace
 
-QString ProtocolHtml(const TProtocol &pr, const QString &chartName)
+QString ProtocolHeadHtml(const TProtocol &pr, const QString &chartName)
 {
     const TSettings &s = pr.Settings;
     const QString dateTime = QStringLiteral("dd.MM.yyyy HH:mm");
@@ -414,18 +419,13 @@ QString ProtocolHtml(const TProtocol &pr, const QString &chartName)
     html += QStringLiteral("<p><img src='%1'></p>").arg(Html(chartName));
 
     html += Section(QStringLiteral("Результаты измерений"));
-    html += QStringLiteral("<table border='1' cellspacing='0' cellpadding='3' width='100%' "
-                           "style='border-collapse:collapse'><thead><tr>");
-    for (const QString &h : MeasurementHead(s.Unit))
-        html += QStringLiteral("<th>%1</th>").arg(Html(h));
-    html += QStringLiteral("</tr></thead>");
-    for (const QStringList &row : MeasurementRows(pr.Result, Comma)) {
-        html += QStringLiteral("<tr>");
-        for (int c = 0; c < row.size(); ++c)
-            html += QStringLiteral("<td align='%1'>%2</td>").arg(NumberColumn(c) ? QStringLiteral("right") : QStringLiteral("center"), Html(row[c]));
-        html += QStringLiteral("</tr>");
-    }
-    html += QStringLiteral("</table>");
+    return html + QStringLiteral("</body></html>");
+}
+
+QString ProtocolTailHtml(const TProtocol &pr)
+{
+    const TSettings &s = pr.Settings;
+    QString html = QStringLiteral("<html><body>");
     if (pr.Result.Measurements.empty())
         html += QStringLiteral("<p>Законченных измерений в записи нет.</p>");
     if (!pr.Result.Cut.empty()) {
@@ -465,6 +465,142 @@ QString ProtocolFontFamily()
     return family;
 }
 
+namespace {
+
+// The protocol's pages: documents and the table laid one after another down the pages of
+// the writer, each page with its number at the foot.
+class TPages {
+public:
+    TPages(QPdfWriter &writer, QPainter &painter, const QFont &font)
+        : writer_(writer), painter_(painter), fm_(font, &writer), body_(writer.width(), writer.height() - 2 * fm_.height())
+    {
+    }
+    QSizeF Body() const { return body_; }
+
+    // A document set to the body's width, from the current place on; it goes on over as
+    // many pages as it needs, lines and table rows kept whole.
+    void Document(QTextDocument &doc)
+    {
+        doc.documentLayout()->setPaintDevice(&writer_);
+        doc.setPageSize(body_);
+        // A document that fits the rest of the page starts there; another starts a page.
+        const double height = Bottom(doc);
+        if (y_ > 0 && height > body_.height() - y_)
+            NewPage();
+        if (y_ > 0) {
+            painter_.save();
+            painter_.translate(0, y_);
+            doc.drawContents(&painter_, QRectF(QPointF(0, 0), QSizeF(body_.width(), body_.height() - y_)));
+            painter_.restore();
+            y_ += height;
+            return;
+        }
+        const int pages = doc.pageCount();
+        for (int i = 0; i < pages; ++i) {
+            if (i > 0)
+                NewPage();
+            painter_.save();
+            painter_.translate(0, -i * body_.height());
+            doc.drawContents(&painter_, QRectF(QPointF(0, i * body_.height()), body_));
+            painter_.restore();
+        }
+        y_ = height - (pages - 1) * body_.height();
+    }
+
+    // The table of measurements drawn row by row (a text document of thousands of table
+    // rows takes minutes to lay out), its head again on every page.
+    void Table(const QStringList &head, const std::vector<QStringList> &rows)
+    {
+        static const double widths[] = {6, 10, 12, 11, 11, 11, 13, 14, 12};
+        const double total = std::accumulate(std::begin(widths), std::end(widths), 0.0);
+        std::vector<double> x{0};
+        for (double w : widths)
+            x.push_back(x.back() + w / total * body_.width());
+        const double rowHeight = fm_.height() * 1.4;
+        const double headHeight = fm_.height() * 2.6;
+        const double pad = fm_.averageCharWidth() * 0.6;
+        QFont bold = painter_.font();
+        bold.setBold(true);
+        const QFont plain = painter_.font();
+        const auto drawHead = [&] {
+            painter_.setFont(bold);
+            for (int c = 0; c < head.size() && c + 1 < int(x.size()); ++c)
+                painter_.drawText(QRectF(x[c] + pad, y_, x[c + 1] - x[c] - 2 * pad, headHeight),
+                                  Qt::AlignCenter | Qt::TextWordWrap, head[c]);
+            painter_.setFont(plain);
+            Lines(x, y_, y_ + headHeight);
+            y_ += headHeight;
+        };
+        if (body_.height() - y_ < headHeight + 3 * rowHeight)
+            NewPage();
+        drawHead();
+        for (const QStringList &row : rows) {
+            if (y_ + rowHeight > body_.height()) {
+                NewPage();
+                drawHead();
+            }
+            for (int c = 0; c < row.size() && c + 1 < int(x.size()); ++c)
+                painter_.drawText(QRectF(x[c] + pad, y_, x[c + 1] - x[c] - 2 * pad, rowHeight),
+                                  (NumberColumn(c) && c > 0 ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignVCenter, row[c]);
+            Lines(x, y_, y_ + rowHeight);
+            y_ += rowHeight;
+        }
+        y_ += rowHeight / 2;
+    }
+
+    void Finish()
+    {
+        Foot();
+        painter_.end();
+    }
+    int Pages() const { return page_; }
+
+private:
+    // The bottom of a document's last line, from its top.
+    static double Bottom(QTextDocument &doc)
+    {
+        const QAbstractTextDocumentLayout *layout = doc.documentLayout();
+        return layout->frameBoundingRect(doc.rootFrame()).height() > 0
+                   ? layout->blockBoundingRect(doc.lastBlock()).bottom() + doc.documentMargin()
+                   : 0;
+    }
+    void Lines(const std::vector<double> &x, double top, double bottom)
+    {
+        painter_.drawLine(QPointF(x.front(), top), QPointF(x.back(), top));
+        painter_.drawLine(QPointF(x.front(), bottom), QPointF(x.back(), bottom));
+        for (double v : x)
+            painter_.drawLine(QPointF(v, top), QPointF(v, bottom));
+    }
+    void Foot()
+    {
+        painter_.drawText(QRectF(0, writer_.height() - fm_.height(), writer_.width(), fm_.height()),
+                          Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Страница %1").arg(page_));
+    }
+    void NewPage()
+    {
+        Foot();
+        writer_.newPage();
+        ++page_;
+        y_ = 0;
+    }
+
+    QPdfWriter &writer_;
+    QPainter &painter_;
+    QFontMetricsF fm_;
+    QSizeF body_;
+    double y_ = 0;
+    int page_ = 1;
+};
+
+}  // namespace
+
+QSize ProtocolChartSize()
+{
+    // The body's width at the writer's 300 dpi: A4's 210 mm less margins of 20 and 12 mm.
+    const int width = int((210 - 20 - 12) / 25.4 * 300);
+    return {width, width * 38 / 100};
+}
+
 bool WriteProtocolPdf(const QString &path, const TProtocol &protocol, const QImage &chart, QString *error)
 {
     QSaveFile file(path);
@@ -480,23 +616,7 @@ bool WriteProtocolPdf(const QString &path, const TProtocol &protocol, const QIma
         writer.setResolution(300);
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 12, 12, 12),
                                          QPageLayout::Millimeter));
-
-        QTextDocument doc;
-        doc.documentLayout()->setPaintDevice(&writer);
-        QFont font(ProtocolFontFamily(), 9);
-        doc.setDefaultFont(font);
-        doc.setDocumentMargin(0);
-        const QFontMetricsF fm(font, &writer);
-        const double footer = 2 * fm.height();
-        const QSizeF page(writer.width(), writer.height() - footer);
-        doc.setPageSize(page);
-        doc.setDefaultStyleSheet(QStringLiteral("h2 { font-size: 13pt; } h3 { font-size: 10pt; } th { font-weight: bold; }"));
-        // The chart across the page's width.
-        const int width = int(page.width());
-        const QImage image = chart.scaledToWidth(width, Qt::SmoothTransformation);
-        doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("chart.png")), image);
-        doc.setHtml(ProtocolHtml(protocol, QStringLiteral("chart.png")));
-
+        const QFont font(ProtocolFontFamily(), 9);
         QPainter painter(&writer);
         if (!painter.isActive()) {
             if (error)
@@ -505,19 +625,32 @@ bool WriteProtocolPdf(const QString &path, const TProtocol &protocol, const QIma
             return false;
         }
         painter.setFont(font);
-        const int pages = doc.pageCount();
-        for (int i = 0; i < pages; ++i) {
-            if (i > 0)
-                writer.newPage();
-            painter.save();
-            painter.translate(0, -i * page.height());
-            doc.drawContents(&painter, QRectF(QPointF(0, i * page.height()), page));
-            painter.restore();
-            painter.drawText(QRectF(0, writer.height() - fm.height(), writer.width(), fm.height()),
-                             Qt::AlignRight | Qt::AlignVCenter,
-                             QStringLiteral("Страница %1 из %2").arg(i + 1).arg(pages));
-        }
-        painter.end();
+        TPages pages(writer, painter, font);
+        const auto document = [&](const QString &html, const QImage *image) {
+            QTextDocument doc;
+            doc.setDefaultFont(font);
+            doc.setDocumentMargin(0);
+            doc.setDefaultStyleSheet(QStringLiteral("h2 { font-size: 13pt; } h3 { font-size: 10pt; }"));
+            doc.setHtml(html);
+            if (image) {
+                const int width = int(pages.Body().width());
+                QImage picture = image->width() == width ? *image : image->scaledToWidth(width, Qt::SmoothTransformation);
+                // A document sizes a picture in the screen's pixels and scales them to the
+                // writer's: the picture's pixel ratio undoes that, so that it fills the width.
+                const QScreen *screen = QGuiApplication::primaryScreen();
+                const double screenDpi = QCoreApplication::testAttribute(Qt::AA_Use96Dpi) ? 96
+                                         : screen                                         ? std::round(screen->logicalDotsPerInchY())
+                                                                                          : 100;
+                picture.setDevicePixelRatio(writer.logicalDpiY() / screenDpi);
+                doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("chart.png")), picture);
+                doc.markContentsDirty(0, doc.characterCount());
+            }
+            pages.Document(doc);
+        };
+        document(ProtocolHeadHtml(protocol, QStringLiteral("chart.png")), &chart);
+        pages.Table(MeasurementHead(protocol.Settings.Unit), MeasurementRows(protocol.Result, Comma));
+        document(ProtocolTailHtml(protocol), nullptr);
+        pages.Finish();
     }
     if (!file.commit()) {
         if (error)

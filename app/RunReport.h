@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QList>
 #include <QPair>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -107,8 +108,13 @@ struct TProtocol {
     ProverRun::TResult Result;
 };
 
-// The protocol as HTML for a QTextDocument; the chart is the image resource chartName.
-QString ProtocolHtml(const TProtocol &protocol, const QString &chartName);
+// The protocol as HTML for a QTextDocument, up to the head of the table of measurements
+// (the chart is the image resource chartName), and after that table. The table itself is
+// drawn on the pages as rows of MeasurementRows.
+QString ProtocolHeadHtml(const TProtocol &protocol, const QString &chartName);
+QString ProtocolTailHtml(const TProtocol &protocol);
+// The size in pixels of the chart's picture that fills the protocol's width.
+QSize ProtocolChartSize();
 // Writes the protocol as a PDF on A4 (the program's own font embedded, so that its text
 // reads back the same everywhere); false with the system's cause in *error.
 bool WriteProtocolPdf(const QString &path, const TProtocol &protocol, const QImage &chart, QString *error);

@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -77,26 +76,34 @@ void DrawSeries(QPainter &p, const QRectF &plot, const ProverRun::TRecord &recor
         const int c = std::clamp(int((row.Seconds - t0) / span * (columns - 1) + 0.5), 0, columns - 1);
         cols[size_t(c)].Take(v);
     }
+    // Each column's span as a stroke, joined to the previous column's by its low and high
+    // ends: separate lines, which a painter strokes in time proportional to their number.
     const auto yOf = [&](double v) { return plot.bottom() - (v - y.Low) / (y.High - y.Low) * plot.height(); };
-    QPainterPath path;
-    bool open = false;
+    std::vector<QLineF> lines;
+    lines.reserve(size_t(columns) * 3);
+    const TRange *previous = nullptr;
+    double previousX = 0;
     for (int c = 0; c < columns; ++c) {
         const TRange &r = cols[size_t(c)];
         if (r.Empty())
             continue;
         const double x = plot.left() + c;
-        if (!open) {
-            path.moveTo(x, yOf(r.Low));
-            open = true;
-        } else {
-            path.lineTo(x, yOf(r.Low));
-        }
         if (r.High != r.Low)
-            path.lineTo(x, yOf(r.High));
+            lines.emplace_back(x, yOf(r.Low), x, yOf(r.High));
+        if (previous) {
+            lines.emplace_back(previousX, yOf(previous->Low), x, yOf(r.Low));
+            if (previous->High != previous->Low || r.High != r.Low)
+                lines.emplace_back(previousX, yOf(previous->High), x, yOf(r.High));
+        }
+        previous = &r;
+        previousX = x;
     }
-    p.setPen(QPen(colour, 1.3));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(path);
+    // Without smoothing: a day's columns are thousands of long strokes.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    QPen pen(colour, std::max(1, int(plot.height() / 300)));
+    pen.setCapStyle(Qt::FlatCap);
+    p.setPen(pen);
+    p.drawLines(lines.data(), int(lines.size()));
 }
 
 }  // namespace
@@ -130,16 +137,18 @@ void PaintRunChart(QPainter &p, const QRectF &rect, const ProverRun::TRecord &re
     const TRange qAxis = AxisRange(flow, 5, &qStep);
     const auto xOf = [&](double seconds) { return plot.left() + (seconds - t0) / span * plot.width(); };
 
-    // The bands: measurements (grey when left out) and the passes that were cut.
+    // The bands: measurements (grey when left out) and the passes that were cut, on whole
+    // pixels (a smoothed edge costs a day's thousands of bands most of the chart's time).
+    p.setRenderHint(QPainter::Antialiasing, false);
     for (const ProverRun::TCutPass &cut : result.Cut) {
         const QRectF band(QPointF(xOf(cut.StartSeconds), plot.top()), QPointF(xOf(cut.EndSeconds), plot.bottom()));
-        p.fillRect(band, QBrush(CutColour, Qt::BDiagPattern));
+        p.fillRect(band.toAlignedRect(), QBrush(CutColour, Qt::BDiagPattern));
     }
     for (const ProverRun::TMeasurement &m : result.Measurements) {
         QRectF band(QPointF(xOf(m.StartSeconds), plot.top()), QPointF(xOf(m.EndSeconds), plot.bottom()));
         if (band.width() < 1)
             band.setWidth(1);
-        p.fillRect(band, m.Included ? BandColour : ExcludedColour);
+        p.fillRect(band.toAlignedRect(), m.Included ? BandColour : ExcludedColour);
         p.setPen(m.Included ? BandTextColour : ExcludedTextColour);
         const QString number = QString::number(m.Number);
         const double w = fm.horizontalAdvance(number);
@@ -147,6 +156,8 @@ void PaintRunChart(QPainter &p, const QRectF &rect, const ProverRun::TRecord &re
         if (band.width() >= w * 0.6 || result.Measurements.size() <= 40)
             p.drawText(QPointF(band.center().x() - w / 2, plot.top() - 0.3 * line), number);
     }
+
+    p.setRenderHint(QPainter::Antialiasing, true);
 
     // The grid and the axes.
     p.setPen(QPen(QColor(225, 225, 225), 1));
