@@ -114,12 +114,11 @@ bool ParseReal(const char *p, qsizetype size, double &value)
         value = NAN;
         return true;
     }
-    if (IsNoNumber(p, size)) {
-        value = NAN;
-        return true;
-    }
     const auto [end, ec] = std::from_chars(p, p + size, value, std::chars_format::general);
-    return ec == std::errc() && end == p + size && std::isfinite(value);
+    if (ec == std::errc() && end == p + size && std::isfinite(value))
+        return true;
+    value = NAN;
+    return IsNoNumber(p, size);
 }
 
 bool ParseCount(const char *p, qsizetype size, double &value)
@@ -146,7 +145,8 @@ QString Shown(const char *p, qsizetype size)
 
 class TReader {
 public:
-    TReader(TRecord &record) : record_(record)
+    // bytes: the size of the file when known, for room for its rows.
+    TReader(TRecord &record, qint64 bytes) : record_(record), bytes_(bytes)
     {
         header_ = HeaderOf(ModeMapOf(TModeId::TprTpu1));
         for (int i = 0; i < 20; ++i)
@@ -160,8 +160,12 @@ public:
             --size;
         if (std::memchr(p, 0, size_t(size)))
             return Refusal(TRefusalCause::NotARecord, line, QStringLiteral("NUL"));
-        if (line == 1)
-            return Header(p, size, last);
+        if (line == 1) {
+            TRefusal refusal = Header(p, size, last);
+            if (!refusal.Refused())
+                record_.Rows.reserve(size_t(bytes_ / 128));  // a row is about 130 bytes
+            return refusal;
+        }
         if (size == 0 && last)
             return {};
         TRow row;
@@ -266,6 +270,7 @@ private:
     }
 
     TRecord &record_;
+    qint64 bytes_;
     QByteArray header_;
     bool float_[20];
     qint64 firstMs_ = 0;
@@ -283,7 +288,7 @@ TRefusal ReadRecord(QIODevice &in, TRecord &record, const std::atomic<bool> *can
     if (!in.isSequential() && in.size() > MaxRecordBytes)
         return Refusal(TRefusalCause::TooLarge, 0, QString::number(in.size()));
 
-    TReader reader(record);
+    TReader reader(record, in.isSequential() ? 0 : in.size());
     QByteArray buffer;      // the bytes read and not yet taken as lines
     qsizetype taken = 0;    // of buffer
     qint64 total = 0;
