@@ -222,6 +222,9 @@ private slots:
             QTest::addRow("%s: S3 wraps", way) << travel << 1 << "wrap" << 4 << none;
             QTest::addRow("%s: nan", way) << travel << 1 << "nan" << 3 << why(TCutPass::TWhy::NotANumber);
             QTest::addRow("%s: over 2, the last alone", way) << travel << 2 << "odd" << 2 << why(TCutPass::TWhy::EndOfRecord);
+            // The sums step as a measurement completes: they tell a pair's second pass.
+            QTest::addRow("%s: over 2, begun in a pair's second pass", way) << travel << 2 << "midpair" << 2
+                                                                             << why(TCutPass::TWhy::StartOfRecord);
             QTest::addRow("%s: end of record in the last pass", way) << travel << 1 << "end" << 3 << why(TCutPass::TWhy::EndOfRecord);
         }
     }
@@ -235,7 +238,11 @@ private slots:
         TProverScript script;
         script.WhileTravelling = travelling;
         script.Tail = 2;
-        for (int i = 0; i < (what == QLatin1String("odd") ? 5 : 4); ++i)
+        const bool midpair = what == QLatin1String("midpair");
+        script.SumsAtMeasurementEnd = midpair;
+        if (midpair)
+            script.Lead = -15;  // the first pass ends before the record begins
+        for (int i = 0; i < (what == QLatin1String("odd") ? 5 : midpair ? 6 : 4); ++i)
             script.Passes.push_back({0, 1234.56 + i, 10 + 0.01 * i, 4});
         const std::vector<double> ends = PassEnds(script);
         if (what == QLatin1String("stop"))

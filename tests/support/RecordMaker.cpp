@@ -100,6 +100,7 @@ TRecordMaker Play(const TProverScript &script)
     double s1[2] = {0, 0}, s3[2] = {script.S3Start, 0};
     uint32_t s2[2] = {0, 0};
     int done[2] = {0, 0};  // completed passes of each series
+    size_t half[2] = {size_t(-1), size_t(-1)};  // the first pass of a measurement whose sums wait
     bool cleared = false;
     size_t next = 0;  // the first pass not completed
     // A pass completed: its values stay until the section's next one; the sums take it.
@@ -117,10 +118,20 @@ TRecordMaker Play(const TProverScript &script)
             s2[g] = 0;
             s3[g] = 0;
         }
-        ++done[g];
-        s1[g] += pass.N;
-        s2[g] += uint32_t(pass.N);
-        s3[g] = std::fmod(s3[g] + double(v.Tus[s]), 4294967296.0);
+        if (script.SumsAtMeasurementEnd && done[g]++ % 2 == 0) {
+            half[g] = k;
+            return;
+        }
+        if (!script.SumsAtMeasurementEnd)
+            ++done[g];
+        for (size_t j : {half[g], k}) {
+            if (j == size_t(-1))
+                continue;
+            const TProverPass &part = script.Passes[j];
+            s1[g] += part.N;
+            s2[g] += uint32_t(part.N);
+            s3[g] = std::fmod(s3[g] + double(std::llround(part.Seconds * 1e6)), 4294967296.0);
+        }
     };
     for (long i = 0;; ++i) {
         const double t = double(i) * script.Interval;
