@@ -227,6 +227,8 @@ public:
         };
         // A pass whose end was not seen: no values of its own.
         auto cut = [&](TWhy why, int endRow) {
+            if (Finite(t) && t <= 0)
+                return;  // nothing had moved yet
             TPass pass;
             pass.Section = s;
             pass.EndRow = endRow;
@@ -237,6 +239,9 @@ public:
             out.push_back(pass);
         };
         auto close = [&] {
+            phase = Done;
+            if (Finite(t) && t <= 0)
+                return;  // values put at zero (the mode started): no pass
             TPass pass;
             pass.Section = s;
             pass.EndRow = changeRow;
