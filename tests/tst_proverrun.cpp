@@ -346,6 +346,31 @@ private slots:
         }
     }
 
+    // Before the prover's data are given the passes are found all the same; a reading that is
+    // asked to stop stops.
+    void withoutVolumeAndCancelled()
+    {
+        TProverScript script;
+        for (int i = 0; i < 3; ++i)
+            script.Passes.push_back({0, 1000.5 + i, 8, 4});
+        const QByteArray text = Play(script).Text();
+        const TSettings settings;
+        QCOMPARE(CheckSettings(settings), TSettingsProblem::NoVolume12);
+        const TResult result = Process(Read(text), settings);
+        QCOMPARE(int(result.Measurements.size()), 3);
+        QCOMPARE(result.Measurements[2].N, 1002.5);
+        QVERIFY(Near(result.Measurements[2].Frequency, 1002.5 / 8));
+        QVERIFY(std::isnan(result.Measurements[2].K) && std::isnan(result.Series[0].KMean) && !result.Series[0].HasVerdict);
+
+        QByteArray bytes = text;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        TRecord record;
+        const std::atomic<bool> cancel{true};
+        QCOMPARE(ReadRecord(buffer, record, &cancel).Cause, TRefusalCause::Cancelled);
+        QVERIFY(record.Rows.empty());
+    }
+
     void fixed_data()
     {
         QTest::addColumn<double>("value");
