@@ -156,6 +156,7 @@ void ProverModel::Arrive(const Waypoint &point)
         m_readings.timeUs[s] = Wrap32(us);
         m_openSection = -1;
         const int series = s / 2;
+        ++m_passes[series];
         if (m_build.twoPassSums && m_halves[series] == 0) {
             m_halves[series] = 1;
             m_halfN[series] = n;

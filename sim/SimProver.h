@@ -74,10 +74,12 @@ public:
     void Advance(double seconds, const ProverBuild &build);
 
     const ProverReadings &Readings() const { return m_readings; }
-    // Measurements completed since the model was made: series 0 (1-2, 2-1) and 1 (3-4, 4-3).
+    // Measurements and passes completed since the model was made: series 0 (1-2, 2-1) and
+    // 1 (3-4, 4-3).
     int Measurements(int series) const { return m_measurements[series & 1]; }
-    // True while the ball is between the two detectors of a pass.
-    bool PassInProgress() const { return m_openSection >= 0; }
+    int Passes(int series) const { return m_passes[series & 1]; }
+    // The section the ball is in between its two detectors (0..3 as in the readings), or -1.
+    int OpenSection() const { return m_openSection; }
     double Now() const { return m_now; }
 
 private:
@@ -117,6 +119,7 @@ private:
     // The sums kept finer than the registers show them.
     double m_sumN[2] = {0, 0}, m_sumWhole[2] = {0, 0}, m_sumUs[2] = {0, 0};
     int m_measurements[2] = {0, 0};
+    int m_passes[2] = {0, 0};
 };
 
 } // namespace sim
