@@ -47,7 +47,7 @@ struct TSettings {
     // 2 passes), 2-1 (0: as 1-2), 3-4 (with 4 detectors) and 4-3 (0: as 3-4).
     double Volume12 = 0, Volume21 = 0, Volume34 = 0, Volume43 = 0;
     TVolumeUnit Unit = TVolumeUnit::Litre;
-    double LimitPercent = 0.05;
+    double LimitPercent = 0.05;  // 0 or less (or NaN): no limit, no verdict
     TLimitFigure LimitOf = TLimitFigure::Range;
     TUpdate Update = TUpdate::Auto;
     // The span of the record that counts, in seconds from its first row (inclusive).
@@ -55,6 +55,9 @@ struct TSettings {
     double ToSeconds = std::numeric_limits<double>::infinity();
     // Measurements the user left out, by number (numbers as Process gives them).
     std::set<int> Excluded;
+    // A gap between two rows longer than this (and than 3 times the record's usual interval)
+    // is a pause of the record: a pass in progress across it is cut.
+    double PauseSeconds = 5;
 };
 
 // ---- the record ----------------------------------------------------------------------
@@ -77,7 +80,8 @@ struct TRecord {
     QDateTime Start;  // the first row's time (UTC)
     std::vector<TRow> Rows;
     int Channel = 0;  // 1 or 2 from the file's name ("ТПР по ТПУ1 ..."), 0 unknown
-    QStringList Notes;  // e.g. a last line without its newline, left out
+    QStringList Notes;  // not filled: the core gives the structured fields below
+    qint64 DroppedLastLine = 0;  // a last line without its newline, left out (its line); 0 none
 };
 
 enum class TRefusalCause {
@@ -94,13 +98,21 @@ enum class TRefusalCause {
 struct TRefusal {
     TRefusalCause Cause = TRefusalCause::None;
     qint64 Line = 0;  // the line it names, from 1; 0 for the whole file
+    // NotARecord: "empty", "NUL", "binary", "json", "too long" or "" (a line 1 that is no
+    //   header); OtherMode: the companion's name of the mode whose header it is ("tpr-tpr"),
+    //   "" for a header of no known mode; BadRow: the field's key ("time", "mode", "t12_us":
+    //   ModeRows::TprTpu's keys), "fields" for a wrong number of fields, "too long";
+    //   CutFile: "header" or "row"; TooLarge: the size in bytes; Unreadable: the system's words.
     QString Detail;   // a field, a header, a size, not a sentence
+    int Column = 0;   // BadRow: the field's number from 1 (0: the whole row)
+    QString Text;     // BadRow: the field's text (at most 40 characters); with "fields", how many it has
     bool Refused() const { return Cause != TRefusalCause::None; }
 };
 
 constexpr qint64 MaxRecordBytes = 256ll * 1024 * 1024;
 
-// Reads a record as a stream. `cancel`, when set from another thread, stops it soon.
+// Reads a record as a stream: a file, a buffer or standard input (a read that gives nothing
+// is its end). `cancel`, when set from another thread, stops it soon. A refusal leaves no rows.
 TRefusal ReadRecord(QIODevice &in, TRecord &record, const std::atomic<bool> *cancel = nullptr);
 TRefusal ReadRecordFile(const QString &path, TRecord &record, const std::atomic<bool> *cancel = nullptr);
 // 1 or 2 from a window record's file name, else 0.
@@ -129,7 +141,20 @@ struct TCutPass {
     int Series = 0;
     double StartSeconds = 0, EndSeconds = 0;
     qint64 Line = 0;
-    enum class TWhy { EndOfRecord, Pause, SumsReset, ModeOff, NotANumber, OutsideSpan } Why = TWhy::EndOfRecord;
+    enum class TWhy {
+        EndOfRecord,
+        Pause,
+        SumsReset,
+        ModeOff,
+        NotANumber,
+        OutsideSpan,
+        StartOfRecord,  // the measurement's first pass came before the record
+        Unpaired,       // a pass of a measurement over 2 passes without its other pass
+        EndNotSeen,     // values that move while the ball travels started again before they held
+    } Why = TWhy::EndOfRecord;
+    QString Section;  // as TMeasurement's
+    // The pass's values where they are known (NaN otherwise).
+    double N = NAN, Seconds = NAN;
 };
 
 struct TSeries {
@@ -147,12 +172,18 @@ struct TResult {
     std::vector<TMeasurement> Measurements;
     std::vector<TCutPass> Cut;
     std::vector<TSeries> Series;  // one, or two with 4 detectors
-    QStringList Notes;
+    QStringList Notes;  // not filled: the core gives the structured fields below
+    bool UpdateDecided = false;  // Auto decided UpdateSeen from the record
+    // What Auto saw: changes of a pass's time, and how many of them could only be a time
+    // still running (longer than the span since the section's previous change).
+    int UpdateChanges = 0, UpdateRunningChanges = 0;
 };
 
 // Settings that cannot give a result (no volume, a build outside its list) refuse with a
 // reason; the window and the companion word it.
-enum class TSettingsProblem { None = 0, NoVolume12, NoVolume34, BadDetectors };
+// Without a volume the passes are still found, with N, T and f; V, Q, K and the series' figures
+// are NaN.
+enum class TSettingsProblem { None = 0, NoVolume12, NoVolume34, BadDetectors, BadVolume, BadLimit, BadSpan };
 TSettingsProblem CheckSettings(const TSettings &settings);
 
 TResult Process(const TRecord &record, const TSettings &settings);
