@@ -531,8 +531,11 @@ private:
                 }
                 pending = nullptr;
             } else if (forward) {
-                if (pending)
-                    Add(g, {pending}, true, TWhy::Unpaired);
+                if (pending) {
+                    TWhy why = TWhy::Unpaired;
+                    Broken(g, *pending, *p, why);
+                    Add(g, {pending}, true, why);
+                }
                 pending = p;
             } else {
                 TWhy why = TWhy::Unpaired;
