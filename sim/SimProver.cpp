@@ -12,6 +12,7 @@ namespace {
 constexpr double JitterSeconds = 0.1;  // how often the flow's jitter changes
 constexpr double JitterShare = 0.003;  // ±0.3 % of the flow, evenly spread
 constexpr double RunUpShare = 0.1;     // run-up, gap and run-out, in shares of V(1-2)
+constexpr int MaxEventsPerAdvance = 100000;
 constexpr double Forever = std::numeric_limits<double>::infinity();
 
 // The shortest text that reads back as the same double.
@@ -211,8 +212,10 @@ void ProverModel::Advance(double seconds, const ProverBuild &build)
         return;
     double left = seconds;
     // Step from event to event: the flow's jitter changes, the ball reaches a detector or
-    // an end, the rest is over.
-    while (left > 0) {
+    // an end, the rest is over. A prover whose passes take microseconds (a tiny volume at
+    // a huge flow, no pause) would make millions of them: past a bound the model falls
+    // behind its clock instead of holding the device up.
+    for (int events = 0; left > 0 && events < MaxEventsPerAdvance; ++events) {
         const double q = Flow();
         const double toJitter = std::max(0.0, m_nextJitter - m_now);
         double toPoint = Forever, toLaunch = Forever;
