@@ -166,8 +166,8 @@ public:
                 record_.Rows.reserve(size_t(bytes_ / 128));  // a row is about 130 bytes
             return refusal;
         }
-        if (size == 0 && last)
-            return {};
+        if (size == 0)
+            return {};  // an empty line (an editor's at the end) holds no row
         TRow row;
         row.Line = line;
         TRefusal refusal = Row(p, size, row);
