@@ -222,6 +222,8 @@ TDeviceConfigRead ReadConfiguration(TDeviceLink &link)
     return read;
 }
 
+}  // namespace
+
 QByteArray ReadFileText(const QString &file)
 {
     QFile in(file);
@@ -237,6 +239,8 @@ QByteArray ReadFileText(const QString &file)
                                          .arg(ConfigFileMaxBytes));
     return text;
 }
+
+namespace {
 
 TConfigFileCheck CheckedFile(const QString &file, TFileUse use, bool allowOutOfRange)
 {

@@ -23,11 +23,29 @@ struct TModeOptions {
     bool Json = false;
 };
 
+// What `passes` is given: the record, the prover's build (from a configuration file or
+// from options) and the user's settings.
+struct TPassesOptions {
+    QString Record;
+    QString Config;     // a configuration file to take the channel's build from; empty: none
+    int Channel = 0;    // 1 or 2; 0: from the record's file name
+    int Detectors = 0;  // 2 or 4; 0: not given
+    int Directions = 0;  // 1 or 2; 0: not given
+    int SumPasses = 0;   // 1 or 2; 0: not given
+    QStringList Volumes;  // "1-2=100.5", ...
+    QString Limit, LimitOf, Exclude, Update, Unit, From, To;
+};
+
 int RunPorts(bool json);
 int RunRead(const TLinkOptions &link, const QString &output, bool table);
 int RunWrite(const TLinkOptions &link, const QString &file, bool dryRun, bool allowOutOfRange);
 int RunDiff(const TLinkOptions &link, const QString &file);
 int RunMode(const TLinkOptions &link, const TModeOptions &mode);
+int RunPasses(const TPassesOptions &options);
+
+// The whole text of a file (- for standard input), at most a configuration file's size;
+// TCliFailure (ExitUsage) when it cannot be read or is larger.
+QByteArray ReadFileText(const QString &file);
 
 // The names `mode` takes, in the order of the device's coils.
 QStringList ModeNames();

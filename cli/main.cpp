@@ -1,5 +1,6 @@
 // karven-cli: the device from the command line. Backs up, restores and compares the
-// configuration, and logs a mode's readings, over the program's own exchanges.
+// configuration, and logs a mode's readings, over the program's own exchanges; finds the
+// passes of a recorded prover run and the series' results.
 
 #include "Commands.h"
 #include "Console.h"
@@ -20,8 +21,9 @@ enum CommandBits : unsigned {
     Write = 4,
     Diff = 8,
     Mode = 16,
+    Passes = 32,
     Link = Read | Write | Diff | Mode,  // they talk to the device
-    All = Ports | Link,
+    All = Ports | Link | Passes,
 };
 
 struct TCommand {
@@ -44,6 +46,16 @@ const TCommand Commands[] = {
     {"mode", Mode, "NAME", "polls a mode: one CSV row (or JSON line) per answer",
      "Polls one mode with its window's requests, the next sent as soon as the line is quiet (the window waits two "
      "200 ms ticks between requests): one CSV row per values answer (per status answer for a mode without values)."},
+    {"passes", Passes, "RECORD", "the passes of a recorded TPR-by-TPU run, K and the series' results",
+     "Reads RECORD (- for standard input), the CSV of a TPR-by-TPU run as mode tpr-tpu1 and the window program write "
+     "it, finds the passes of the prover's ball (a pass counts only when its closing detector is seen; one cut by the "
+     "end of the record, a pause, a reset of the sums or the mode switched off is listed as cut) and prints as CSV, "
+     "with a point as the decimal sign, a table of measurements (number, series, section, start and end in seconds "
+     "from the first row, the line that closed it, N, T, f = N/T, V, Q = V/T in m3/h, the mean of the device's flow, "
+     "K = N/V, its deviation from the mean in %, status, why cut), an empty line, and per series (1-2, and 3-4 with 4 "
+     "detectors) n, the mean K, the relative standard deviation and the range in % and the verdict against --limit. "
+     "No temperature or pressure correction is applied. Without --config or build options: 2 detectors, "
+     "1-directional, over 1 pass. Status 1 when the limit does not hold for a series."},
 };
 
 struct TOption {
@@ -52,6 +64,7 @@ struct TOption {
     const char *Value;  // the value's name, or nullptr for a switch
     unsigned Commands;
     const char *Description;
+    bool Repeatable = false;  // may be given more than once
 };
 
 const TOption Options[] = {
@@ -80,6 +93,30 @@ const TOption Options[] = {
     {"json", 0, nullptr, Mode,
      "JSON lines instead of CSV: {\"time\", \"mode\", \"values\": {KEY: number or null, ...}} with the keys in the "
      "grid's order and the values at the registers' full precision."},
+    {"volume", 0, "SECTION=V", Passes,
+     "The calibrated volume of a section from the prover's certificate, in --unit: 1-2 (needed), 3-4 (with 4 "
+     "detectors), 2-1 and 4-3 (a 2-directional prover over 1 pass, when a direction has its own; else as 1-2 and "
+     "3-4). Over 2 passes a measurement covers 2 x V(1-2) (1-directional) or the round trip, given as 1-2 "
+     "(2-directional).",
+     true},
+    {"unit", 0, "l|m3", Passes, "The unit of the volumes and of K (pulses per litre or per m3): default l."},
+    {"limit", 0, "P", Passes, "The repeatability limit in %, compared unrounded with <= to the range (or --limit-of sko); without it, no verdict."},
+    {"limit-of", 0, "range|sko", Passes, "The figure the limit applies to: default range."},
+    {"exclude", 0, "N,...", Passes, "Leave these measurements (by number) out of the series."},
+    {"from", 0, "S", Passes, "Only measurements that start at or after S seconds from the first row."},
+    {"to", 0, "S", Passes, "Only measurements that end at or before S seconds from the first row."},
+    {"config", 0, "FILE", Passes,
+     "Take the prover's build (\"Число детекторов\", \"Тип ТПУ\", \"Способ расчета суммы\") of the record's channel from "
+     "a configuration file as read and write take it; a code outside its list refuses it."},
+    {"channel", 0, "1|2", Passes,
+     "The record's channel, for --config: default the one its file name names (\"ТПР по ТПУ1 ...\" as the window "
+     "program names it, or tpr-tpu1...)."},
+    {"detectors", 0, "2|4", Passes, "The prover's detectors, without --config: default 2."},
+    {"directions", 0, "1|2", Passes, "A 1- or 2-directional prover, without --config: default 1."},
+    {"sum-method", 0, "1|2", Passes, "A measurement over 1 pass or 2 passes, without --config: default 1."},
+    {"update", 0, "auto|detector|travel", Passes,
+     "When the device sets a pass's values: at the closing detector, or moving while the ball travels; auto (the "
+     "default) decides from the record and says so on standard error."},
 };
 
 // How each run ends, as the help lists it. The manual page is made from the help, and the
@@ -88,11 +125,12 @@ const struct {
     const char *Status;
     const char *Meaning;
 } ExitStatuses[] = {
-    {"0", "Done (diff: the device holds what the file says). Also a mode run that a signal or a closed pipe "
+    {"0", "Done (diff: the device holds what the file says; passes: the limit holds, or none was given). Also a mode run that a signal or a closed pipe "
           "ended, the mode stopped when --stop asks for it."},
-    {"1", "diff: some parameters differ."},
+    {"1", "diff: some parameters differ. passes: the repeatability limit does not hold for a series."},
     {"2", "A bad command line, or several ports found without --port; a file that cannot be read or is refused "
-          "(nothing was sent); output that cannot be written (standard output or -o)."},
+          "(nothing was sent; passes: a record refused names its line); output that cannot be written (standard output "
+          "or -o)."},
     {"3", "The port cannot be opened: no such port, no permission (the dialout group), busy, or no serial port at "
           "all (a regular file, a directory); no port found without --port."},
     {"4", "The device does not answer, or answers wrongly, after the retries; the port failed in the middle of a "
@@ -179,7 +217,7 @@ QString OverviewHelp()
     QString text = QStringLiteral("Usage: karven-cli COMMAND [options]\n")
                  + Paragraph(QStringLiteral("karven-cli works with the \"Карвен-12Т\" from the command line: it backs up, "
                                             "restores and compares the configuration and logs a mode's readings, over the "
-                                            "window program's own exchanges."))
+                                            "window program's own exchanges, and finds the passes of a recorded prover run."))
                  + QStringLiteral("\nCommands:\n");
     for (const TCommand &c : Commands)
         text += Item(QStringLiteral("%1 %2").arg(QLatin1String(c.Name), QLatin1String(c.Argument)).trimmed(),
@@ -221,7 +259,8 @@ QString CommandHelp(const TCommand &command)
 
 // The command line of one command: its options by long name, and its positional arguments.
 struct TParsed {
-    QHash<QString, QString> Values;  // a switch maps to an empty value
+    QHash<QString, QString> Values;  // a switch maps to an empty value; a repeatable option to its last
+    QHash<QString, QStringList> Lists;  // every value of a repeatable option
     QStringList Positional;
     bool Has(const char *name) const { return Values.contains(QLatin1String(name)); }
     QString Value(const char *name) const { return Values.value(QLatin1String(name)); }
@@ -268,7 +307,7 @@ TParsed Parse(const TCommand &command, const QStringList &arguments)
         if (!option)
             throw usage(QStringLiteral("unknown option %1").arg(argument.section(QLatin1Char('='), 0, 0)));
         const QString shown = QStringLiteral("--") + QLatin1String(option->Long);
-        if (parsed.Values.contains(QLatin1String(option->Long)))
+        if (parsed.Values.contains(QLatin1String(option->Long)) && !option->Repeatable)
             throw usage(QStringLiteral("%1 is given twice").arg(shown));
         if (!option->Value && inlineValue)
             throw usage(QStringLiteral("%1 takes no value").arg(shown));
@@ -278,6 +317,7 @@ TParsed Parse(const TCommand &command, const QStringList &arguments)
             value = arguments[++i];
         }
         parsed.Values.insert(QLatin1String(option->Long), value);
+        parsed.Lists[QLatin1String(option->Long)] << value;
     }
     const int wanted = *command.Argument ? 1 : 0;
     if (parsed.Positional.size() > wanted)
@@ -375,6 +415,34 @@ int Run(const QStringList &arguments)
         return RunWrite(link, argument, parsed.Has("dry-run"), parsed.Has("allow-out-of-range"));
     case Diff:
         return RunDiff(link, argument);
+    case Passes: {
+        TPassesOptions passes;
+        passes.Record = argument;
+        passes.Config = parsed.Value("config");
+        if (parsed.Has("config") && passes.Config.isEmpty())
+            throw TCliFailure(ExitUsage, QStringLiteral("--config names no file"));
+        if (parsed.Has("channel"))
+            passes.Channel = int(WholeOption(parsed, "channel", 1, 2, QStringLiteral("the channel")));
+        if (parsed.Has("detectors")) {
+            const QString detectors = parsed.Value("detectors");
+            if (detectors != QLatin1String("2") && detectors != QLatin1String("4"))
+                throw TCliFailure(ExitUsage, QStringLiteral("--detectors takes 2 or 4, not \"%1\"").arg(detectors));
+            passes.Detectors = detectors.toInt();
+        }
+        if (parsed.Has("directions"))
+            passes.Directions = int(WholeOption(parsed, "directions", 1, 2, QStringLiteral("the directions")));
+        if (parsed.Has("sum-method"))
+            passes.SumPasses = int(WholeOption(parsed, "sum-method", 1, 2, QStringLiteral("the passes of a measurement")));
+        passes.Volumes = parsed.Lists.value(QStringLiteral("volume"));
+        passes.Limit = parsed.Value("limit");
+        passes.LimitOf = parsed.Value("limit-of");
+        passes.Exclude = parsed.Value("exclude");
+        passes.Update = parsed.Value("update");
+        passes.Unit = parsed.Value("unit");
+        passes.From = parsed.Value("from");
+        passes.To = parsed.Value("to");
+        return RunPasses(passes);
+    }
     default:
         break;
     }

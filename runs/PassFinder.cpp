@@ -125,6 +125,86 @@ public:
         }
     }
 
+    // Values set at the detector do not show a pass in progress. One is taken to have been
+    // in progress when the mode was switched off, or the record ended, later after the last
+    // pass than the record's usual time from such a pass to the start of the next: the
+    // section that came next after the same two sections (else after the same one) most
+    // often, and the median of its times from the one's end to its start (two at least).
+    void InProgressAtStops(std::vector<TPass> &passes) const
+    {
+        std::vector<const TPass *> order;
+        for (const TPass &p : passes)
+            order.push_back(&p);
+        std::stable_sort(order.begin(), order.end(), [](const TPass *a, const TPass *b) {
+            return a->EndRow != b->EndRow ? a->EndRow < b->EndRow : a->Section < b->Section;
+        });
+        auto joined = [&](const TPass *a, const TPass *b) {
+            return !index_.AnyOff(a->EndRow, b->EndRow) && !index_.AnyPause(a->EndRow + 1, b->EndRow);
+        };
+        std::vector<std::pair<int, double>> after1[4], after2[16];  // (next section, time between)
+        for (size_t k = 1; k < order.size(); ++k) {
+            const TPass *a = order[k - 1], *b = order[k];
+            if (!joined(a, b) || !Finite(b->Seconds))
+                continue;
+            after1[a->Section].push_back({b->Section, b->Start - a->End});
+            if (k >= 2 && joined(order[k - 2], a))
+                after2[order[k - 2]->Section * 4 + a->Section].push_back({b->Section, b->Start - a->End});
+        }
+        std::vector<TPass> cut;
+        size_t next = 0;
+        const TPass *last = nullptr, *before = nullptr;
+        auto stop = [&](size_t r, TWhy why) {
+            if (!last)
+                return;
+            int y = 0;
+            std::vector<double> idles;
+            for (const auto *list : {before ? &after2[before->Section * 4 + last->Section] : nullptr, &after1[last->Section]}) {
+                if (!list)
+                    continue;
+                int count[4] = {0, 0, 0, 0};
+                for (const auto &[section, idle] : *list)
+                    ++count[section];
+                y = int(std::max_element(count, count + 4) - count);
+                idles.clear();
+                for (const auto &[section, idle] : *list)
+                    if (section == y)
+                        idles.push_back(idle);
+                if (idles.size() >= 2)
+                    break;
+            }
+            if (idles.size() < 2)
+                return;
+            std::nth_element(idles.begin(), idles.begin() + ptrdiff_t(idles.size() / 2), idles.end());
+            const double idle = std::max(0.0, idles[idles.size() / 2]);
+            if (rows_[r].Seconds - last->End > idle) {
+                TPass pass;
+                pass.Section = y;
+                pass.EndRow = int(r);
+                pass.Line = rows_[r].Line;
+                pass.End = rows_[r].Seconds;
+                pass.Start = last->End + idle;
+                pass.Cut = true;
+                pass.Why = why;
+                cut.push_back(pass);
+            }
+        };
+        for (size_t r = 1; r < rows_.size(); ++r) {
+            if (index_.PauseBefore(int(r)))
+                last = before = nullptr;
+            if (!rows_[r].On && rows_[r - 1].On) {
+                stop(r, TWhy::ModeOff);
+                last = before = nullptr;
+            }
+            for (; next < order.size() && size_t(order[next]->EndRow) <= r; ++next) {
+                before = last;
+                last = order[next];
+            }
+        }
+        if (!rows_.empty() && rows_.back().On)
+            stop(rows_.size() - 1, TWhy::EndOfRecord);
+        passes.insert(passes.end(), cut.begin(), cut.end());
+    }
+
     void WhileTravelling(const TSectionRows &section, std::vector<TPass> &out)
     {
         const int s = section.Section;
@@ -147,6 +227,8 @@ public:
         };
         // A pass whose end was not seen: no values of its own.
         auto cut = [&](TWhy why, int endRow) {
+            if (Finite(t) && t <= 0)
+                return;  // nothing had moved yet
             TPass pass;
             pass.Section = s;
             pass.EndRow = endRow;
@@ -157,6 +239,9 @@ public:
             out.push_back(pass);
         };
         auto close = [&] {
+            phase = Done;
+            if (Finite(t) && t <= 0)
+                return;  // values put at zero (the mode started): no pass
             TPass pass;
             pass.Section = s;
             pass.EndRow = changeRow;
@@ -393,6 +478,8 @@ TFound Find(const TRecord &record, const TRowIndex &index, const TProverBuild &b
         else
             finder.AtDetector(section, found.Passes, found.Resets);
     }
+    if (found.Update == TUpdate::AtDetector)
+        finder.InProgressAtStops(found.Passes);
     finder.SumResets(found.Resets);
     for (auto &resets : found.Resets)
         std::sort(resets.begin(), resets.end());

@@ -114,12 +114,11 @@ bool ParseReal(const char *p, qsizetype size, double &value)
         value = NAN;
         return true;
     }
-    if (IsNoNumber(p, size)) {
-        value = NAN;
-        return true;
-    }
     const auto [end, ec] = std::from_chars(p, p + size, value, std::chars_format::general);
-    return ec == std::errc() && end == p + size && std::isfinite(value);
+    if (ec == std::errc() && end == p + size && std::isfinite(value))
+        return true;
+    value = NAN;
+    return IsNoNumber(p, size);
 }
 
 bool ParseCount(const char *p, qsizetype size, double &value)
@@ -146,7 +145,8 @@ QString Shown(const char *p, qsizetype size)
 
 class TReader {
 public:
-    TReader(TRecord &record) : record_(record)
+    // bytes: the size of the file when known, for room for its rows.
+    TReader(TRecord &record, qint64 bytes) : record_(record), bytes_(bytes)
     {
         header_ = HeaderOf(ModeMapOf(TModeId::TprTpu1));
         for (int i = 0; i < 20; ++i)
@@ -160,10 +160,14 @@ public:
             --size;
         if (std::memchr(p, 0, size_t(size)))
             return Refusal(TRefusalCause::NotARecord, line, QStringLiteral("NUL"));
-        if (line == 1)
-            return Header(p, size, last);
-        if (size == 0 && last)
-            return {};
+        if (line == 1) {
+            TRefusal refusal = Header(p, size, last);
+            if (!refusal.Refused())
+                record_.Rows.reserve(size_t(bytes_ / 128));  // a row is about 130 bytes
+            return refusal;
+        }
+        if (size == 0)
+            return {};  // an empty line (an editor's at the end) holds no row
         TRow row;
         row.Line = line;
         TRefusal refusal = Row(p, size, row);
@@ -266,6 +270,7 @@ private:
     }
 
     TRecord &record_;
+    qint64 bytes_;
     QByteArray header_;
     bool float_[20];
     qint64 firstMs_ = 0;
@@ -283,7 +288,7 @@ TRefusal ReadRecord(QIODevice &in, TRecord &record, const std::atomic<bool> *can
     if (!in.isSequential() && in.size() > MaxRecordBytes)
         return Refusal(TRefusalCause::TooLarge, 0, QString::number(in.size()));
 
-    TReader reader(record);
+    TReader reader(record, in.isSequential() ? 0 : in.size());
     QByteArray buffer;      // the bytes read and not yet taken as lines
     qsizetype taken = 0;    // of buffer
     qint64 total = 0;
@@ -474,17 +479,43 @@ private:
         return false;
     }
 
-    // The sums say a pass is the first of a measurement: the series' pulse sum holds that
-    // pass alone.
-    bool StartsMeasurement(int g, const TPass &p) const
+    // Where a pass stands in its measurement, as the series' pulse sum tells it: it holds
+    // that pass alone (sums kept per measurement: the first); it did not step while it steps
+    // at other passes (sums that step as a measurement completes: the first); it stepped by
+    // more than the pass (the same: the second).
+    enum class TPhase { Unknown, First, Second };
+    TPhase PhaseOf(int g, const TPass &p, bool sumsStep) const
     {
-        const double sum = record_.Rows[size_t(p.EndRow)].S[3 * g];
-        return std::isfinite(sum) && std::isfinite(p.N) && p.N > 0 && std::fabs(sum - p.N) <= 0.015 + 1e-6 * p.N;
+        const auto &rows = record_.Rows;
+        const double sum = rows[size_t(p.EndRow)].S[3 * g];
+        const double before = p.EndRow > 0 ? rows[size_t(p.EndRow) - 1].S[3 * g] : NAN;
+        if (!std::isfinite(sum) || !std::isfinite(p.N) || p.N <= 0)
+            return TPhase::Unknown;
+        // A float sum: its last digit moves by a few units of its least place.
+        const double room = 0.015 + 3e-7 * std::fabs(sum);
+        if (std::fabs(sum - p.N) <= room)
+            return TPhase::First;
+        if (!sumsStep || !std::isfinite(before))
+            return TPhase::Unknown;
+        const double step = sum - before;
+        if (std::fabs(step) <= room)
+            return TPhase::First;
+        if (step > p.N + room + 0.5 * p.N)
+            return TPhase::Second;
+        return TPhase::Unknown;
     }
 
     void PairedOneWay(int g, const std::vector<const TPass *> &passes)
     {
+        // The sums are seen stepping when they step at the end of a pass that counts.
+        bool sumsStep = false;
+        for (const TPass *p : passes) {
+            const auto &rows = record_.Rows;
+            if (!p->Cut && p->EndRow > 0 && rows[size_t(p->EndRow)].S[3 * g] != rows[size_t(p->EndRow) - 1].S[3 * g])
+                sumsStep = true;
+        }
         const TPass *pending = nullptr;
+        bool seen = false;
         for (const TPass *p : passes) {
             if (p->Cut) {
                 if (pending)
@@ -492,19 +523,24 @@ private:
                 else
                     Add(g, {p}, true, p->Why);
                 pending = nullptr;
+                seen = true;
                 continue;
             }
             TWhy why = TWhy::Unpaired;
-            if (pending && (StartsMeasurement(g, *p) || Broken(g, *pending, *p, why))) {
+            const TPhase phase = PhaseOf(g, *p, sumsStep);
+            if (pending && (phase == TPhase::First || Broken(g, *pending, *p, why))) {
                 Add(g, {pending}, true, why);
                 pending = nullptr;
             }
             if (pending) {
                 Add(g, {pending, p}, false, why);
                 pending = nullptr;
+            } else if (phase == TPhase::Second) {
+                Add(g, {p}, true, seen ? TWhy::Unpaired : TWhy::StartOfRecord);
             } else {
                 pending = p;
             }
+            seen = true;
         }
         if (pending)
             Add(g, {pending}, true, TWhy::EndOfRecord);
@@ -526,8 +562,11 @@ private:
                 }
                 pending = nullptr;
             } else if (forward) {
-                if (pending)
-                    Add(g, {pending}, true, TWhy::Unpaired);
+                if (pending) {
+                    TWhy why = TWhy::Unpaired;
+                    Broken(g, *pending, *p, why);
+                    Add(g, {pending}, true, why);
+                }
                 pending = p;
             } else {
                 TWhy why = TWhy::Unpaired;

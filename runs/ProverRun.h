@@ -113,6 +113,8 @@ constexpr qint64 MaxRecordBytes = 256ll * 1024 * 1024;
 
 // Reads a record as a stream: a file, a buffer or standard input (a read that gives nothing
 // is its end). `cancel`, when set from another thread, stops it soon. A refusal leaves no rows.
+// Lines may end in CR LF; empty lines are passed over; a byte-order mark before the header is
+// taken.
 TRefusal ReadRecord(QIODevice &in, TRecord &record, const std::atomic<bool> *cancel = nullptr);
 TRefusal ReadRecordFile(const QString &path, TRecord &record, const std::atomic<bool> *cancel = nullptr);
 // 1 or 2 from a window record's file name, else 0.

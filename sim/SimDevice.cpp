@@ -76,6 +76,7 @@ SimDevice::SimDevice(SimOptions options) : m_options(std::move(options))
         m_options.baud = 9600;
     m_byteTime = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / m_options.baud));
     m_model.Seed(m_options.seed);
+    m_model.SetProver(m_options.prover);
 }
 
 SimDevice::~SimDevice()

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -51,6 +52,7 @@ struct SimOptions {
     double animateMs = 100;      // how often running modes move
     bool crcLowFirst = false;    // the standard CRC order (low byte first) for general Modbus
                                  // peers, in requests and replies alike
+    std::optional<ProverOptions> prover;  // a pipe prover on each TPU channel
 };
 
 struct LogEntry {

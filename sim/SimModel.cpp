@@ -12,6 +12,8 @@ namespace {
 
 // Holding registers of the configuration fields the modes use.
 constexpr int RegTpu1DetectorCount = 0;
+constexpr int RegTpu1TpuType = 3;
+constexpr int RegTpu1SumMethod = 4;
 constexpr int RegTpu1KFactor2 = 5;
 constexpr int RegTpu2DetectorCount = 7;
 constexpr int RegTpu2KFactor2 = 12;
@@ -109,6 +111,7 @@ void SimModel::Reset()
     m_input.fill(0);
     m_coils.fill(false);
     m_tpu = {};
+    SetProver(m_proverOptions);
     m_tprPulses1 = m_tprPulses2 = 0;
     m_packDelayLeft = m_packOut = m_packIn = 0;
     m_tqOut = m_tqIn = 0;
@@ -259,6 +262,11 @@ void SimModel::SetCoil(int coil, bool on)
     switch (coil) {
     case CoilTprByTpu1:
     case CoilTprByTpu2: {
+        if (m_prover[coil]) {
+            m_prover[coil]->Start(BuildOf(coil));
+            ShowProver(coil);
+            break;
+        }
         TpuRun &run = m_tpu[coil];
         run.pulses12 = run.pulses21 = run.pulses34 = run.pulses43 = 0;
         run.passSeconds = 0;
@@ -313,8 +321,59 @@ void SimModel::Advance(double seconds)
         AdvanceTpuImitation(seconds);
 }
 
+void SimModel::SetProver(const std::optional<ProverOptions> &options)
+{
+    m_proverOptions = options;
+    for (int channel = 0; channel < 2; ++channel)
+        m_prover[channel] = options ? std::make_unique<ProverModel>(*options, uint64_t(channel)) : nullptr;
+}
+
+ProverBuild SimModel::BuildOf(int channel) const
+{
+    // The TPU2 group has the same fields 7 registers on.
+    const int at = channel == 0 ? 0 : RegTpu2DetectorCount - RegTpu1DetectorCount;
+    ProverBuild build;
+    build.fourDetectors = (m_holding[at + RegTpu1DetectorCount] & 0xFF) == 1;
+    build.twoDirections = (m_holding[at + RegTpu1TpuType] & 0xFF) == 1;
+    build.twoPassSums = (m_holding[at + RegTpu1SumMethod] & 0xFF) == 1;
+    return build;
+}
+
+void SimModel::ShowProver(int channel)
+{
+    const ProverReadings &r = m_prover[channel]->Readings();
+    const int base = channel * 40;
+    const double k = Sane(HoldingFloat(channel == 0 ? RegTpu1KFactor2 : RegTpu2KFactor2), 1e9);
+    // The device's flow is its own figure: the frequency over the configured Кф2.
+    SetInputFloat(base + 0, float(r.frequency));
+    SetInputFloat(base + 2, float(k > 0 ? r.frequency * 3600.0 / k : 0.0));
+    SetInputFloat(base + 4, float(r.n[0]));
+    SetInputFloat(base + 6, float(r.s1));
+    SetInputU32(base + 8, r.whole[0]);
+    SetInputU32(base + 10, r.s2);
+    SetInputU32(base + 12, r.timeUs[0]);
+    SetInputU32(base + 14, r.s3);
+    SetInputFloat(base + 16, float(r.n[1]));
+    SetInputU32(base + 18, r.whole[1]);
+    SetInputU32(base + 20, r.timeUs[1]);
+    SetInputFloat(base + 22, float(r.n[2]));
+    SetInputU32(base + 24, r.whole[2]);
+    SetInputU32(base + 26, r.timeUs[2]);
+    SetInputFloat(base + 28, float(r.n[3]));
+    SetInputU32(base + 30, r.whole[3]);
+    SetInputU32(base + 32, r.timeUs[3]);
+    SetInputFloat(base + 34, float(r.s4));
+    SetInputU32(base + 36, r.s5);
+    SetInputU32(base + 38, r.s6);
+}
+
 void SimModel::AdvanceTpu(int channel, double seconds)
 {
+    if (m_prover[channel]) {
+        m_prover[channel]->Advance(seconds, BuildOf(channel));
+        ShowProver(channel);
+        return;
+    }
     TpuRun &run = m_tpu[channel];
     const int base = channel * 40;
     const double k = Sane(HoldingFloat(channel == 0 ? RegTpu1KFactor2 : RegTpu2KFactor2), 1e9);

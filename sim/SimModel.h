@@ -4,8 +4,12 @@
 // with the request handling of functions 1, 3, 4, 5 and 16. No threads and no I/O: the
 // device thread drives it and tests call it directly.
 
+#include "SimProver.h"
+
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -80,12 +84,20 @@ public:
 
     void Seed(uint64_t seed) { m_random.seed(seed); }
 
+    // Puts a pipe prover on both TPU channels (each follows its own configuration), or
+    // takes it away: without one, a running TPR-by-TPU mode shows values that merely move.
+    void SetProver(const std::optional<ProverOptions> &options);
+    // The prover of channel 0 (TPU1) or 1 (TPU2); null without one.
+    const ProverModel *Prover(int channel) const { return m_prover[channel & 1].get(); }
+
 private:
     std::vector<uint8_t> Exception(uint8_t function, uint8_t code) const;
     void SetInputU32(int reg, uint32_t value);
     void SetInputFloat(int reg, float value) { SetInputU32(reg, BitsFromFloat(value)); }
     double Jitter(double value, double fraction);
     void AdvanceTpu(int channel, double seconds);
+    void ShowProver(int channel);
+    ProverBuild BuildOf(int channel) const;
     void AdvanceTprByTpr(double seconds);
     void AdvanceFrequencyCounter();
     void AdvancePulsePack(double seconds);
@@ -104,6 +116,8 @@ private:
         double passSeconds = 0;
     };
     std::array<TpuRun, 2> m_tpu{};
+    std::optional<ProverOptions> m_proverOptions;
+    std::array<std::unique_ptr<ProverModel>, 2> m_prover;
     double m_tprPulses1 = 0, m_tprPulses2 = 0;
     double m_packDelayLeft = 0, m_packOut = 0, m_packIn = 0;
     double m_tqOut = 0, m_tqIn = 0;

@@ -3,6 +3,7 @@
 #include "ConfigText.h"
 #include "ModeMap.h"
 #include "PtyPair.h"
+#include "RecordMaker.h"
 #include "RegisterMap.h"
 #include "SimDevice.h"
 #include "ValueText.h"
@@ -683,6 +684,95 @@ private slots:
         QCOMPARE(run.Status, status);
         QVERIFY2(run.Err.contains(message) && !run.Err.contains(QStringLiteral("win error")), qPrintable(run.Err));
         QCOMPARE(Requests(), 0);
+    }
+
+    // passes: a record of four passes set at the detector on channel 2 (named so), K = N / 10.
+    void passes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");  // REC: the record, CONF: a configuration; "<": a shell's
+        QTest::addColumn<QString>("config");         // "field=value", changed in the device's configuration
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const QString v = QStringLiteral("--volume"), v12 = QStringLiteral("1-2=10");
+        const QString table = QStringLiteral("1,1-2,1-2,5.0000,10.0000,12,1234.56,5.0000,246.912,10.00000,7.2000,14.8150,123.4560,-0.0024,"
+                                             "included,\n");
+        QTest::newRow("default build") << QStringList{"passes", "REC", v, v12} << "" << 0 << table << "set at the closing detector";
+        QTest::newRow("series") << QStringList{"passes", "REC", v, v12} << "" << 0
+                                << "\nseries,n,k_mean_per_l,sko_percent,range_percent,limit_percent,limit_of,verdict,update\n"
+                                   "1-2,4,123.4590,0.0021,0.0049,,range,none,detector\n" << "";
+        QTest::newRow("limit holds") << QStringList{"passes", "REC", v, v12, "--limit", "0.005"} << "" << 0 << ",0.0050,range,holds," << "";
+        QTest::newRow("limit fails") << QStringList{"passes", "REC", v, v12, "--limit=0.002", "--limit-of", "sko"} << "" << 1
+                                     << ",0.0020,sko,fails," << "";
+        QTest::newRow("m3, excluded") << QStringList{"passes", "REC", v, "1-2=0.01", "--unit", "m3", "--exclude", "1,3"} << "" << 0
+                                      << "1,1-2,1-2,5.0000,10.0000,12,1234.56,5.0000,246.912,0.01000,7.2000,14.8150,123456.0000,,excluded,\n"
+                                      << "";
+        QTest::newRow("span") << QStringList{"passes", "REC", v, v12, "--from", "12", "--to", "30"} << "" << 0
+                              << ",1-2,1-2,5.0000,10.0000,12,1234.56,5.0000,,,,,,,cut,outside-span\n1,1-2,1-2,13.0000" << "";
+        QTest::newRow("from standard input") << QStringList{"passes", "-", v, v12, "<", "REC"} << "" << 0 << table << "";
+        QTest::newRow("config: over 2 passes") << QStringList{"passes", "REC", "--config", "CONF", v, "1-2=5"} << "Tpu2SumMethod=1" << 0
+                                               << "1,1-2,1-2+1-2,5.0000,18.0000,20,2469.14,10.0000" << "";
+        QTest::newRow("config: code off its list") << QStringList{"passes", "REC", "--config", "CONF", v, v12} << "Tpu2TpuType=2" << 2 << ""
+                                                   << "ТПР по ТПУ2 / Тип ТПУ of channel 2 holds code 2, outside its list";
+        QTest::newRow("config and options") << QStringList{"passes", "REC", "--config", "CONF", "--detectors", "4", v, v12} << "" << 2
+                                            << "" << "--detectors, --directions and --sum-method are not taken with it";
+        QTest::newRow("no volume") << QStringList{"passes", "REC"} << "" << 2 << "" << "--volume 1-2=V is needed";
+        QTest::newRow("4 detectors, one volume") << QStringList{"passes", "REC", "--detectors", "4", v, v12} << "" << 2 << ""
+                                                 << "--volume 3-4=V is needed too";
+        QTest::newRow("volume twice") << QStringList{"passes", "REC", v, v12, v, v12} << "" << 2 << "" << "--volume 1-2 is given twice";
+        QTest::newRow("no such measurement") << QStringList{"passes", "REC", v, v12, "--exclude", "5"} << "" << 2 << ""
+                                             << "--exclude 5: the record has 4 measurements";
+        QTest::newRow("another mode's record") << QStringList{"passes", "tq.csv", v, v12} << "" << 2 << ""
+                                               << "tq.csv: refused: line 1 is the header of a record of mode tq";
+        QTest::newRow("a bad field") << QStringList{"passes", "bad.csv", v, v12} << "" << 2 << ""
+                                     << "bad.csv: refused: line 3, field 9 (t12_us): \"1e3\" is not a whole number";
+    }
+    void passes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, config);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        TProverScript script;
+        script.Lead = 2;
+        for (int i = 0; i < 4; ++i)
+            script.Passes.push_back({0, 1234.56 + 0.02 * i, 5, 3});
+        const TRecordMaker record = Play(script);
+        const QString name = QStringLiteral("ТПР по ТПУ2 2026-12-09 08-00-00.csv");
+        QVERIFY(record.Save(Path(name)));
+        QList<QByteArray> lines = record.Text().split('\n');
+        QList<QByteArray> fields = lines[2].split(',');
+        fields[8] = "1e3";  // t12_us
+        lines[2] = fields.join(',');
+        Save(QStringLiteral("bad.csv"), lines.join('\n'));
+        Save(QStringLiteral("tq.csv"), TModeRecord(ModeMapOf(TModeId::Tq)).CsvHeader());
+        if (arguments.contains(QStringLiteral("CONF"))) {
+            QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("c.json"))} + Link()).Status, 0);
+            QFile file(Path(QStringLiteral("c.json")));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QString text = QString::fromUtf8(file.readAll());
+            if (!config.isEmpty())
+                text = WithValue(text, config.section(QLatin1Char('='), 0, 0).toLatin1().constData(), config.section(QLatin1Char('='), 1));
+            Save(QStringLiteral("c.json"), text);
+        }
+        for (QString &argument : arguments)
+            argument = argument == QLatin1String("REC") ? Path(name) : argument == QLatin1String("CONF") ? Path(QStringLiteral("c.json"))
+                     : argument.endsWith(QLatin1String(".csv")) ? Path(argument) : argument;
+        Run run;
+        if (arguments.contains(QStringLiteral("<"))) {
+            QStringList quoted;
+            for (const QString &argument : arguments)
+                quoted << (argument == QLatin1String("<") ? argument : QLatin1Char('\'') + argument + QLatin1Char('\''));
+            run = Shell(QStringLiteral("\"$KC\" ") + quoted.join(QLatin1Char(' ')));
+        } else {
+            run = Cli(arguments);
+        }
+        QCOMPARE(run.Status, status);
+        QVERIFY2(run.Out.contains(out), qPrintable(run.Out));
+        QVERIFY2(run.Err.contains(err), qPrintable(run.Err));
+        if (status != 0 && status != 1)
+            QVERIFY(run.Out.isEmpty());
     }
 
 private:

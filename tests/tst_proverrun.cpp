@@ -153,6 +153,7 @@ private slots:
         const double v12 = 100, v34 = 60, k = 123.4;
         TProverScript script;
         script.WhileTravelling = travelling;
+        script.Tail = 2;  // shorter than any gap: no pass begun at the end
         std::vector<double> expected[2];  // K per measurement, per series
         for (int i = 0; i < 6; ++i) {
             for (int g = 0; g < detectors / 2; ++g) {
@@ -215,14 +216,17 @@ private slots:
         const auto why = [](TCutPass::TWhy w) { return QString::number(int(w)); };
         for (bool travel : {false, true}) {
             const char *way = travel ? "travel" : "detector";
-            QTest::addRow("%s: stop in the last pass", way) << travel << 1 << "stop" << 3 << (travel ? why(TCutPass::TWhy::ModeOff) : none);
+            QTest::addRow("%s: stop in the last pass", way) << travel << 1 << "stop" << 3 << why(TCutPass::TWhy::ModeOff);
             QTest::addRow("%s: pause in pass 3", way) << travel << 1 << "pause" << 3 << why(TCutPass::TWhy::Pause);
             QTest::addRow("%s: sums reset in pass 3", way) << travel << 1 << "reset" << 3 << why(TCutPass::TWhy::SumsReset);
             QTest::addRow("%s: S3 wraps", way) << travel << 1 << "wrap" << 4 << none;
             QTest::addRow("%s: nan", way) << travel << 1 << "nan" << 3 << why(TCutPass::TWhy::NotANumber);
             QTest::addRow("%s: over 2, the last alone", way) << travel << 2 << "odd" << 2 << why(TCutPass::TWhy::EndOfRecord);
+            // The sums step as a measurement completes: they tell a pair's second pass.
+            QTest::addRow("%s: over 2, begun in a pair's second pass", way) << travel << 2 << "midpair" << 2
+                                                                             << why(TCutPass::TWhy::StartOfRecord);
+            QTest::addRow("%s: end of record in the last pass", way) << travel << 1 << "end" << 3 << why(TCutPass::TWhy::EndOfRecord);
         }
-        QTest::addRow("travel: end of record in the last pass") << true << 1 << "end" << 3 << why(TCutPass::TWhy::EndOfRecord);
     }
     void cut()
     {
@@ -233,7 +237,12 @@ private slots:
         QFETCH(QString, whys);
         TProverScript script;
         script.WhileTravelling = travelling;
-        for (int i = 0; i < (what == QLatin1String("odd") ? 5 : 4); ++i)
+        script.Tail = 2;
+        const bool midpair = what == QLatin1String("midpair");
+        script.SumsAtMeasurementEnd = midpair;
+        if (midpair)
+            script.Lead = -15;  // the first pass ends before the record begins
+        for (int i = 0; i < (what == QLatin1String("odd") ? 5 : midpair ? 6 : 4); ++i)
             script.Passes.push_back({0, 1234.56 + i, 10 + 0.01 * i, 4});
         const std::vector<double> ends = PassEnds(script);
         if (what == QLatin1String("stop"))
@@ -335,6 +344,31 @@ private slots:
             QCOMPARE(refusal.Cause, path == junk ? TRefusalCause::NotARecord : TRefusalCause::TooLarge);
             QCOMPARE(record.Channel, path == junk ? 0 : 2);
         }
+    }
+
+    // Before the prover's data are given the passes are found all the same; a reading that is
+    // asked to stop stops.
+    void withoutVolumeAndCancelled()
+    {
+        TProverScript script;
+        for (int i = 0; i < 3; ++i)
+            script.Passes.push_back({0, 1000.5 + i, 8, 4});
+        const QByteArray text = Play(script).Text();
+        const TSettings settings;
+        QCOMPARE(CheckSettings(settings), TSettingsProblem::NoVolume12);
+        const TResult result = Process(Read(text), settings);
+        QCOMPARE(int(result.Measurements.size()), 3);
+        QCOMPARE(result.Measurements[2].N, 1002.5);
+        QVERIFY(Near(result.Measurements[2].Frequency, 1002.5 / 8));
+        QVERIFY(std::isnan(result.Measurements[2].K) && std::isnan(result.Series[0].KMean) && !result.Series[0].HasVerdict);
+
+        QByteArray bytes = text;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        TRecord record;
+        const std::atomic<bool> cancel{true};
+        QCOMPARE(ReadRecord(buffer, record, &cancel).Cause, TRefusalCause::Cancelled);
+        QVERIFY(record.Rows.empty());
     }
 
     void fixed_data()

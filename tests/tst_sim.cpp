@@ -607,6 +607,10 @@ void TestSim::programRefusesBadCommandLine_data()
     QTest::newRow("seed NaN") << QStringList{"--seed", "nan"} << "not 'nan'";
     QTest::newRow("value missing") << QStringList{"--turnaround"} << "--turnaround needs a number";
     QTest::newRow("path missing") << QStringList{"--link"} << "--link needs a path";
+    QTest::newRow("prover figure without the prover") << QStringList{"--sigma", "0.1"} << "--sigma sets up the prover: give --prover too";
+    QTest::newRow("no such section") << QStringList{"--prover", "--volume", "2-3=5"} << "--volume takes 1-2=L or 3-4=L";
+    QTest::newRow("no K-factor") << QStringList{"--prover", "--k-factor", "0"} << "--k-factor takes pulses per litre, above 0";
+    QTest::newRow("unknown update") << QStringList{"--prover", "--update", "sideways"} << "--update takes detector or travel";
 }
 
 // A bad command line ends at once with status 2, naming the option, and publishes nothing.

@@ -96,59 +96,84 @@ TRecordMaker Play(const TProverScript &script)
     const std::vector<double> ends = PassEnds(script);
     const double last = ends.empty() ? script.Lead : ends.back();
     TRecordMaker maker;
+    TRecordValues v;
+    double s1[2] = {0, 0}, s3[2] = {script.S3Start, 0};
+    uint32_t s2[2] = {0, 0};
+    int done[2] = {0, 0};  // completed passes of each series
+    size_t half[2] = {size_t(-1), size_t(-1)};  // the first pass of a measurement whose sums wait
+    bool cleared = false;
+    size_t next = 0;  // the first pass not completed
+    // A pass completed: its values stay until the section's next one; the sums take it.
+    auto complete = [&](size_t k) {
+        const TProverPass &pass = script.Passes[k];
+        const int s = pass.Section;
+        const int g = s / 2;
+        const bool nan = script.NanN && k + 1 == script.Passes.size();
+        v.N[s] = nan ? std::numeric_limits<float>::quiet_NaN() : float(pass.N);
+        v.Whole[s] = uint32_t(pass.N);
+        v.Tus[s] = uint32_t(std::llround(pass.Seconds * 1e6));
+        v.Frequency = float(pass.N / pass.Seconds);
+        if (script.SumsPerMeasurement && done[g] % 2 == 0) {
+            s1[g] = 0;
+            s2[g] = 0;
+            s3[g] = 0;
+        }
+        if (script.SumsAtMeasurementEnd && done[g]++ % 2 == 0) {
+            half[g] = k;
+            return;
+        }
+        if (!script.SumsAtMeasurementEnd)
+            ++done[g];
+        for (size_t j : {half[g], k}) {
+            if (j == size_t(-1))
+                continue;
+            const TProverPass &part = script.Passes[j];
+            s1[g] += part.N;
+            s2[g] += uint32_t(part.N);
+            s3[g] = std::fmod(s3[g] + double(std::llround(part.Seconds * 1e6)), 4294967296.0);
+        }
+    };
     for (long i = 0;; ++i) {
         const double t = double(i) * script.Interval;
         if (t > last + script.Tail)
             break;
-        if (t >= script.PauseFrom && t < script.PauseTo)
-            continue;
         const bool on = !(script.StopAt >= 0 && t >= script.StopAt);
         // The device sees nothing after it was switched off.
         const double seen = on ? t : script.StopAt;
-        TRecordValues v;
-        v.On = on;
-        const bool cleared = script.ResetAt >= 0 && seen >= script.ResetAt;
-        double s1[2] = {0, 0}, s3[2] = {cleared ? 0 : script.S3Start, 0};
-        uint32_t s2[2] = {0, 0};
-        int done[2] = {0, 0};  // completed passes of each series
-        for (size_t k = 0; k < script.Passes.size(); ++k) {
-            const TProverPass &pass = script.Passes[k];
-            const int s = pass.Section;
-            const int g = s / 2;
-            const double start = ends[k] - pass.Seconds;
-            const bool nan = script.NanN && k + 1 == script.Passes.size();
-            if (ends[k] <= seen) {
-                v.N[s] = nan ? std::numeric_limits<float>::quiet_NaN() : float(pass.N);
-                v.Whole[s] = uint32_t(pass.N);
-                v.Tus[s] = uint32_t(std::llround(pass.Seconds * 1e6));
-                v.Frequency = float(pass.N / pass.Seconds);
-                if (cleared && ends[k] <= script.ResetAt)
-                    continue;  // cleared with the sums
-                if (script.SumsPerMeasurement && done[g] % 2 == 0) {
-                    s1[g] = 0;
-                    s2[g] = 0;
-                    s3[g] = 0;
-                }
-                ++done[g];
-                s1[g] += pass.N;
-                s2[g] += uint32_t(pass.N);
-                s3[g] = std::fmod(s3[g] + double(v.Tus[s]), 4294967296.0);
-            } else if (script.WhileTravelling && start <= seen) {
-                const double part = (seen - start) / pass.Seconds;
-                v.N[s] = float(std::round(pass.N * part * 100) / 100);
-                v.Whole[s] = uint32_t(pass.N * part);
-                v.Tus[s] = uint32_t(std::llround((seen - start) * 1e6));
-                v.Frequency = float(pass.N / pass.Seconds);
-            }
+        const bool reset = script.ResetAt >= 0 && seen >= script.ResetAt;
+        for (; next < ends.size() && ends[next] <= seen; ++next) {
+            if (reset && !cleared && ends[next] > script.ResetAt)
+                break;
+            complete(next);
         }
-        v.Flow = v.Frequency * 0.36f;
-        v.S1 = float(s1[0]);
-        v.S2 = s2[0];
-        v.S3 = uint32_t(s3[0]);
-        v.S4 = float(s1[1]);
-        v.S5 = s2[1];
-        v.S6 = uint32_t(s3[1]);
-        maker.Row(t, v);
+        if (reset && !cleared) {
+            cleared = true;
+            s1[0] = s1[1] = s3[0] = s3[1] = 0;
+            s2[0] = s2[1] = 0;
+            for (; next < ends.size() && ends[next] <= seen; ++next)
+                complete(next);
+        }
+        if (t >= script.PauseFrom && t < script.PauseTo)
+            continue;
+        TRecordValues row = v;
+        row.On = on;
+        if (script.WhileTravelling && next < ends.size() && ends[next] - script.Passes[next].Seconds <= seen) {
+            const TProverPass &pass = script.Passes[next];
+            const double travelled = seen - (ends[next] - pass.Seconds);
+            const double part = travelled / pass.Seconds;
+            row.N[pass.Section] = float(std::round(pass.N * part * 100) / 100);
+            row.Whole[pass.Section] = uint32_t(pass.N * part);
+            row.Tus[pass.Section] = uint32_t(std::llround(travelled * 1e6));
+            row.Frequency = float(pass.N / pass.Seconds);
+        }
+        row.Flow = row.Frequency * 0.36f;
+        row.S1 = float(s1[0]);
+        row.S2 = s2[0];
+        row.S3 = uint32_t(s3[0]);
+        row.S4 = float(s1[1]);
+        row.S5 = s2[1];
+        row.S6 = uint32_t(s3[1]);
+        maker.Row(t, row);
     }
     return maker;
 }

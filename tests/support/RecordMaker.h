@@ -62,8 +62,9 @@ struct TProverScript {
     std::vector<TProverPass> Passes;
     bool WhileTravelling = false;  // the values move while the ball travels (else: set at the detector)
     bool SumsPerMeasurement = false;  // the sums hold one measurement of 2 passes (else: run on)
+    bool SumsAtMeasurementEnd = false;  // the running sums step as a measurement of 2 passes completes
     double Interval = 1;   // between rows
-    double Lead = 2;       // seconds before the first pass's gap
+    double Lead = 2;       // seconds before the first pass's gap (below 0: passes before the record)
     double Tail = 4;       // seconds after the last pass
     double StopAt = -1;    // the mode off from this time on (the values then stay)
     double PauseFrom = -1, PauseTo = -1;  // no rows in this span
