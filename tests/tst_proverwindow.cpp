@@ -210,7 +210,8 @@ private slots:
     }
 
     // The protocol's PDF read back holds every number of the table and the results, with
-    // the decimal comma, in the program's font, and the words a lab signs.
+    // the decimal comma, in the program's font, and the words a lab signs; the companion
+    // prints the same digits.
     void protocolReadsBack()
     {
         const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
@@ -241,6 +242,25 @@ private slots:
                 if (NumberColumn(c) && row[c] != QStringLiteral("—"))
                     QVERIFY2(text.contains(row[c]), qPrintable(row[c]));
         const TReference ref = Reference({3});
+
+        // karven-cli passes prints the same digits, with a point.
+        QProcess cli;
+        cli.start(QString::fromUtf8(KARVEN_CLI_EXE), {QStringLiteral("passes"), record_, QStringLiteral("--volume"),
+                                                   QStringLiteral("1-2=50.125"), QStringLiteral("--exclude"), QStringLiteral("3")});
+        QVERIFY(cli.waitForFinished(30000));
+        const QStringList cliLines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
+        const QStringList head = cliLines.value(0).split(QLatin1Char(','));
+        const std::vector<QStringList> rows = MeasurementRows(window->Result(), QLatin1Char('.'));
+        const QList<QPair<QString, int>> columns{{QStringLiteral("n"), 2},      {QStringLiteral("t_s"), 3},
+                                                 {QStringLiteral("f_hz"), 4},   {QStringLiteral("q_m3h"), 5},
+                                                 {QStringLiteral("k_per_l"), 6}, {QStringLiteral("deviation_percent"), 7}};
+        for (size_t r = 0; r < rows.size(); ++r)
+            for (const auto &[name, column] : columns)
+                QCOMPARE(cliLines.value(int(r) + 1).split(QLatin1Char(',')).value(int(head.indexOf(name))), QString(rows[r][column]).replace(QStringLiteral("—"), QString()));
+        const QString series = cliLines.value(int(rows.size()) + 3);
+        QVERIFY2(series.startsWith(QStringLiteral("1-2,4,%1,%2,%3,").arg(Fixed(ref.Mean, Decimals::K), Fixed(ref.Sko, Decimals::Percent),
+                                                                        Fixed(ref.Range, Decimals::Percent))),
+                 qPrintable(series));
         for (double v : {ref.Mean})
             QVERIFY(text.contains(Fixed(v, Decimals::K, QLatin1Char(','))));
         for (double v : {ref.Sko, ref.Range})
