@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -251,6 +252,9 @@ void TfmProverRun::BuildForm()
 
     split->addWidget(left);
     split->addWidget(scroll);
+    // The prover's fields whole, without a horizontal scroll bar.
+    scroll->setMinimumWidth(side->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() + 2 * scroll->frameWidth());
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
     top->addWidget(split, 1);
@@ -266,7 +270,7 @@ void TfmProverRun::BuildForm()
     buttons->addStretch(1);
     buttons->addWidget(CloseButton);
     top->addLayout(buttons);
-    resize(1100, 720);
+    resize(1180, 760);
 
     const auto changed = [this] {
         if (!filling_)

@@ -418,7 +418,6 @@ QString ProtocolHeadHtml(const TProtocol &pr, const QString &chartName)
     html += Section(QStringLiteral("График прогона"));
     html += QStringLiteral("<p><img src='%1'></p>").arg(Html(chartName));
 
-    html += Section(QStringLiteral("Результаты измерений"));
     return html + QStringLiteral("</body></html>");
 }
 
@@ -509,7 +508,7 @@ public:
 
     // The table of measurements drawn row by row (a text document of thousands of table
     // rows takes minutes to lay out), its head again on every page.
-    void Table(const QStringList &head, const std::vector<QStringList> &rows)
+    void Table(const QString &title, const QStringList &head, const std::vector<QStringList> &rows)
     {
         static const double widths[] = {6, 10, 12, 11, 11, 11, 13, 14, 12};
         const double total = std::accumulate(std::begin(widths), std::end(widths), 0.0);
@@ -531,8 +530,15 @@ public:
             Lines(x, y_, y_ + headHeight);
             y_ += headHeight;
         };
-        if (body_.height() - y_ < headHeight + 3 * rowHeight)
+        // The title stays with the head and the first rows.
+        if (body_.height() - y_ < 2 * rowHeight + headHeight + 3 * rowHeight)
             NewPage();
+        QFont titleFont = bold;
+        titleFont.setPointSizeF(10);
+        painter_.setFont(titleFont);
+        y_ += rowHeight * 0.5;
+        painter_.drawText(QRectF(0, y_, body_.width(), rowHeight), Qt::AlignLeft | Qt::AlignVCenter, title);
+        y_ += rowHeight * 1.3;
         drawHead();
         for (const QStringList &row : rows) {
             if (y_ + rowHeight > body_.height()) {
@@ -648,7 +654,8 @@ bool WriteProtocolPdf(const QString &path, const TProtocol &protocol, const QIma
             pages.Document(doc);
         };
         document(ProtocolHeadHtml(protocol, QStringLiteral("chart.png")), &chart);
-        pages.Table(MeasurementHead(protocol.Settings.Unit), MeasurementRows(protocol.Result, Comma));
+        pages.Table(QStringLiteral("Результаты измерений"), MeasurementHead(protocol.Settings.Unit),
+                    MeasurementRows(protocol.Result, Comma));
         document(ProtocolTailHtml(protocol), nullptr);
         pages.Finish();
     }

@@ -26,6 +26,9 @@
 #include "ModeWindow.h"
 #include "NumberDialog.h"
 #include "ProgramIdentity.h"
+#include "ProverWindow.h"
+#include "ModeMap.h"
+#include "ModeRecord.h"
 #include "RegisterMap.h"
 #include "RxCalcEdit.h"
 
@@ -50,6 +53,10 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QProcess>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QSettings>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSet>
@@ -64,6 +71,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <random>
 #include <unistd.h>
 
 namespace {
@@ -424,6 +432,8 @@ void ShootMenu(TForm1 &form, QMenu *menu, QAction *item, const QString &name)
     form.menuBar()->setActiveAction(nullptr);
 }
 
+void ShootProver(TForm1 &form, const QString &folder);
+
 // The configuration files: the menu, the comparison with last month's backup (two values
 // differ) and the message on a file edited by hand that is refused; then the record of the
 // mode windows switched on, in its menu, and off again.
@@ -487,6 +497,99 @@ void ShootFiles(TForm1 &form)
     QTimer::singleShot(0, [] { ShootModeWindow(QStringLiteral("mode-record")); });
     form.TQ1->trigger();
     form.RecordReadings->trigger();  // off: no dialog
+
+    ShootProver(form, folder);
+}
+
+// A prover run as the TPR-by-TPU window records it: a one-directional prover with 2
+// detectors, 12 passes of about 20 s at a steady flow, the values set at the closing detector.
+QByteArray ProverRecord()
+{
+    QByteArray text = TModeRecord(ModeMapOf(TModeId::TprTpu1)).CsvHeader().toUtf8();
+    std::mt19937 random(29);
+    std::normal_distribution<double> spread(0, 1);
+    const QDateTime start(QDate(2026, 12, 9), QTime(7, 15), Qt::UTC);
+    double n = 0, s1 = 0;
+    uint32_t whole = 0, s2 = 0, t = 0, s3 = 0;
+    for (int r = 0; r < 12 * 30 + 8; ++r) {
+        const double f = 250 * (1 + 0.002 * spread(random));
+        if (r % 30 == 25) {
+            t = uint32_t(20.05e6 * (1 + 0.0005 * spread(random)));
+            n = 100.02 * (1 + 0.00008 * spread(random)) * 50.125;
+            whole = uint32_t(n);
+            s1 += n, s2 += whole, s3 += t;
+        }
+        text += QStringLiteral("%1,on,%2,%3,%4,%5,%6,%7,%8,%9,0,0,0,0,0,0,0,0,0,0,0,0\n")
+                    .arg(TModeRecord::TimeText(start.addSecs(r)))
+                    .arg(f, 0, 'f', 3)
+                    .arg(f / 100.02 * 3.6 * (1 + 0.001 * spread(random)), 0, 'f', 4)
+                    .arg(n, 0, 'f', 2)
+                    .arg(s1, 0, 'f', 2)
+                    .arg(whole)
+                    .arg(s2)
+                    .arg(t)
+                    .arg(s3)
+                    .toUtf8();
+    }
+    return text;
+}
+
+// The processing window over that record, from its menu item, with the prover's data typed
+// in and one measurement left out; then the first page of its protocol, rendered from the PDF.
+void ShootProver(TForm1 &form, const QString &folder)
+{
+    const QString record = QDir(folder).filePath(QStringLiteral("ТПР по ТПУ1 2026-12-09 10-15-00.csv"));
+    QFile out(record);
+    if (!out.open(QIODevice::WriteOnly) || out.write(ProverRecord()) < 0) {
+        Fail(QStringLiteral("cannot write %1").arg(record));
+        return;
+    }
+    out.close();
+    // The channel's build as the configuration gives it.
+    DeviceConfig.Tpu1DetectorCount = 0, DeviceConfig.Tpu1TpuType = 0, DeviceConfig.Tpu1SumMethod = 0;
+    DeviceConfig.Tpu1KFactor2 = 100;
+    QTemporaryDir work;
+    const QString pdf = QDir(work.path()).filePath(QStringLiteral("протокол.pdf"));
+    QTimer::singleShot(0, [record, pdf] {
+        ChooseFile(record);
+        QTimer::singleShot(100, [pdf] {
+            ShootModal<TfmProverRun>(
+                QStringLiteral("prover-window"),
+                [](TfmProverRun *window) {
+                    if (!WaitFor([&] { return !window->Reading() && window->Table->rowCount() > 0; }, 10000,
+                                 QStringLiteral("the record's measurements"), window))
+                        return QList<QWidget *>();
+                    window->ProverName->setText(QStringLiteral("ТПУ «Сапфир-500»"));
+                    window->ProverSerial->setText(QStringLiteral("0147"));
+                    window->CertificateDate->setText(QStringLiteral("14.03.2026"));
+                    window->Volume12->setValue(50.125);
+                    window->Organisation->setText(QStringLiteral("ООО «Метрология»"));
+                    window->Laboratory->setText(QStringLiteral("Лаборатория расходометрии"));
+                    window->TransducerType->setText(QStringLiteral("ТПР-50"));
+                    window->TransducerSerial->setText(QStringLiteral("21-0815"));
+                    window->Operator->setText(QStringLiteral("Иванов И. И."));
+                    window->Table->item(6, 0)->setCheckState(Qt::Unchecked);
+                    WaitFor([&] { return window->Result().Series.size() == 1 && window->Result().Series[0].Count == 11; }, 2000,
+                            QStringLiteral("the measurement left out"), window);
+                    return QList<QWidget *>();
+                },
+                [pdf](TfmProverRun *window) {
+                    if (window->SaveProtocolTo(pdf)) {
+                        QProcess render;
+                        render.start(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
+                                                                   QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                                                   QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
+                                                                   QDir(outDir).filePath(QStringLiteral("prover-protocol"))});
+                        if (!render.waitForFinished(30000) || render.exitCode() != 0)
+                            Fail(QStringLiteral("pdftoppm did not render the protocol"));
+                    } else {
+                        Fail(QStringLiteral("the protocol was not saved"));
+                    }
+                    window->CloseButton->click();
+                });
+        });
+    });
+    form.ProcessRecord->trigger();  // returns when the window has closed
 }
 
 void ShootAll(TForm1 &form)
@@ -599,6 +702,10 @@ int main(int argc, char **argv)
     if (parser.isSet(devOption))
         TComComboBox::ListDevRoot = parser.value(devOption);
     documentsDir = parser.value(documentsOption);
+
+    // The processing window's profiles and last record in a folder of the run's own.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
     TForm1 form;
     if (!form.CreatedOk())
