@@ -278,19 +278,28 @@ void TfmProverRun::BuildForm()
     };
     for (QDoubleSpinBox *box : {Volume12, Volume21, Volume34, Volume43, Limit})
         connect(box, &QDoubleSpinBox::valueChanged, this, changed);
-    for (QComboBox *box : {UnitBox, LimitOfBox, UpdateBox})
+    for (QComboBox *box : {UnitBox, LimitOfBox})
         connect(box, &QComboBox::currentIndexChanged, this, changed);
+    // Another build or update way numbers the measurements anew: none stays left out.
+    connect(UpdateBox, &QComboBox::currentIndexChanged, this, [this] {
+        if (filling_)
+            return;
+        settings_.Excluded.clear();
+        Reprocess();
+    });
     for (QComboBox *box : {DetectorsBox, DirectionsBox, SumMethodBox})
         connect(box, &QComboBox::currentIndexChanged, this, [this] {
             if (filling_)
                 return;
             buildFromConfig_ = false;
+            settings_.Excluded.clear();
             Reprocess();
         });
     connect(ChannelBox, &QComboBox::currentIndexChanged, this, [this] {
         if (filling_)
             return;
         ChannelSource->setText(QStringLiteral("выбран вручную"));
+        settings_.Excluded.clear();
         ApplyConfigBuild();
         Reprocess();
     });
