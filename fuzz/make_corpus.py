@@ -177,8 +177,57 @@ def config_file():
     write(target, "deep", b"\x00" + b'{"format": 1, "x": ' + b"[" * 70 + b"]" * 70 + b"}")
 
 
+# The TPR-by-TPU record's captions, as config/ModeMap.cpp gives them.
+TPR_TPU_CAPTIONS = [
+    "Частота, Гц", "Расход", "Количество импульсов с долями, N1-2др", "Суммарное количество импульсов с долями, S1",
+    "Целое количество импульсов, N1-2цел", "Суммарное целое количество ипульсов S2",
+    "Время между срабатываниями детекторов Т1-2,мкС", "Суммарное время S3, мкС", "Количество импульсов с долями, N2-1др",
+    "Целое количество импульсов, N2-1цел", "Время между срабатываниями детекторов Т2-1,мкС",
+    "Количество импульсов с долями, N3-4др", "Целое количество импульсов, N3-4цел",
+    "Время между срабатываниями детекторов Т3-4,мкС", "Количество импульсов с долями, N4-3др",
+    "Целое количество импульсов, N4-3цел", "Время между срабатываниями детекторов Т4-3,мкС",
+    "Суммарное количество импульсов с долями, S4", "Суммарное целое количество ипульсов S5", "Суммарное время S6, мкС",
+]
+
+
+def prover_record_text(rows, interval, travelling):
+    """A run of 1-2 passes of 10 s with 4 s between them, one row every `interval` seconds."""
+    header = ",".join('"%s"' % c if "," in c else c for c in TPR_TPU_CAPTIONS)
+    lines = ["time,mode," + header]
+    n = s1 = 0.0
+    t = s3 = done = 0
+    for i in range(rows):
+        sec = i * interval
+        while sec >= (done + 1) * 14:
+            done += 1
+            n = round(12340 * (1 + 1e-4 * ((done * 7) % 5 - 2)), 2)
+            t = int(10e6 * (1 + 1e-4 * ((done * 3) % 5 - 2)))
+            s1 += n
+            s3 = (s3 + t) % 2**32
+        shown_n, shown_t = n, t
+        moving = sec - done * 14 - 4
+        if travelling and moving >= 0:
+            shown_t = int(moving * 1e6)
+            shown_n = round(1234 * moving, 2)
+        ms = int(round(sec * 1000))
+        time = "2026-12-09T00:%02d:%02d.%03dZ" % (ms // 60000, ms // 1000 % 60, ms % 1000)
+        values = ["%.2f" % 1234.0, "%.2f" % 12.0, "%.2f" % shown_n, "%.2f" % s1, str(int(shown_n)), str(int(s1)),
+                  str(shown_t), str(s3)] + ["0.00", "0", "0", "0.00", "0", "0", "0.00", "0", "0", "0.00", "0", "0"]
+        lines.append(time + "," + ("on" if i < rows - 3 else "off") + "," + ",".join(values))
+    return ("\n".join(lines) + "\n").encode()
+
+
+def prover_record():
+    target = "prover_record"
+    write(target, "detector", b"\x00" + prover_record_text(60, 1, False))
+    write(target, "travel-companion-pace", b"\x00" + prover_record_text(200, 0.15, True))
+    write(target, "4det-2passes-travel-forced", b"\x15" + prover_record_text(60, 1, True))
+    write(target, "last-row-cut", b"\x02" + prover_record_text(20, 1, False)[:-40])
+
+
 if __name__ == "__main__":
     main_receive()
     mode_receive()
     transaction_answer()
     config_file()
+    prover_record()
