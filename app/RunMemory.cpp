@@ -1,6 +1,5 @@
 #include "RunMemory.h"
 
-#include <QCoreApplication>
 
 std::unique_ptr<QSettings> ProgramSettings()
 {
