@@ -1,6 +1,5 @@
 #include "RunMemory.h"
 
-
 std::unique_ptr<QSettings> ProgramSettings()
 {
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Karven"),
