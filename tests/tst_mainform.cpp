@@ -245,12 +245,14 @@ private slots:
         QCOMPARE(Texts(form->N11->actions()),
                  (QStringList{"ТПР по ТПУ1", "ТПР по ТПУ2", "ТПР по ТПР", "Частотомер",
                               "Пачка импульсов", "Режим TQ", "Имитация ТПУ", "Генератор f",
-                              "Генератор T", "Имитация ТС", "", "Записывать показания в файл"}));
+                              "Генератор T", "Имитация ТС", "", "Записывать показания в файл",
+                              "Обработка записи ТПР по ТПУ…"}));
         QCOMPARE(form->N11->actions().mid(0, 10),
                  (QList<QAction *>{form->N12, form->N22, form->N3, form->N14, form->N2, form->TQ1,
                                    form->N4, form->f1, form->T1, form->N5}));
         QVERIFY(form->N11->actions()[10]->isSeparator());
         QCOMPARE(form->N11->actions()[11], form->RecordReadings);
+        QCOMPARE(form->N11->actions()[12], form->ProcessRecord);
         QVERIFY(form->RecordReadings->isCheckable() && !form->RecordReadings->isChecked());
         QCOMPARE(form->T1->text().at(10), QLatin1Char('T'));  // the menu's T is Latin
         QCOMPARE(Texts(form->PopupMenu1->actions()), QStringList{"Изменить параметр"});
