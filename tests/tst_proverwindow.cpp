@@ -397,6 +397,27 @@ private slots:
         QVERIFY(!window.SaveProtocolButton->isEnabled());
     }
 
+    // The chart greys a measurement left out: the pixels that change are its band's, grey.
+    void chartGreysAnExcludedBand()
+    {
+        QSettings settings(Path(QStringLiteral("chart.ini")), QSettings::IniFormat);
+        auto window = OpenWindow(settings);
+        QVERIFY(window);
+        const QImage all = RunChartImage(window->Record(), window->Result(), QSize(900, 300));
+        window->Table->item(1, 0)->setCheckState(Qt::Unchecked);
+        QVERIFY(WaitFor([&] { return !window->Result().Measurements[1].Included; }));
+        const QImage one = RunChartImage(window->Record(), window->Result(), QSize(900, 300));
+        int changed = 0, grey = 0;
+        for (int y = 0; y < all.height(); ++y)
+            for (int x = 0; x < all.width(); ++x)
+                if (const QColor c = one.pixelColor(x, y); c != all.pixelColor(x, y)) {
+                    ++changed;
+                    grey += std::abs(c.red() - c.blue()) < 24 && std::abs(c.red() - c.green()) < 24;
+                }
+        QVERIFY(changed > 1000);
+        QVERIFY2(grey * 10 >= changed * 9, qPrintable(QStringLiteral("%1 of %2").arg(grey).arg(changed)));
+    }
+
     // The window answers while a large record is read, and closing it ends the reading at once.
     void closingStopsTheReading()
     {
