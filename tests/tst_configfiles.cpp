@@ -275,7 +275,7 @@ private slots:
     {
         QString text = SampleText();
         const char *fields[] = {"TprN1Min", "TprN1Max", "PackCount", "TqN1Min", "TqN1Max", "ImitTpuCount", "GenTPeriod",
-                                "GenICurrent1", "GenICurrent2", "Tpu1KFactor2", "Tpu2KFactor2", "TprKFactor1", "TprKFactor2"};
+                                "Tpu1KFactor2", "Tpu2KFactor2", "TprKFactor1", "TprKFactor2", "PackFrequency", "TqFrequency"};
         for (const char *field : fields)
             text = WithValue(text, field, "5000000");
         Write("many.json", text);
@@ -311,6 +311,7 @@ private slots:
         QFETCH(bool, edited);
         QFETCH(QStringList, steps);
         QFETCH(bool, ends);
+        QApplication::setQuitOnLastWindowClosed(false);  // the test goes on after the window closes
         HoldSample();
         if (edited)
             EditByHand();

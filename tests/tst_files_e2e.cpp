@@ -19,6 +19,7 @@
 
 #include <QLabel>
 #include <QProcess>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -83,6 +84,7 @@ private slots:
     {
         ProgramSettings().clear();
         DeviceConfig = {};
+        TPR_TPU::S2Base[0] = TPR_TPU::S2Base[1] = 0;  // as at the program's start
         sim::SimOptions options;
         options.linkPath = Path(QStringLiteral("ttyF0")).toStdString();
         device_ = std::make_unique<sim::SimDevice>(options);
