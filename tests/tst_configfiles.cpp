@@ -205,69 +205,50 @@ private slots:
         QCOMPARE(form_->Files().Unsaved(), state == "edited" && packCount == 500);
     }
 
-    // What the save dialog is given and what it makes of it: a name without an extension
-    // gets ".json"; a write-protected file is asked about once more, by its protection.
+    // A name without an extension gets ".json"; a write-protected file is asked about once
+    // more (after the dialog's own "replace it?"), by its protection; without a documents
+    // folder the dialog starts in the home folder with the default name.
     void saveNames_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("saved");
-        QTest::addColumn<bool>("protectedFile");
-        QTest::addColumn<QStringList>("answers");  // after the dialog's own "replace it?"
-        QTest::newRow("no extension") << "backup" << "backup.json" << false << QStringList{};
-        QTest::newRow("another extension") << "backup.txt" << "backup.txt" << false << QStringList{};
-        QTest::newRow("protected, replaced") << "kept.json" << "kept.json" << true << QStringList{"Заменить"};
-        QTest::newRow("protected, kept") << "kept.json" << "" << true << QStringList{"Отмена"};
+        QTest::addColumn<QString>("saved");        // empty: nothing saved
+        QTest::addColumn<QStringList>("answers");  // to the protection's question; none: not protected
+        QTest::newRow("no extension") << "backup" << "backup.json" << QStringList{};
+        QTest::newRow("another extension") << "backup.txt" << "backup.txt" << QStringList{};
+        QTest::newRow("protected, replaced") << "kept.json" << "kept.json" << QStringList{"&Yes", "Заменить"};
+        QTest::newRow("protected, kept") << "kept.json" << "" << QStringList{"&Yes", "Отмена"};
     }
     void saveNames()
     {
         QFETCH(QString, typed);
         QFETCH(QString, saved);
-        QFETCH(bool, protectedFile);
         QFETCH(QStringList, answers);
         HoldSample();
-        if (protectedFile) {
+        if (!answers.isEmpty()) {
             Write(typed, "the earlier file");
-            QVERIFY(QFile::setPermissions(Path(typed), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            QVERIFY(QFile::setPermissions(Path(typed), QFile::ReadOwner | QFile::ReadGroup));
         }
-        QString asked;
-        std::vector<std::function<void(QWidget *)>> steps{Choose(typed)};
-        if (protectedFile)
-            steps.push_back(driver::Answer(QStringLiteral("&Yes")));
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(Path("home")));  // no Documents in it
+        QVERIFY(QDir().mkpath(Path("home")));
+        QString folder, name, asked;
+        std::vector<std::function<void(QWidget *)>> steps{[&](QWidget *modal) {
+            folder = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
+            name = modal->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            driver::ChooseFile(modal, Path(typed));
+        }};
         for (const QString &answer : answers)
             steps.push_back(driver::Answer(answer, &asked));
         auto done = driver::InTurn(steps, 3000);
         form_->SaveToFile->trigger();
-        QCOMPARE(*done, int(steps.size()));
-        QVERIFY2(!protectedFile || asked.contains("защищён от записи (только для чтения)"), qPrintable(asked));
-        if (!saved.isEmpty())
-            QVERIFY(ReadConfigFile(FileContent(Path(saved)), TFileUse::Write, false).Ok());
-        if (protectedFile && saved.isEmpty())
-            QCOMPARE(FileContent(Path(typed)), QByteArray("the earlier file"));
-        if (protectedFile)
-            QVERIFY(!(QFile::permissions(Path(typed)) & QFile::WriteOwner));  // the mode is kept
-        QCOMPARE(QFile::exists(Path(typed)), protectedFile || typed == saved);
-    }
-
-    // Without a documents folder the file dialogs start in the home folder, offering the
-    // default name, not the missing folder's.
-    void noDocumentsFolder()
-    {
-        const QByteArray home = qgetenv("HOME");
-        qputenv("HOME", QFile::encodeName(dir_->path()));
-        const QString documents = TConfigFiles::DocumentsFolder();
-        QString folder, name;
-        auto done = driver::InTurn({[&](QWidget *modal) {
-            folder = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
-            name = modal->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
-            modal->close();
-        }});
-        form_->Files().ReadFromDevice(QStringLiteral("COM3"));
-        form_->SaveToFile->trigger();
         qputenv("HOME", home);
-        QCOMPARE(*done, 1);
-        QCOMPARE(QDir(documents), QDir(dir_->path()));
-        QCOMPARE(QDir(folder), QDir(dir_->path()));
+        QCOMPARE(*done, int(steps.size()));
+        QCOMPARE(QDir(folder), QDir(Path("home")));
         QVERIFY2(name.startsWith(QStringLiteral("Карвен-12Т ")), qPrintable(name));
+        QVERIFY2(answers.isEmpty() || asked.contains("защищён от записи (только для чтения)"), qPrintable(asked));
+        QCOMPARE(ReadConfigFile(FileContent(Path(saved.isEmpty() ? typed : saved)), TFileUse::Write, false).Ok(), !saved.isEmpty());
+        QCOMPARE(QFile::exists(Path(typed)), !answers.isEmpty() || typed == saved);
+        QVERIFY(answers.isEmpty() || !(QFile::permissions(Path(typed)) & QFile::WriteOwner));  // the mode is kept
     }
 
     // More values out of range than the question lists: all of them are in its details.
@@ -281,57 +262,48 @@ private slots:
         Write("many.json", text);
         QString said, details;
         auto done = driver::InTurn({[&](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            said = box ? box->text() : QString();
-            details = box ? box->detailedText() : QString();
+            said = static_cast<QMessageBox *>(modal)->text(), details = static_cast<QMessageBox *>(modal)->detailedText();
             driver::Click(modal, QStringLiteral("Не открывать"));
         }});
-        QVERIFY(!form_->Files().OpenFile(Path("many.json")));
-        QCOMPARE(*done, 1);
+        QVERIFY(!form_->Files().OpenFile(Path("many.json")) && *done == 1);
         QVERIFY2(said.contains("… и ещё 1 (все значения — в подробностях)"), qPrintable(said));
         for (const char *field : fields)
             QVERIFY2(details.contains(QStringLiteral("(%1): значение 5000000").arg(field)), field);
     }
 
     // Hand edits not yet written or saved are asked about on exit, by the button and by the
-    // window's close box; the answer decides.
+    // close box; the answer decides.
     void exitQuestion_data()
     {
-        QTest::addColumn<bool>("edited");
-        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("steps");  // none: nothing edited
         QTest::addColumn<bool>("ends");
-        QTest::newRow("nothing to lose") << false << QStringList{} << true;
-        QTest::newRow("leave without saving") << true << QStringList{"Выйти без сохранения"} << true;
-        QTest::newRow("cancel") << true << QStringList{"Отмена"} << false;
-        QTest::newRow("save first") << true << QStringList{"Сохранить…", "exit.json"} << true;
-        QTest::newRow("save cancelled") << true << QStringList{"Сохранить…", "cancel"} << false;
+        QTest::newRow("nothing to lose") << QStringList{} << true;
+        QTest::newRow("leave without saving") << QStringList{"Выйти без сохранения"} << true;
+        QTest::newRow("cancel") << QStringList{"Отмена"} << false;
+        QTest::newRow("save first") << QStringList{"Сохранить…", "exit.json"} << true;
+        QTest::newRow("save cancelled") << QStringList{"Сохранить…", "cancel"} << false;
     }
     void exitQuestion()
     {
-        QFETCH(bool, edited);
         QFETCH(QStringList, steps);
         QFETCH(bool, ends);
         QApplication::setQuitOnLastWindowClosed(false);  // the test goes on after the window closes
         HoldSample();
-        if (edited)
+        if (!steps.isEmpty())
             EditByHand();
         for (bool closeBox : {false, true}) {
             QString said;
             std::vector<std::function<void(QWidget *)>> actions;
             for (const QString &step : steps)
-                actions.push_back(step.endsWith(".json") ? Choose(step)
-                                  : step == "cancel"     ? [](QWidget *modal) { modal->close(); }
-                                                         : driver::Answer(step, &said));
+                actions.push_back(step.endsWith(".json") ? Choose(step) : step == "cancel" ? [](QWidget *m) { m->close(); }
+                                                                                            : driver::Answer(step, &said));
             auto done = driver::InTurn(actions, 3000);
-            const bool ended = closeBox ? form_->close() : form_->MayExit();
+            QCOMPARE(closeBox ? form_->close() : form_->MayExit(), ends);
             QCOMPARE(*done, int(steps.size()));
-            QCOMPARE(ended, ends);
             QVERIFY(steps.isEmpty() || said.startsWith("Значения в программе изменены вручную"));
-            if (ended) {
-                QCOMPARE(QFile::exists(Path("exit.json")), steps.contains("exit.json"));
-                break;  // the close box's turn needs the edits again
-            }
-            QVERIFY(form_->isVisible());
+            QCOMPARE(QFile::exists(Path("exit.json")), steps.contains("exit.json"));
+            if (ends)
+                break;  // the close box's turn would need the edits again
         }
     }
 

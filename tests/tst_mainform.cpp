@@ -5,7 +5,6 @@
 #include "JpegImage.h"
 #include "MainForm.h"
 #include "MessageBoxCloser.h"
-#include "TestFiles.h"
 #include "UserGuide.h"
 #include "ValueText.h"
 
@@ -324,36 +323,6 @@ private slots:
         message.replace(QStringLiteral("%1"), QDir::toNativeSeparators(root.filePath(opened)));
         QCOMPARE(boxes.Texts, message.isEmpty() ? QStringList{} : QStringList{message});
     }
-
-#ifdef Q_OS_LINUX
-    // The system's opener is found on the path; its exit status tells whether it opened the page.
-    void systemOpenerStatus_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::newRow("opened") << 0;
-        QTest::newRow("no browser") << 3;
-    }
-    void systemOpenerStatus()
-    {
-        QFETCH(int, status);
-        QTemporaryDir bin;
-        QVERIFY(PutFile(bin.filePath("xdg-open"), QStringLiteral("#!/bin/sh\necho \"$1\" > \"%1\"\nexit %2\n")
-                                                       .arg(bin.filePath("asked"))
-                                                       .arg(status)
-                                                       .toUtf8()));
-        QFile::setPermissions(bin.filePath("xdg-open"), QFile::ReadOwner | QFile::ExeOwner);
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
-        int failed = 0;
-        const bool started = OpenWithSystem(form, QUrl::fromLocalFile(QStringLiteral("/doc/guide.html")), [&] { ++failed; });
-        qputenv("PATH", path);
-        QVERIFY(started);
-        QTRY_VERIFY(QFile::exists(bin.filePath("asked")));
-        QTest::qWait(200);
-        QTRY_COMPARE(failed, status ? 1 : 0);
-        QCOMPARE(FileContent(bin.filePath("asked")).trimmed(), QByteArray("file:///doc/guide.html"));
-    }
-#endif
 
     // The program run from its build finds the page the build made for it, with its pictures.
     void userGuideOfTheBuild()
