@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -40,6 +41,18 @@ TFileFailure Unfit(const QString &path)
         failure.SystemText = QStringLiteral("это не обычный файл");
     }
     return failure;
+}
+
+// A value whose grid text reads the same as the other side's, told exactly: a real with all
+// the digits it holds, a code beside its text.
+QString ExactValueText(const ConfigField &field, const TDeviceConfig &config, const QString &shown)
+{
+    const QString value = FieldValueText(field, config);
+    if (field.Kind() == FieldKind::Code)
+        return QStringLiteral("%1 (код %2)").arg(shown, value);
+    if (field.Kind() == FieldKind::Real)
+        return QString(value).replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return value;
 }
 
 QString CauseWords(const TFileFailure &failure)
@@ -84,8 +97,9 @@ QString TConfigFiles::StartFolder() const
 
 QString TConfigFiles::DocumentsFolder()
 {
+    // A documents folder that is not there would be taken by the dialogs as a file name.
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 void TConfigFiles::NoteFolder(const QString &path)
@@ -113,10 +127,14 @@ void TConfigFiles::Save()
         if (!AskQuestion(window_, text, QStringLiteral("Сохранить"), QStringLiteral("Отмена")))
             return;
     }
-    const QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Сохранить конфигурацию в файл"),
-                                                      QDir(StartFolder()).filePath(DefaultFileName(QDateTime::currentDateTime())),
-                                                      FileFilter);
-    if (path.isEmpty() || !DeviceIdle())
+    // A name typed without an extension gets ".json", before the dialog asks about
+    // replacing a file: the Open filter and a drop take the file afterwards.
+    QFileDialog dialog(window_, QStringLiteral("Сохранить конфигурацию в файл"), StartFolder(), FileFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    dialog.selectFile(DefaultFileName(QDateTime::currentDateTime()));
+    const QString path = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    if (path.isEmpty() || !DeviceIdle() || !MayReplace(path))
         return;
 
     const bool existed = QFileInfo(path).isFile();
@@ -131,6 +149,26 @@ void TConfigFiles::Save()
     }
     unsaved_ = false;
     NoteFolder(path);
+}
+
+bool TConfigFiles::MayReplace(const QString &path) const
+{
+    // The dialog has asked whether to replace the file; what protects it is asked about
+    // once more, by name.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return true;
+    QStringList protections;
+    // Its owner's write permission off: protected, also for a user (root) the system lets write.
+    if (!info.permission(QFileDevice::WriteOwner) || !info.isWritable())
+        protections << QStringLiteral("файл защищён от записи (только для чтения)");
+    if (const QString group = GroupLostOnReplace(path); !group.isEmpty())
+        protections << QStringLiteral("файл принадлежит группе «%1», а новый файл будет принадлежать вашей группе").arg(group);
+    if (protections.isEmpty())
+        return true;
+    return AskQuestion(window_, QStringLiteral("Файл защищён от замены: %1.\n\nФайл: %2\n\nЗаменить его всё же?")
+                                    .arg(protections.join(QStringLiteral("; ")), Shown(path)),
+                       QStringLiteral("Заменить"), QStringLiteral("Отмена"));
 }
 
 bool TConfigFiles::ReadWhole(const QString &path, const QString &what, QByteArray &bytes) const
@@ -191,13 +229,15 @@ bool TConfigFiles::OpenFile(const QString &path)
         QStringList reasons;
         for (const TConfigProblem &problem : check.Problems)
             reasons << ProblemWords(problem);
+        const bool more = reasons.size() > ReasonsShown;
         const QString text = QStringLiteral("В файле есть значения вне пределов, которые допускают окна ввода "
                                             "параметров.\n\nФайл: %1\n\n%2\n\nОткрыть файл с этими значениями?")
                                  .arg(Shown(path), ReasonList(reasons.mid(0, ReasonsShown))
-                                                       + (reasons.size() > ReasonsShown
-                                                              ? QStringLiteral("\n… и ещё %1").arg(reasons.size() - ReasonsShown)
-                                                              : QString()));
-        if (!AskQuestion(window_, text, QStringLiteral("Открыть"), QStringLiteral("Не открывать")))
+                                                       + (more ? QStringLiteral("\n… и ещё %1 (все значения — в подробностях)")
+                                                                     .arg(reasons.size() - ReasonsShown)
+                                                               : QString()));
+        if (!AskQuestion(window_, text, QStringLiteral("Открыть"), QStringLiteral("Не открывать"),
+                         more ? ReasonList(reasons) : QString()))
             return false;
         check = ReadConfigFile(bytes, TFileUse::Write, true);
     }
@@ -244,20 +284,34 @@ void TConfigFiles::Compare()
     }
     NoteFolder(path);
     const QList<const ConfigField *> differing = DifferingFields(check, DeviceConfig);
+    // Compared with the program's zeros, the user is told they are no values of a device.
+    const QString zeros = origin_.ReadAt.isValid() || !origin_.OpenedFrom.isEmpty()
+                            ? QString()
+                            : QStringLiteral("Значения в программе: конфигурация ещё не считана из прибора и не открыта "
+                                             "из файла, в программе нулевые значения%1.")
+                                  .arg(origin_.ChangedByHand ? QStringLiteral(", часть из них изменена вручную") : QString());
     if (differing.isEmpty()) {
-        ShowInformation(window_, QStringLiteral("Конфигурации совпадают"));
+        ShowInformation(window_, QStringLiteral("Конфигурации совпадают") + (zeros.isEmpty() ? QString() : QStringLiteral("\n\n") + zeros));
         return;
     }
     // A null in the file is a real the device held as no number: shown as the grid shows one.
     for (const ConfigField *field : check.Nulls)
         check.Config.*std::get<float TDeviceConfig::*>(field->Member) = std::numeric_limits<float>::quiet_NaN();
     QList<TDifferenceRow> rows;
-    for (const ConfigField *field : differing)
-        rows << TDifferenceRow{ParameterGroupText(field->TreeIndex), ParameterNameText(field->TreeIndex),
-                               NodeValueTextOf(check.Config, field->TreeIndex), NodeValueTextOf(DeviceConfig, field->TreeIndex)};
+    for (const ConfigField *field : differing) {
+        TDifferenceRow row{ParameterGroupText(field->TreeIndex), ParameterNameText(field->TreeIndex),
+                           NodeValueTextOf(check.Config, field->TreeIndex), NodeValueTextOf(DeviceConfig, field->TreeIndex)};
+        if (row.InFile == row.InProgram) {
+            row.InFile = ExactValueText(*field, check.Config, row.InFile);
+            row.InProgram = ExactValueText(*field, DeviceConfig, row.InProgram);
+        }
+        rows << row;
+    }
     QString about = QStringLiteral("Файл: %1").arg(Shown(path));
     if (const QString origin = OriginWords(check.Origin); !origin.isEmpty())
         about += QStringLiteral("\nЗначения в файле: ") + origin;
+    if (!zeros.isEmpty())
+        about += QStringLiteral("\n") + zeros;
     about += QStringLiteral("\nПараметров с разными значениями: %1").arg(differing.size());
     TCompareWindow window(window_, about, rows);
     window.exec();

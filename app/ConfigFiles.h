@@ -54,6 +54,9 @@ private:
     // Refuses (with a message) while a read or write of the device is under way: its
     // answers would go into the record after the file's values.
     bool DeviceIdle() const;
+    // Whether the file at path may be replaced: true unless it is protected (read-only, or of
+    // a group a new file could not keep) and the user, asked, keeps it.
+    bool MayReplace(const QString &path) const;
     // Reads the whole file into bytes; false after a message (what, then why) when it cannot.
     bool ReadWhole(const QString &path, const QString &what, QByteArray &bytes) const;
     void ShowRefusal(const QString &head, const QString &path, const QList<TConfigProblem> &problems,

@@ -9,7 +9,8 @@ namespace {
 // A limit as the file writes numbers: with a point, decimals only where it has them.
 QString LimitWords(long double value)
 {
-    return QString::number(double(value), 'f', std::floor(value) == value ? 0 : 2);
+    // With the decimal separator the words around it speak of ("знаков после запятой").
+    return QString::number(double(value), 'f', std::floor(value) == value ? 0 : 2).replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 QString DecimalsWords(int decimals)
@@ -75,6 +76,15 @@ QString ProblemWords(const TConfigProblem &problem)
         if (problem.Line <= 0)
             return QStringLiteral("текст не является JSON");
         return QStringLiteral("текст не является JSON: ошибка в строке %1, позиция %2").arg(problem.Line).arg(problem.Column);
+    case K::Empty:
+        return QStringLiteral("файл пуст");
+    case K::NotUtf8:
+        return QStringLiteral("файл записан не в кодировке UTF-8 (вероятно, в Windows-1251, которую Блокнот называет "
+                              "ANSI); сохраните его в UTF-8: в Блокноте — «Сохранить как», кодировка «UTF-8»");
+    case K::DecimalComma:
+        return QStringLiteral("строка %1, позиция %2: в числе запятая вместо точки; число пишется с точкой: 12000.5, а не 12000,5")
+            .arg(problem.Line)
+            .arg(problem.Column);
     case K::KeyTwice: {
         const QString where = problem.Position > 0 ? QStringLiteral("в параметре %1 списка").arg(problem.Position)
                             : problem.Path.isEmpty() ? QStringLiteral("на верхнем уровне файла")
@@ -100,9 +110,15 @@ QString ProblemWords(const TConfigProblem &problem)
     case K::ValueMissing:
         return QStringLiteral("%1: нет значения").arg(parameter);
     case K::ValueNotAllowed:
-    case K::OutOfRange:
-        return QStringLiteral("%1: значение %2 недопустимо; допускается %3")
-            .arg(parameter, problem.Value, AllowedWords(problem.Allowed));
+    case K::OutOfRange: {
+        QString words = QStringLiteral("%1: значение %2 недопустимо; допускается %3")
+                            .arg(parameter, problem.Value, AllowedWords(problem.Allowed));
+        // What the device can hold instead, shown as the grid would show it.
+        if (!problem.Detail.isEmpty())
+            words += QStringLiteral(" (открытое как есть, оно станет %1: прибор хранит число с одинарной точностью)")
+                         .arg(FormatReal(problem.Detail.toFloat()));
+        return words;
+    }
     case K::NullNotAllowed:
         return QStringLiteral("%1: значение null (прибор хранил не число) недопустимо; допускается %2")
             .arg(parameter, AllowedWords(problem.Allowed));

@@ -4,12 +4,15 @@
 #include "CPortCtl.h"
 #include "ConfigExchange.h"
 #include "ConfigFiles.h"
+#include "FileAccess.h"
+#include "FileWords.h"
 #include "Generator_T.h"
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "Globals.h"
 #include "Imitation_TPU.h"
 #include "Messages.h"
+#include "ModeRecorder.h"
 #include "ModeWindow.h"
 #include "ParameterEdit.h"
 #include "ParameterTree.h"
@@ -24,6 +27,7 @@
 #include "pack_pulses.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
@@ -38,7 +42,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QPointer>
 #include <QScreen>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -49,6 +55,8 @@
 namespace {
 
 constexpr int IndexRole = Qt::UserRole + 1;
+const QString PortKey = QStringLiteral("port");
+const QString RecordFolderKey = QStringLiteral("recordFolder");
 
 QTableWidgetItem *GridCell(const QString &text)
 {
@@ -58,6 +66,11 @@ QTableWidgetItem *GridCell(const QString &text)
 }
 
 }  // namespace
+
+QSettings ProgramSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Karven"), QStringLiteral("karven12t"));
+}
 
 QFont FormFont()
 {
@@ -71,7 +84,7 @@ TForm1::TForm1(QWidget *parent)
     : QMainWindow(parent)
     , EditParameterFn(&EditParameter)
     , ProgramFolder(QCoreApplication::applicationDirPath())
-    , OpenUrlFn(&QDesktopServices::openUrl)
+    , OpenUrlFn([this](const QUrl &url, std::function<void()> failed) { return OpenWithSystem(this, url, std::move(failed)); })
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Карвен-12Т   \"ТОРВИК-3\""));
@@ -145,6 +158,8 @@ TForm1::TForm1(QWidget *parent)
     ComComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
     ComComboBox1->setGeometry(8, 640, 145, 21);
     ComComboBox1->SetComPort(ComPort1);
+    // The port chosen is the one the next run starts with.
+    connect(ComComboBox1, &QComboBox::activated, this, [this] { ProgramSettings().setValue(PortKey, ComPort1->Port()); });
 
     Button1 = new QPushButton(QStringLiteral("Выход"), Client);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -282,7 +297,16 @@ void TForm1::FormCreate()
         // Without a port list the program cannot work: report and end.
         ReportException(std::current_exception());
         createdOk_ = false;
+        return;
     }
+    // The port and record folder of the last run; a port that is gone leaves the start port.
+    const QSettings settings = ProgramSettings();
+    const QString port = settings.value(PortKey).toString();
+    if (!port.isEmpty() && ComComboBox1->findText(port, Qt::MatchFixedString) >= 0) {
+        ComPort1->SetPort(port);
+        ComComboBox1->SetComPort(ComPort1);
+    }
+    recordFolder_ = settings.value(RecordFolderKey).toString();
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -506,10 +530,19 @@ void TForm1::RecordReadingsClick(bool checked)
         return;
     const QString folder = QFileDialog::getExistingDirectory(
         this, QStringLiteral("Папка для записи показаний"),
-        recordFolder_.isEmpty() ? TConfigFiles::DocumentsFolder() : recordFolder_);
-    if (!folder.isEmpty())
+        QFileInfo(recordFolder_).isDir() ? recordFolder_ : TConfigFiles::DocumentsFolder());
+    // A folder the records cannot be made in is told now, not by every mode window.
+    const TFileFailure failure = folder.isEmpty() ? TFileFailure{} : ProbeRecordFolder(folder);
+    if (failure.Failed())
+        ShowWarning(this, QStringLiteral("В этой папке нельзя записывать показания: файл в ней не создаётся.\n\n"
+                                         "Папка: %1\nПричина: %2.\n\nВыберите другую папку.")
+                              .arg(QDir::toNativeSeparators(folder), FileCauseWords(failure)));
+    const bool taken = !folder.isEmpty() && !failure.Failed();
+    if (taken) {
         recordFolder_ = folder;
-    RecordReadings->setChecked(!folder.isEmpty());
+        ProgramSettings().setValue(RecordFolderKey, folder);
+    }
+    RecordReadings->setChecked(taken);
 }
 
 QString TForm1::RecordFolder() const
@@ -598,12 +631,42 @@ void TForm1::UserGuide1Click()
                                          "не установлен вместе с программой."));
         return;
     }
-    if (!OpenUrlFn || !OpenUrlFn(QUrl::fromLocalFile(guide)))
-        ShowWarning(this, QStringLiteral("Не удалось открыть руководство пользователя. "
-                                         "Откройте в браузере файл\n") + QDir::toNativeSeparators(guide));
+    const QString notOpened = QStringLiteral("Не удалось открыть руководство пользователя. "
+                                             "Откройте в браузере файл\n") + QDir::toNativeSeparators(guide);
+    const QPointer<TForm1> self(this);
+    const auto failed = [self, notOpened] {
+        if (self)
+            ShowWarning(self, notOpened);
+    };
+    if (!OpenUrlFn || !OpenUrlFn(QUrl::fromLocalFile(guide), failed))
+        ShowWarning(this, notOpened);
+}
+
+bool TForm1::MayExit()
+{
+    if (!files_->Unsaved())
+        return true;
+    const int answer = AskChoice(this,
+                                 QStringLiteral("Значения в программе изменены вручную и ещё не записаны в прибор и не "
+                                                "сохранены в файл.\n\nСохранить их в файл перед выходом?"),
+                                 {QStringLiteral("Сохранить…"), QStringLiteral("Выйти без сохранения"), QStringLiteral("Отмена")});
+    if (answer == 0)
+        files_->Save();  // ends only once saved
+    return answer == 1 || (answer == 0 && !files_->Unsaved());
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    bool may = true;
+    Guarded([&] { may = MayExit(); });
+    if (may)
+        QMainWindow::closeEvent(event);
+    else
+        event->ignore();
 }
 
 void TForm1::Button1Click()
 {
-    QCoreApplication::quit();
+    if (MayExit())
+        QCoreApplication::quit();
 }

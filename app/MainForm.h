@@ -5,6 +5,7 @@
 #include "ParameterTree.h"
 
 #include <QMainWindow>
+#include <QSettings>
 
 #include <functional>
 #include <memory>
@@ -27,6 +28,9 @@ class TComPort;
 
 // The font of the program's forms: the desktop's sans-serif font at 8 points.
 QFont FormFont();
+// What the program keeps from run to run (the last port, the record folder): the registry
+// on Windows, ~/.config on Linux.
+QSettings ProgramSettings();
 
 
 class TForm1 : public QMainWindow {
@@ -83,9 +87,14 @@ public:
     // the input dialogs.
     std::function<bool(QWidget *, int)> EditParameterFn;
     // Where the user guide is looked for (the program's folder) and what opens it (the
-    // system's browser, through the shell's default opener); replaceable for tests.
+    // system's browser, through the shell's default opener); replaceable for tests. The
+    // opener calls failed() when the system could not open the page after all.
     QString ProgramFolder;
-    std::function<bool(const QUrl &)> OpenUrlFn;
+    std::function<bool(const QUrl &, std::function<void()> failed)> OpenUrlFn;
+
+    // Asked before the program ends while hand edits are unsaved ("Выход", the close box):
+    // true when it may end.
+    bool MayExit();
 
     // Tree nodes by absolute index (depth-first order, root = 0) and back.
     QTreeWidgetItem *NodeAt(int index) const;
@@ -136,6 +145,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     // A .json file dropped on the window is opened as from the menu.
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -153,7 +163,7 @@ private:
     QTreeWidgetItem *nodes_[NodeCount] = {};
     std::unique_ptr<ConfigExchange> exchange_;
     std::unique_ptr<TConfigFiles> files_;
-    QString recordFolder_;  // the last chosen in this run
+    QString recordFolder_;  // the last chosen, kept from run to run
     bool createdOk_ = true;
     bool centred_ = false;
 };

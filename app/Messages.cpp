@@ -41,13 +41,33 @@ void ShowInformation(QWidget *parent, const QString &text)
 
 bool AskQuestion(QWidget *parent, const QString &text, const QString &yes, const QString &no)
 {
+    return AskQuestion(parent, text, yes, no, QString());
+}
+
+bool AskQuestion(QWidget *parent, const QString &text, const QString &yes, const QString &no, const QString &details)
+{
     QMessageBox box(QMessageBox::Question, BoxTitle(), text, QMessageBox::NoButton, parent);
     QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
     QPushButton *refuse = box.addButton(no, QMessageBox::RejectRole);
     box.setDefaultButton(refuse);
     box.setEscapeButton(refuse);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
     return box.clickedButton() == accept;
+}
+
+int AskChoice(QWidget *parent, const QString &text, const QStringList &answers)
+{
+    QMessageBox box(QMessageBox::Question, BoxTitle(), text, QMessageBox::NoButton, parent);
+    QList<QPushButton *> buttons;
+    for (int i = 0; i < answers.size(); ++i)
+        buttons << box.addButton(answers[i], i + 1 < answers.size() ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+    box.setDefaultButton(buttons.last());
+    box.setEscapeButton(buttons.last());
+    box.exec();
+    const int chosen = int(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
+    return chosen < 0 ? int(answers.size()) - 1 : chosen;
 }
 
 void InstallMessageBoxErrorSink()

@@ -8,6 +8,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -141,7 +142,7 @@ void ConfigExchange::ReadTimerTick()
     if (answerLength_ != expected)
         return;
     if (ConfigBlock == 0) {
-        UnpackConfigBlock(ReceiveBuffer, 1);
+        std::copy(ReceiveBuffer, ReceiveBuffer + Block1AnswerLength, block1_.begin());
         try {
             RequestSecondBlock();
         } catch (...) {
@@ -150,6 +151,7 @@ void ConfigExchange::ReadTimerTick()
             hooks_.ReportError(std::current_exception());
         }
     } else {
+        UnpackConfigBlock(block1_.data(), 1);
         UnpackConfigBlock(ReceiveBuffer, 2);
         if (hooks_.MarkRootSaved)
             hooks_.MarkRootSaved();

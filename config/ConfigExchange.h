@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -58,4 +59,7 @@ private:
     ConfigExchangeHooks hooks_;
     // Length of the buffer when its read answer was judged complete and good.
     int answerLength_ = 0;
+    // The first block's answer, kept until the second one has come whole: a read changes
+    // the record only with both, so a read that fails half-way leaves it as it was.
+    std::array<uint8_t, Block1AnswerLength> block1_{};
 };

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cfloat>
@@ -176,6 +177,24 @@ TConfigProblem JsonProblem(const TJsonRead &read)
     return problem;
 }
 
+// What lies behind a syntax error a person would not read as such: bytes of another code
+// page (Notepad's "ANSI"), or a decimal comma (the error is at the digits after a comma that
+// follows digits).
+TConfigProblemKind SyntaxCause(const QByteArray &text, int line, int column)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(text);
+    if (utf8.hasError())
+        return TConfigProblemKind::NotUtf8;
+    if (line <= 0 || column <= 0)
+        return TConfigProblemKind::NotJson;
+    const QString row = decoded.section(QLatin1Char('\n'), line - 1, line - 1);
+    const int at = column - 1;
+    if (at >= 2 && at < row.size() && row[at].isDigit() && row[at - 1] == QLatin1Char(',') && row[at - 2].isDigit())
+        return TConfigProblemKind::DecimalComma;
+    return TConfigProblemKind::NotJson;
+}
+
 }  // namespace
 
 TConfigOrigin TConfigOrigin::Device(const QString &port, const QDateTime &at)
@@ -276,9 +295,16 @@ TConfigFileCheck ReadConfigFile(const QByteArray &text, TFileUse use, bool allow
 {
     using K = TConfigProblemKind;
     TConfigFileCheck check;
+    if (text.trimmed().isEmpty() || text.trimmed() == QByteArrayLiteral("\xEF\xBB\xBF")) {
+        check.Problems << Problem(K::Empty);
+        return check;
+    }
     const TJsonRead read = ReadJson(text);
     if (!read.Ok()) {
-        check.Problems << JsonProblem(read);
+        TConfigProblem problem = JsonProblem(read);
+        if (problem.Kind == K::NotJson)
+            problem.Kind = SyntaxCause(text, problem.Line, problem.Column);
+        check.Problems << problem;
         return check;
     }
     const TJsonValue &root = read.Root;
@@ -326,6 +352,12 @@ TConfigFileCheck ReadConfigFile(const QByteArray &text, TFileUse use, bool allow
             TConfigProblem problem = Problem(stored == TStored::OutOfRange ? K::OutOfRange : K::ValueNotAllowed, field,
                                              value->JsonText());
             problem.Allowed = AllowedValues(*field, allowOutOfRange);
+            if (stored == TStored::OutOfRange && field->Kind() == FieldKind::Real) {
+                // Taken anyway it is stored in single precision: 16777217 becomes 16777216.
+                const QString becomes = ShortestRealText(float(value->Number));
+                if (becomes.toDouble() != value->Number)
+                    problem.Detail = becomes;
+            }
             check.Problems << problem;
             continue;
         }
@@ -412,6 +444,15 @@ QString ConfigProblemText(const TConfigProblem &problem)
         if (problem.Line <= 0)
             return problem.Detail;
         return QStringLiteral("not JSON: line %1, column %2: %3").arg(problem.Line).arg(problem.Column).arg(problem.Detail);
+    case K::Empty:
+        return QStringLiteral("the file is empty");
+    case K::NotUtf8:
+        return QStringLiteral("the file is not in UTF-8 (perhaps Windows-1251, which Notepad calls ANSI); "
+                              "save it in UTF-8");
+    case K::DecimalComma:
+        return QStringLiteral("not JSON: line %1, column %2: a number with a decimal comma; write 12000.5, not 12000,5")
+            .arg(problem.Line)
+            .arg(problem.Column);
     case K::KeyTwice: {
         const QString where = problem.Position > 0 ? QStringLiteral("parameter %1 of the list").arg(problem.Position)
                             : problem.Path.isEmpty() ? QStringLiteral("the file's top level")
@@ -437,7 +478,11 @@ QString ConfigProblemText(const TConfigProblem &problem)
         return QStringLiteral("%1: the value is missing").arg(parameter);
     case K::ValueNotAllowed:
     case K::OutOfRange:
-        return QStringLiteral("%1: value %2 is not allowed; it may be %3").arg(parameter, problem.Value, AllowedValuesText(problem.Allowed));
+        return QStringLiteral("%1: value %2 is not allowed; it may be %3%4")
+            .arg(parameter, problem.Value, AllowedValuesText(problem.Allowed),
+                 problem.Detail.isEmpty() ? QString()
+                                          : QStringLiteral(" (taken as it is, it becomes %1 in the device's single precision)")
+                                                .arg(problem.Detail));
     case K::NullNotAllowed:
         return QStringLiteral("%1: value null (the device held no number) is not allowed; it may be %2, "
                               "or with --allow-out-of-range the words the file's registers hold")

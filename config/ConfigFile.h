@@ -81,6 +81,9 @@ enum class TConfigProblemKind {
     Utf16,              // the text is UTF-16
     Nul,                // a NUL byte at Line, Column
     NotJson,            // not JSON at Line, Column (0: no place); Detail: the parser's words (English)
+    Empty,              // the file holds nothing (or only blanks)
+    NotUtf8,            // not JSON, and not UTF-8 either (a legacy code page such as Windows-1251)
+    DecimalComma,       // not JSON at Line, Column: a number written with a decimal comma (12000,5)
     KeyTwice,           // Key given twice in one object: the top level, parameter Position of the list, or the object at Path
     TooDeep,            // nested deeper than JsonMaxDepth levels
     Unreadable,         // the JSON reading gave up without a reason
@@ -90,7 +93,8 @@ enum class TConfigProblemKind {
     GivenTwice,         // Field is given twice in the list
     ValueMissing,       // Field has no "value"
     ValueNotAllowed,    // Field's Value is not of its kind at all; it may be Allowed
-    OutOfRange,         // Field's Value is of its kind but outside what the editing dialog allows (Allowed)
+    OutOfRange,         // Field's Value is of its kind but outside what the editing dialog allows (Allowed);
+                        // Detail: what a real becomes in single precision, when that is another value
     NullNotAllowed,     // Field's value is null (the device held no number); out of range like the above
     NullWithoutRegisters,  // Field's null takes its words from "registers", which are not 53 words
     NullButNumber,      // Field's null, but the file's registers hold the number Value

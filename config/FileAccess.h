@@ -49,6 +49,14 @@ TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes);
 // Whether WriteFileWhole(path) would write into what path leads to rather than replace a
 // file: a write that may wait for a reader.
 bool WritesInto(const QString &path);
+// The group of the existing file at path, when WriteFileWhole's replacement could not keep
+// it (the process is no member of it and may not set it): the file would change hands.
+// Empty when it would be kept, or when there is no such file.
+#ifdef Q_OS_WIN
+inline QString GroupLostOnReplace(const QString &) { return QString(); }
+#else
+QString GroupLostOnReplace(const QString &path);
+#endif
 
 // Reads the whole file at path, refusing one larger than maxBytes (TooLarge) without
 // reading on; whatever the file is (a FIFO, a device) no more than maxBytes + 1 are read.

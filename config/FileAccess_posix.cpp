@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,6 +173,22 @@ bool WritesInto(const QString &path)
 {
     struct stat st {};
     return !path.isEmpty() && ::stat(Native(path).constData(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+QString GroupLostOnReplace(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(Native(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return QString();
+    if (::geteuid() == 0 || st.st_gid == ::getegid())
+        return QString();
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(size_t(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, groups.data()) == count
+        && std::find(groups.begin(), groups.end(), st.st_gid) != groups.end())
+        return QString();
+    const struct group *entry = ::getgrgid(st.st_gid);
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(st.st_gid);
 }
 
 TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes)

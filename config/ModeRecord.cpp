@@ -56,7 +56,8 @@ bool TModeRecord::TakeValues(const QByteArray &answer)
         if (!ValueRowPresent(int(answer.size()), row))
             continue;
         if (map_->RelativeS2 && int(r) == ModeRows::TprTpuS2Row) {
-            const uint32_t s2 = RelativeS2Value(seenOn_, capturePending_, s2Base_, WordSwappedCount(bytes + row.Offset));
+            const uint32_t s2 = RelativeS2Value(seenOn_, capturePending_, sharedBase_ ? *sharedBase_ : s2Base_,
+                                              WordSwappedCount(bytes + row.Offset));
             texts_[int(r)] = FormatCount(s2);
             numbers_[int(r)] = QString::number(s2);
         } else if (row.Kind == TValueKind::Count) {

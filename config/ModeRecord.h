@@ -32,6 +32,11 @@ public:
     // holds; the others keep their last); it makes a row: true.
     bool TakeValues(const QByteArray &answer);
 
+    // S2 is made relative to base, which outlives the record (the window's own, which it
+    // takes first from the same answers), instead of a base of the record's own: the
+    // record then writes the S2 the window shows.
+    void UseS2Base(uint32_t &base) { sharedBase_ = &base; }
+
     bool On() const { return on_; }
     // The row of the answers taken so far, stamped with time (shown in UTC, milliseconds).
     QString CsvRow(const QDateTime &time) const;
@@ -47,6 +52,7 @@ private:
     uint8_t seenOn_ = 0;
     uint8_t capturePending_ = 0;
     uint32_t s2Base_ = 0;
+    uint32_t *sharedBase_ = nullptr;
     QStringList texts_;    // the CSV's value texts ("" until a value came)
     QStringList numbers_;  // the JSON numbers ("null" until a value came)
 };

@@ -95,7 +95,7 @@ public:
     {
         TPR_TPU::ModeSeenOn = 0;
         TPR_TPU::S2CapturePending = 0;
-        TPR_TPU::S2Base = 0;
+        TPR_TPU::S2Base[0] = TPR_TPU::S2Base[1] = 0;
     }
 };
 

@@ -1,10 +1,14 @@
 #include "ModeRecorder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
-TModeRecorder::TModeRecorder(const TModeMap &map) : record_(map)
+TModeRecorder::TModeRecorder(const TModeMap &map, uint32_t *s2Base) : record_(map)
 {
+    if (s2Base)
+        record_.UseS2Base(*s2Base);
 }
 
 TFileFailure TModeRecorder::Start(const QString &folder, const QString &modeName, const QDateTime &localTime)
@@ -17,8 +21,11 @@ TFileFailure TModeRecorder::Start(const QString &folder, const QString &modeName
     TFileFailure failure = file_.Open(path_);
     if (!failure.Failed())
         failure = file_.Append(record_.CsvHeader().toUtf8());
-    if (failure.Failed())
+    if (failure.Failed() && file_.IsOpen()) {
+        // "File not made" leaves no empty file behind (the name was free before).
         file_.Close();
+        QFile::remove(path_);
+    }
     return failure;
 }
 
@@ -45,4 +52,18 @@ TFileFailure TModeRecorder::Write(bool row, const QDateTime &time)
 QString TModeRecorder::FileName() const
 {
     return QFileInfo(path_).fileName();
+}
+
+TFileFailure ProbeRecordFolder(const QString &folder)
+{
+    const QString path = QDir(folder).filePath(
+        QStringLiteral(".karven-probe-%1.csv").arg(QRandomGenerator::global()->generate64(), 0, 36));
+    TRecordFile file;
+    TFileFailure failure = file.Open(path);
+    if (!failure.Failed()) {
+        failure = file.Append(QByteArrayLiteral("time,mode\n"));
+        file.Close();
+        QFile::remove(path);
+    }
+    return failure;
 }

@@ -11,7 +11,8 @@
 
 class TModeRecorder {
 public:
-    explicit TModeRecorder(const TModeMap &map);
+    // s2Base: the base the window shows S2 against (TModeRecord::UseS2Base), or null.
+    explicit TModeRecorder(const TModeMap &map, uint32_t *s2Base = nullptr);
 
     // Makes "<folder>/<modeName> 2026-12-09 14-05-31.csv" (with " (2)" and on where that
     // name is taken) and writes the header into it.
@@ -30,3 +31,6 @@ private:
     TRecordFile file_;
     QString path_;
 };
+
+// Whether records can be made in folder: a small file is written there and removed.
+TFileFailure ProbeRecordFolder(const QString &folder);

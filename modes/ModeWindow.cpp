@@ -227,7 +227,7 @@ bool TModeWindow::StartRecording(const QString &folder, const QString &modeName)
     const TModeMap *map = Map();
     if (!map)
         return false;
-    auto recorder = std::make_unique<TModeRecorder>(*map);
+    auto recorder = std::make_unique<TModeRecorder>(*map, SharedS2Base());
     const TFileFailure failure = recorder->Start(folder, modeName, QDateTime::currentDateTime());
     if (failure.Failed()) {
         ShowWarning(parentWidget(), QStringLiteral("Запись показаний не начата: файл не создан.\n\nФайл: %1\nПричина: %2."

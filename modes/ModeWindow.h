@@ -111,6 +111,9 @@ protected:
     virtual void ShowValues() {}
     // The mode whose answers the window takes, for its record; none: no record is kept.
     virtual const TModeMap *Map() const { return nullptr; }
+    // The S2 base the window shows its S2 row relative to, which lives longer than the
+    // window; the record then writes S2 against the same base. Null: the record keeps its own.
+    virtual uint32_t *SharedS2Base() { return nullptr; }
 
     // Shows the mode on or off in lbRezim and Button1 and sets the button's tag.
     void ShowModeState(bool on);

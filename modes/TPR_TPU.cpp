@@ -12,16 +12,16 @@ int32_t RequestKind = RequestValues;
 uint8_t CommandValue = NoCommand;
 uint8_t ModeSeenOn = 0;
 uint8_t S2CapturePending = 0;
-uint32_t S2Base = 0;
+uint32_t S2Base[2] = {0, 0};
 
 void NoteModeState(bool on)
 {
     NoteS2ModeState(ModeSeenOn, S2CapturePending, on);
 }
 
-uint32_t RelativeS2(uint32_t raw)
+uint32_t RelativeS2(uint32_t raw, uint8_t isTpu1)
 {
-    return RelativeS2Value(ModeSeenOn, S2CapturePending, S2Base, raw);
+    return RelativeS2Value(ModeSeenOn, S2CapturePending, S2Base[ChannelIndex(isTpu1)], raw);
 }
 
 }  // namespace TPR_TPU
@@ -79,7 +79,7 @@ void TfmTPR_TPU::ShowValues()
 {
     const TValueRow &s2 = TPR_TPU::Rows[TPR_TPU::S2Row];
     const bool s2Present = ValueRowPresent(ModeAnswerLength(), s2);
-    const uint32_t shown = s2Present ? TPR_TPU::RelativeS2(WordSwappedCount(ReceiveBuffer + s2.Offset)) : 0;
+    const uint32_t shown = s2Present ? TPR_TPU::RelativeS2(WordSwappedCount(ReceiveBuffer + s2.Offset), IsTPU1) : 0;
     TMeasureWindow::ShowValues();
     if (s2Present)
         StringGrid1->item(TPR_TPU::S2Row, 1)->setText(FormatCount(shown));
@@ -88,6 +88,11 @@ void TfmTPR_TPU::ShowValues()
 const TModeMap *TfmTPR_TPU::Map() const
 {
     return &ChannelMap(IsTPU1);
+}
+
+uint32_t *TfmTPR_TPU::SharedS2Base()
+{
+    return &TPR_TPU::S2Base[TPR_TPU::ChannelIndex(IsTPU1)];
 }
 
 void TfmTPR_TPU::showEvent(QShowEvent *event)

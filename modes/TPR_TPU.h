@@ -1,7 +1,7 @@
 #pragma once
 // The TPR-by-TPU window: one class for both TPU channels. Switches coil 0 or 1, shows the
-// channel's 20 values; the S2 sum is shown relative to a base taken when the mode is seen
-// starting.
+// channel's 20 values; the S2 sum is shown relative to the channel's base, taken when the
+// mode is seen starting, and the record of the run writes it as shown.
 
 #include "MeasureWindow.h"
 
@@ -11,13 +11,16 @@ extern int32_t RequestKind;
 extern uint8_t CommandValue;
 extern uint8_t ModeSeenOn;        // the mode has been seen on since a status answer showed it off
 extern uint8_t S2CapturePending;  // the next values answer gives the S2 base
-extern uint32_t S2Base;           // for the whole run of the program, shared by both channels
+// One base per channel (index 0: TPU1, 1: TPU2), for the whole run of the program: the
+// counters of the two channels have nothing to do with each other.
+extern uint32_t S2Base[2];
+inline int ChannelIndex(uint8_t isTpu1) { return isTpu1 ? 0 : 1; }
 
 // The S2 part of the status step.
 void NoteModeState(bool on);
-// The S2 part of the values step: takes a pending base from raw, returns raw - S2Base
-// (modulo 2^32).
-uint32_t RelativeS2(uint32_t raw);
+// The S2 part of the values step: takes a pending base from raw, returns raw minus the
+// channel's base (modulo 2^32).
+uint32_t RelativeS2(uint32_t raw, uint8_t isTpu1);
 
 inline const TValueRow (&Rows)[20] = ModeRows::TprTpu;
 constexpr int S2Row = ModeRows::TprTpuS2Row;
@@ -37,6 +40,7 @@ protected:
     void StatusStep() override;
     void ShowValues() override;
     const TModeMap *Map() const override;
+    uint32_t *SharedS2Base() override;
     void showEvent(QShowEvent *event) override;
 
 private:

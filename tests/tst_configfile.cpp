@@ -109,6 +109,8 @@ private slots:
         QTest::newRow("beyond a double's digits") << "ImitTpuCount" << "9007199254740993" << int(K::ValueNotAllowed)
                                                   << "9007199254740993" << "value 9007199254740993 is not" << int(K::ValueNotAllowed);
         QTest::newRow("below a double's least") << "TprKFactor1" << "1e-400" << int(K::OutOfRange) << "1e-400" << "value 1e-400 is" << none;
+        QTest::newRow("beyond single precision") << "Tpu1KFactor2" << "16777217" << int(K::OutOfRange) << "16777217"
+                                                 << "it becomes 16777216 in the device's single precision" << none;
         QTest::newRow("minus zero") << "Tpu1KFactor2" << "-0.0" << int(K::OutOfRange) << "-0.0" << "value -0.0 is" << none;
         QTest::newRow("all but whole") << "PackCount" << "999999.00000000001" << int(K::ValueNotAllowed) << "999999.00000000001"
                                        << "a whole number from 0 to 999999" << int(K::ValueNotAllowed);
@@ -153,25 +155,36 @@ private slots:
             QCOMPARE(DifferingFields(again, Allowed()).size(), 1);
     }
 
-    // A text in UTF-16, with a byte-order mark or without, is told as such.
-    void utf16_data()
+    // A text in UTF-16 (with a byte-order mark or without) or in a legacy code page, an empty
+    // one and a decimal comma are told as such, not as a JSON syntax error.
+    void textsOfAnotherKind_data()
     {
         QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("words");
         const QString valid = Text(Allowed());
         QByteArray little(reinterpret_cast<const char *>(valid.utf16()), valid.size() * 2);
         QByteArray big = little;
         for (qsizetype i = 0; i + 1 < big.size(); i += 2)
             std::swap(big[i], big[i + 1]);
-        QTest::newRow("little-endian with a mark") << QByteArray("\xFF\xFE") + little;
-        QTest::newRow("little-endian") << little;
-        QTest::newRow("big-endian") << big;
+        const QString utf16 = "the file is UTF-16; save it as UTF-8";
+        QTest::newRow("little-endian with a mark") << QByteArray("\xFF\xFE") + little << utf16;
+        QTest::newRow("little-endian") << little << utf16;
+        QTest::newRow("big-endian") << big << utf16;
+        QByteArray cp1251 = valid.toUtf8();
+        cp1251.replace(QStringLiteral("Карвен").toUtf8(), QByteArray("\xCA\xE0\xF0\xE2\xE5\xED"));
+        QTest::newRow("Windows-1251") << cp1251 << "the file is not in UTF-8 (perhaps Windows-1251, which Notepad calls ANSI)";
+        QTest::newRow("empty") << QByteArray() << "the file is empty";
+        QTest::newRow("blanks and a mark") << QByteArray("\xEF\xBB\xBF \r\n\t") << "the file is empty";
+        QTest::newRow("decimal comma") << WithValue(valid, "PackFrequency", "1234,5").toUtf8()
+                                       << "a number with a decimal comma; write 12000.5, not 12000,5";
     }
-    void utf16()
+    void textsOfAnotherKind()
     {
         QFETCH(QByteArray, text);
+        QFETCH(QString, words);
         const TConfigFileCheck check = ReadConfigFile(text, TFileUse::Compare, true);
         QCOMPARE(check.Problems.size(), 1);
-        QCOMPARE(ConfigProblemText(check.Problems.first()), QStringLiteral("the file is UTF-16; save it as UTF-8"));
+        QVERIFY2(ConfigProblemText(check.Problems.first()).contains(words), qPrintable(ConfigProblemText(check.Problems.first())));
     }
 
     // Whether a number's text is whole is told by its digits, not by the nearest double.

@@ -170,6 +170,9 @@ private slots:
         QTest::newRow("out of range not opened") << "OpenFromFile" << "read" << QStringList{"range.json", "Не открывать"} << range << 500u;
         QTest::newRow("changes replaced") << "OpenFromFile" << "edited" << QStringList{"other.json", "Заменить"} << changes << 777u;
         QTest::newRow("changes kept") << "OpenFromFile" << "edited" << QStringList{"other.json", "Отмена"} << changes << 500u;
+        const QString single = "(Tpu1KFactor2): значение 16777217 недопустимо; допускается число от 1 до 99999,99, не более "
+                               "двух знаков после запятой (открытое как есть, оно станет 16777216,00";
+        QTest::newRow("beyond single precision") << "OpenFromFile" << "read" << QStringList{"single.json", "Открыть"} << single << 500u;
         QTest::newRow("save while reading") << "SaveToFile" << "busy" << QStringList{"OK"} << busy << 500u;
         QTest::newRow("compare while writing") << "CompareWithFile" << "busy" << QStringList{"OK"} << busy << 500u;
     }
@@ -182,6 +185,7 @@ private slots:
         QFETCH(uint, packCount);
         Write("range.json", WithValue(WithValue(SampleText(), "PackCount", "5000000"), "Tpu1KFactor2", "0.5"));
         Write("other.json", WithValue(SampleText(), "PackCount", "777"));
+        Write("single.json", WithValue(SampleText(), "Tpu1KFactor2", "16777217"));
         if (state != "zeros")
             HoldSample();
         if (state == "edited")
@@ -199,6 +203,108 @@ private slots:
         QCOMPARE(DeviceConfig.PackCount, packCount);
         QCOMPARE(QFile::exists(Path("out.json")), steps.contains("out.json"));
         QCOMPARE(form_->Files().Unsaved(), state == "edited" && packCount == 500);
+    }
+
+    // A name without an extension gets ".json"; a write-protected file is asked about once
+    // more (after the dialog's own "replace it?"), by its protection; without a documents
+    // folder the dialog starts in the home folder with the default name.
+    void saveNames_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");        // empty: nothing saved
+        QTest::addColumn<QStringList>("answers");  // to the protection's question; none: not protected
+        QTest::newRow("no extension") << "backup" << "backup.json" << QStringList{};
+        QTest::newRow("another extension") << "backup.txt" << "backup.txt" << QStringList{};
+        QTest::newRow("protected, replaced") << "kept.json" << "kept.json" << QStringList{"&Yes", "Заменить"};
+        QTest::newRow("protected, kept") << "kept.json" << "" << QStringList{"&Yes", "Отмена"};
+    }
+    void saveNames()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QFETCH(QStringList, answers);
+        HoldSample();
+        if (!answers.isEmpty()) {
+            Write(typed, "the earlier file");
+            QVERIFY(QFile::setPermissions(Path(typed), QFile::ReadOwner | QFile::ReadGroup));
+        }
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(Path("home")));  // no Documents in it
+        QVERIFY(QDir().mkpath(Path("home")));
+        QString folder, name, asked;
+        std::vector<std::function<void(QWidget *)>> steps{[&](QWidget *modal) {
+            folder = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
+            name = modal->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            driver::ChooseFile(modal, Path(typed));
+        }};
+        for (const QString &answer : answers)
+            steps.push_back(driver::Answer(answer, &asked));
+        auto done = driver::InTurn(steps, 3000);
+        form_->SaveToFile->trigger();
+        qputenv("HOME", home);
+        QCOMPARE(*done, int(steps.size()));
+        QCOMPARE(QDir(folder), QDir(Path("home")));
+        QVERIFY2(name.startsWith(QStringLiteral("Карвен-12Т ")), qPrintable(name));
+        QVERIFY2(answers.isEmpty() || asked.contains("защищён от записи (только для чтения)"), qPrintable(asked));
+        QCOMPARE(ReadConfigFile(FileContent(Path(saved.isEmpty() ? typed : saved)), TFileUse::Write, false).Ok(), !saved.isEmpty());
+        QCOMPARE(QFile::exists(Path(typed)), !answers.isEmpty() || typed == saved);
+        QVERIFY(answers.isEmpty() || !(QFile::permissions(Path(typed)) & QFile::WriteOwner));  // the mode is kept
+    }
+
+    // More values out of range than the question lists: all of them are in its details.
+    void outOfRangeQuestionDetails()
+    {
+        QString text = SampleText();
+        const char *fields[] = {"TprN1Min", "TprN1Max", "PackCount", "TqN1Min", "TqN1Max", "ImitTpuCount", "GenTPeriod",
+                                "Tpu1KFactor2", "Tpu2KFactor2", "TprKFactor1", "TprKFactor2", "PackFrequency", "TqFrequency"};
+        for (const char *field : fields)
+            text = WithValue(text, field, "5000000");
+        Write("many.json", text);
+        QString said, details;
+        auto done = driver::InTurn({[&](QWidget *modal) {
+            said = static_cast<QMessageBox *>(modal)->text(), details = static_cast<QMessageBox *>(modal)->detailedText();
+            driver::Click(modal, QStringLiteral("Не открывать"));
+        }});
+        QVERIFY(!form_->Files().OpenFile(Path("many.json")) && *done == 1);
+        QVERIFY2(said.contains("… и ещё 1 (все значения — в подробностях)"), qPrintable(said));
+        for (const char *field : fields)
+            QVERIFY2(details.contains(QStringLiteral("(%1): значение 5000000").arg(field)), field);
+    }
+
+    // Hand edits not yet written or saved are asked about on exit, by the button and by the
+    // close box; the answer decides.
+    void exitQuestion_data()
+    {
+        QTest::addColumn<QStringList>("steps");  // none: nothing edited
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("nothing to lose") << QStringList{} << true;
+        QTest::newRow("leave without saving") << QStringList{"Выйти без сохранения"} << true;
+        QTest::newRow("cancel") << QStringList{"Отмена"} << false;
+        QTest::newRow("save first") << QStringList{"Сохранить…", "exit.json"} << true;
+        QTest::newRow("save cancelled") << QStringList{"Сохранить…", "cancel"} << false;
+    }
+    void exitQuestion()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(bool, ends);
+        QApplication::setQuitOnLastWindowClosed(false);  // the test goes on after the window closes
+        HoldSample();
+        if (!steps.isEmpty())
+            EditByHand();
+        for (bool closeBox : {false, true}) {
+            QString said;
+            std::vector<std::function<void(QWidget *)>> actions;
+            for (const QString &step : steps)
+                actions.push_back(step.endsWith(".json") ? Choose(step) : step == "cancel" ? [](QWidget *m) { m->close(); }
+                                                                                            : driver::Answer(step, &said));
+            auto done = driver::InTurn(actions, 3000);
+            QCOMPARE(closeBox ? form_->close() : form_->MayExit(), ends);
+            QCOMPARE(*done, int(steps.size()));
+            QVERIFY(steps.isEmpty() || said.startsWith("Значения в программе изменены вручную"));
+            QCOMPARE(QFile::exists(Path("exit.json")), steps.contains("exit.json"));
+            if (ends)
+                break;  // the close box's turn would need the edits again
+        }
     }
 
     // Refused for every reason at once; nothing of the program changes.
@@ -220,6 +326,11 @@ private slots:
                            "(TprN1Max): значение 1.5 недопустимо; допускается целое число от 0 до 999999",
                            "(PackCount): значение 5000000 недопустимо; допускается целое число от 0 до 999999"};
         QTest::newRow("folder") << QByteArray() << QStringList{"Причина: это папка, а не файл"};
+        QTest::newRow("Windows-1251") << text.toUtf8().replace("\xD0\x9A", "\xCA")  // "К" as Notepad's ANSI writes it
+                                      << QStringList{"файл записан не в кодировке UTF-8"};
+        QTest::newRow("empty") << QByteArray("\n") << QStringList{"Причина: файл пуст."};
+        QTest::newRow("decimal comma") << WithValue(text, "PackFrequency", "1234,5").toUtf8()
+                                       << QStringList{"в числе запятая вместо точки; число пишется с точкой: 12000.5"};
     }
     void refusedFileChangesNothing()
     {
@@ -246,22 +357,48 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QStringList>("rows");  // group|name|in the file|in the program; none: the same
+        QTest::addColumn<QString>("program");   // the sample as read; "zeros"; "code 200" for PackVoltage
+        QTest::addColumn<QString>("about");     // what the lines above the rows (or the box) say
         const QString text = SampleText();
-        QTest::newRow("same") << text << QStringList{};
+        const QString read = "порт COM3";
+        const QString zeros = "Значения в программе: конфигурация ещё не считана из прибора и не открыта из файла, "
+                              "в программе нулевые значения.";
+        QTest::newRow("same") << text << QStringList{} << "read" << "Конфигурации совпадают";
         QTest::newRow("differs")
             << WithValue(WithValue(WithValue(text, "PackVoltage", "2"), "TprKFactor1", "1234.56"), "PackCount", "5000000")
             << QStringList{"ТПР по ТПР|К-фактор для канала 1 (Кф1)|1234,56|2,25", "Пачка импульсов|Преднабор (N)|5000000|500",
-                           "Пачка импульсов|Напряжение (U), В|0.05|0.25"};
-        QTest::newRow("no number in the file") << WithValue(text, "Tpu2KFactor2", "null") << QStringList{"ТПР по ТПУ2|К-фактор (Кф2)|NAN|1,50"};
+                           "Пачка импульсов|Напряжение (U), В|0.05|0.25"} << "read" << read;
+        QTest::newRow("no number in the file") << WithValue(text, "Tpu2KFactor2", "null") << QStringList{"ТПР по ТПУ2|К-фактор (Кф2)|NAN|1,50"}
+                                               << "read" << read;
+        // Two values the grid writes alike are shown exactly.
+        QTest::newRow("rounded alike") << WithValue(text, "Tpu1KFactor2", "12000.004")
+                                       << QStringList{"ТПР по ТПУ1|К-фактор (Кф2)|12000,004|12000"} << "read" << read;
+        QTest::newRow("two invalid codes") << WithValue(text, "PackVoltage", "201")
+                                           << QStringList{"Пачка импульсов|Напряжение (U), В|Ошибка данных (код 201)|Ошибка данных (код 200)"}
+                                           << "code 200" << read;
+        // The program's zeros are told as such.
+        QTest::newRow("with the program's zeros") << WithValue(text, "PackCount", "0")
+                                                  << QStringList{} << "zeros" << "Конфигурации совпадают\n\n" + zeros;
+        QTest::newRow("differs from the program's zeros") << text << QStringList{} << "zeros" << zeros;
     }
     void compare()
     {
         QFETCH(QString, file);
         QFETCH(QStringList, rows);
-        HoldSample();
+        QFETCH(QString, program);
+        QFETCH(QString, about);
+        if (program == "zeros")
+            file = QString::fromUtf8(ConfigFileText(TDeviceConfig{}, Words(TDeviceConfig{}), {}));
+        if (program == "zeros" && !about.startsWith("Конфигурации"))
+            file = WithValue(file, "PackCount", "7");
+        if (program != "zeros")
+            HoldSample();
+        if (program == "code 200")
+            DeviceConfig.PackVoltage = 200;
+        const TDeviceConfig held = DeviceConfig;
         Write("compare.json", file);
         QStringList shown;
-        QString about;
+        QString said;
         auto done = driver::InTurn({Choose("compare.json"), [&](QWidget *modal) {
                                         auto *window = qobject_cast<TCompareWindow *>(modal);
                                         for (int r = 0; window && r < window->Grid->rowCount(); ++r) {
@@ -270,16 +407,17 @@ private slots:
                                                 cells << window->Grid->item(r, c)->text();
                                             shown << cells.join('|');
                                         }
-                                        about = window ? window->About->text() : qobject_cast<QMessageBox *>(modal)->text();
+                                        said = window ? window->About->text() : qobject_cast<QMessageBox *>(modal)->text();
                                         modal->close();
                                     }});
         form_->CompareWithFile->trigger();
         QCOMPARE(*done, 2);
-        QCOMPARE(shown, rows);
-        QVERIFY2(rows.isEmpty() ? about == QStringLiteral("Конфигурации совпадают") : about.contains(QStringLiteral("порт COM3")),
-                 qPrintable(about));
-        QCOMPARE(Words(DeviceConfig), Words(Sample()));  // a comparison changes nothing
-        QCOMPARE(Root(), QString::fromUtf8(RootTextSaved));
+        if (program != "zeros" || about.startsWith("Конфигурации"))
+            QCOMPARE(shown, rows);
+        else
+            QCOMPARE(shown, QStringList{"Пачка импульсов|Преднабор (N)|7|0"});
+        QVERIFY2(about.startsWith("Конфигурации") ? said == about : said.contains(about), qPrintable(said));
+        QCOMPARE(Words(DeviceConfig), Words(held));  // a comparison changes nothing
     }
 
     void droppedFile_data()

@@ -12,12 +12,14 @@
 #include "RegisterMap.h"
 #include "SimDevice.h"
 #include "SizeLimit.h"
+#include "TPR_TPU.h"
 #include "TQ.h"
 #include "TestFiles.h"
 #include "dialog_driver.h"
 
 #include <QLabel>
 #include <QProcess>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -80,7 +82,9 @@ private slots:
     void initTestCase() { QVERIFY(dir_.isValid()); }
     void init()
     {
+        ProgramSettings().clear();
         DeviceConfig = {};
+        TPR_TPU::S2Base[0] = TPR_TPU::S2Base[1] = 0;  // as at the program's start
         sim::SimOptions options;
         options.linkPath = Path(QStringLiteral("ttyF0")).toStdString();
         device_ = std::make_unique<sim::SimDevice>(options);
@@ -191,6 +195,51 @@ private slots:
         QCOMPARE(window, Untimed(companion.second));
     }
 
+    // The S2 row of TPR by TPU, in the window and in its record, against each channel's own
+    // base: a second TPU1 window whose first values answer is lost keeps the earlier base,
+    // and its record writes what it shows; TPU2 then shows its count against its own base.
+    void s2RecordedAsShown()
+    {
+        auto chosen = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, dir_.path()); }});
+        form_->RecordReadings->trigger();
+        QCOMPARE(*chosen, 1);
+        device_->SetCoil(0, true);
+        const auto s2Field = [](const QString &row) { return row.section(',', 7, 7); };
+        // Runs a TPR-by-TPU window until its record has rows on-rows (any state for TPU2),
+        // then gives the window's S2 cell and the record's last row.
+        const auto run = [&](QAction *item, int rows) {
+            QString cell, path;
+            QTimer person;
+            connect(&person, &QTimer::timeout, this, [&] {
+                auto *window = qobject_cast<TMeasureWindow *>(QApplication::activeModalWidget());
+                if (!window || !window->isVisible())
+                    return;
+                path = window->RecordPath();
+                if (FileContent(path).count('\n') > rows) {
+                    cell = window->StringGrid1->item(5, 1)->text();
+                    window->Button2->click();
+                }
+            });
+            person.start(50);
+            item->trigger();
+            return qMakePair(cell, QString::fromUtf8(FileContent(path)).split('\n', Qt::SkipEmptyParts).last());
+        };
+        const auto first = run(form_->N12, 3);
+        QCOMPARE(first.first, s2Field(first.second));
+        QCOMPARE(TPR_TPU::S2Base[1], 0u);
+
+        device_->QueueFault(sim::Fault::None);     // the first status answer: on, a base is due
+        device_->QueueFault(sim::Fault::NoReply);  // its values answer is lost: no new base
+        const auto second = run(form_->N12, 3);
+        QVERIFY(second.first.toUInt() > 0);
+        QCOMPARE(second.first, s2Field(second.second));
+
+        const uint32_t tpu2 = device_->WithModel([](sim::SimModel &m) { return m.InputU32(50); });
+        const auto third = run(form_->N22, 2);
+        QCOMPARE(third.first, QString::number(tpu2));
+        QCOMPARE(s2Field(third.second), third.first);
+    }
+
     void fullDiskKeepsEarlierFile_data()
     {
         QTest::addColumn<bool>("existing");
@@ -221,6 +270,45 @@ private slots:
         QCOMPARE(message.contains(QStringLiteral("Прежний файл остался без изменений.")), existing);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), existing ? QStringList{"backup.json"} : QStringList{});
         QVERIFY(!existing || FileContent(file) == "the earlier backup");
+    }
+
+    // A record folder where no file can be made (here: a file may not grow at all) is
+    // refused when chosen, with the reason, and leaves nothing; a good one is kept for the
+    // next run. A record that cannot start leaves no empty file either.
+    void recordFolderChecked()
+    {
+        QTemporaryDir folder(Path(QStringLiteral("records-XXXXXX")));
+        QString message;
+        const auto choose = [&](QWidget *modal) { driver::ChooseFile(modal, folder.path()); };
+        auto done = driver::InTurn({choose, driver::Answer(QStringLiteral("OK"), &message)});
+        {
+            const TSizeLimit limit(0);
+            form_->RecordReadings->trigger();
+        }
+        QCOMPARE(*done, 2);
+        QVERIFY2(message.startsWith(QStringLiteral("В этой папке нельзя записывать показания")) &&
+                     message.contains(QStringLiteral("Причина: на диске нет места.")),
+                 qPrintable(message));
+        QVERIFY(!form_->RecordReadings->isChecked());
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+
+        done = driver::InTurn({choose});
+        form_->RecordReadings->trigger();
+        QCOMPARE(*done, 1);
+        QVERIFY(form_->RecordReadings->isChecked());
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QCOMPARE(ProgramSettings().value(QStringLiteral("recordFolder")).toString(), folder.path());  // for the next run
+
+        // The header cannot be written: "file not made", and no file is left.
+        TfmTQ window(form_.get());
+        done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message)});
+        {
+            const TSizeLimit limit(0);
+            QVERIFY(!window.StartRecording(folder.path(), QStringLiteral("Режим TQ")));
+        }
+        QCOMPARE(*done, 1);
+        QVERIFY2(message.startsWith(QStringLiteral("Запись показаний не начата: файл не создан.")), qPrintable(message));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 
     // A row that cannot be written ends the record with one message; polling goes on while

@@ -286,6 +286,10 @@ private slots:
         QTest::newRow("no browser") << "build" << QStringList{"build/doc/guide.html"} << "build/doc/guide.html"
                                     << false << "Не удалось открыть руководство пользователя. Откройте "
                                                 "в браузере файл\n%1";
+        // The opener started, and then told it could not open the page.
+        QTest::newRow("opener fails") << "build" << QStringList{"build/doc/guide.html"} << "build/doc/guide.html"
+                                      << true << "!Не удалось открыть руководство пользователя. Откройте "
+                                                 "в браузере файл\n%1";
     }
     void userGuide()
     {
@@ -303,11 +307,20 @@ private slots:
         QVERIFY(QDir(root.path()).mkpath(program));
         form->ProgramFolder = root.filePath(program);
         QList<QUrl> urls;
-        form->OpenUrlFn = [&](const QUrl &url) { urls << url; return opens; };
+        const bool failsLater = message.startsWith('!');
+        message.remove(QRegularExpression(QStringLiteral("^!")));
+        form->OpenUrlFn = [&](const QUrl &url, std::function<void()> failed) {
+            urls << url;
+            if (failsLater)
+                QTimer::singleShot(10, form, failed);
+            return opens;
+        };
         MessageBoxCollector boxes;
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form));
         QTest::keyClick(form, Qt::Key_F1);
+        if (failsLater)
+            QTRY_COMPARE(boxes.Texts.size(), 1);
         QCOMPARE(urls, opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl::fromLocalFile(root.filePath(opened))});
         message.replace(QStringLiteral("%1"), QDir::toNativeSeparators(root.filePath(opened)));
         QCOMPARE(boxes.Texts, message.isEmpty() ? QStringList{} : QStringList{message});

@@ -155,7 +155,7 @@ private slots:
     void s2NoNewBaseAfterFailedValues();
     void s2BelowBase();
     void s2ReopeningTakesNewBase();
-    void s2BaseSharedByChannels();
+    void s2BasePerChannel();
     void s2Logic_data();
     void s2Logic();
     void busyPort_data();
@@ -559,7 +559,7 @@ void TestMeasurement::valueRowsOfEveryWindow()
     QFETCH(QString, which);
     QFETCH(QByteArray, data);
     QFETCH(QStringList, texts);
-    TPR_TPU::S2Base = 0;
+    TPR_TPU::S2Base[0] = TPR_TPU::S2Base[1] = 0;
     Rig rig = MakeRig(which);
     ThroughFirstStatus(rig, 0);
     Exchange(rig, Values(data));
@@ -615,13 +615,13 @@ QByteArray S2Values(uint32_t s2, uint32_t s5 = 0)
 
 void TestMeasurement::s2AlreadyOnAtOpening()
 {
-    TPR_TPU::S2Base = 0;
+    TPR_TPU::S2Base[0] = 0;
     Rig rig = MakeRig("TPU1");
     Exchange(rig, Status(0x01));
     QCOMPARE(TPR_TPU::ModeSeenOn, uint8_t(1));
     QCOMPARE(TPR_TPU::S2CapturePending, uint8_t(1));
     Exchange(rig, S2Values(5000, 5000));
-    QCOMPARE(TPR_TPU::S2Base, 5000u);
+    QCOMPARE(TPR_TPU::S2Base[0], 5000u);
     QCOMPARE(rig.Cell(5), QStringLiteral("0"));
     QCOMPARE(rig.Cell(18), QStringLiteral("5000"));  // S5 is shown as it comes
     Exchange(rig, Status(0x01));
@@ -630,12 +630,12 @@ void TestMeasurement::s2AlreadyOnAtOpening()
     Exchange(rig, Status(0x01));
     Exchange(rig, S2Values(5020));
     QCOMPARE(rig.Cell(5), QStringLiteral("20"));
-    QCOMPARE(TPR_TPU::S2Base, 5000u);
+    QCOMPARE(TPR_TPU::S2Base[0], 5000u);
 }
 
 void TestMeasurement::s2NoNewBaseAfterFailedValues()
 {
-    TPR_TPU::S2Base = 300;
+    TPR_TPU::S2Base[1] = 300;
     Rig rig = MakeRig("TPU2");
     Exchange(rig, Status(0x02));
     rig.W().Timer1Timer();
@@ -644,7 +644,7 @@ void TestMeasurement::s2NoNewBaseAfterFailedValues()
     Exchange(rig, Status(0x02));     // still on: the capture is given up
     QCOMPARE(TPR_TPU::S2CapturePending, uint8_t(0));
     Exchange(rig, S2Values(1000));
-    QCOMPARE(TPR_TPU::S2Base, 300u);
+    QCOMPARE(TPR_TPU::S2Base[1], 300u);
     QCOMPARE(rig.Cell(5), QStringLiteral("700"));
     // Off and on again: now a base is taken.
     Exchange(rig, Status(0x00));
@@ -652,13 +652,13 @@ void TestMeasurement::s2NoNewBaseAfterFailedValues()
     QCOMPARE(rig.Cell(5), QStringLiteral("800"));
     Exchange(rig, Status(0x02));
     Exchange(rig, S2Values(40));
-    QCOMPARE(TPR_TPU::S2Base, 40u);
+    QCOMPARE(TPR_TPU::S2Base[1], 40u);
     QCOMPARE(rig.Cell(5), QStringLiteral("0"));
 }
 
 void TestMeasurement::s2BelowBase()
 {
-    TPR_TPU::S2Base = 10;
+    TPR_TPU::S2Base[0] = 10;
     Rig rig = MakeRig("TPU1");
     ThroughFirstStatus(rig, 0);
     Exchange(rig, S2Values(3));
@@ -667,7 +667,7 @@ void TestMeasurement::s2BelowBase()
 
 void TestMeasurement::s2ReopeningTakesNewBase()
 {
-    TPR_TPU::S2Base = 0;
+    TPR_TPU::S2Base[0] = 0;
     {
         Rig rig = MakeRig("TPU1");
         Exchange(rig, Status(0x01));
@@ -678,28 +678,31 @@ void TestMeasurement::s2ReopeningTakesNewBase()
     }
     // The mode ran on while no window was open.
     Rig rig = MakeRig("TPU1");
-    QCOMPARE(TPR_TPU::S2Base, 100u);  // the window does not reset it
+    QCOMPARE(TPR_TPU::S2Base[0], 100u);  // the window does not reset it
     Exchange(rig, Status(0x01));
     QCOMPARE(rig.W().lbRezim->text(), QStringLiteral("Включен"));
     Exchange(rig, S2Values(400));
-    QCOMPARE(TPR_TPU::S2Base, 400u);
+    QCOMPARE(TPR_TPU::S2Base[0], 400u);
     QCOMPARE(rig.Cell(5), QStringLiteral("0"));
 }
 
-void TestMeasurement::s2BaseSharedByChannels()
+// Each channel keeps its own base: one TPU's run takes nothing from the other's, and a
+// channel's base lasts from one of its windows to the next.
+void TestMeasurement::s2BasePerChannel()
 {
-    TPR_TPU::S2Base = 0;
+    TPR_TPU::S2Base[0] = TPR_TPU::S2Base[1] = 0;
     {
         Rig rig = MakeRig("TPU1");
         Exchange(rig, Status(0x01));
         Exchange(rig, S2Values(70));
     }
-    // TPU2 off: shown relative to the base the TPU1 window took.
+    // TPU2 off: shown against its own base, not TPU1's (30 - 70 would wrap).
     Rig rig = MakeRig("TPU2");
     Exchange(rig, Status(0x01));
     QCOMPARE(rig.W().lbRezim->text(), QStringLiteral("Отключен"));
-    Exchange(rig, S2Values(100));
-    QCOMPARE(TPR_TPU::S2Base, 70u);
+    Exchange(rig, S2Values(30));
+    QCOMPARE(TPR_TPU::S2Base[0], 70u);
+    QCOMPARE(TPR_TPU::S2Base[1], 0u);
     QCOMPARE(rig.Cell(5), QStringLiteral("30"));
 }
 
@@ -730,20 +733,20 @@ void TestMeasurement::s2Logic()
     QFETCH(bool, captures);
     TPR_TPU::ModeSeenOn = 0;
     TPR_TPU::S2CapturePending = 0;
-    TPR_TPU::S2Base = 1;
+    TPR_TPU::S2Base[0] = 1;
     uint32_t raw = 10;
     for (QChar e : events) {
         if (e == '1' || e == '0')
             TPR_TPU::NoteModeState(e == '1');
         else if (e == 'v')
-            TPR_TPU::RelativeS2(raw += 10);
+            TPR_TPU::RelativeS2(raw += 10, 1);
     }
     QCOMPARE(bool(TPR_TPU::ModeSeenOn), seenOn);
     QCOMPARE(bool(TPR_TPU::S2CapturePending), pending);
-    const uint32_t before = TPR_TPU::S2Base;
-    const uint32_t shown = TPR_TPU::RelativeS2(1000);
+    const uint32_t before = TPR_TPU::S2Base[0];
+    const uint32_t shown = TPR_TPU::RelativeS2(1000, 1);
     QCOMPARE(shown, captures ? 0u : 1000u - before);
-    QCOMPARE(TPR_TPU::S2Base, captures ? 1000u : before);
+    QCOMPARE(TPR_TPU::S2Base[0], captures ? 1000u : before);
 }
 
 void TestMeasurement::busyPort_data()

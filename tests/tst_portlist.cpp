@@ -2,6 +2,7 @@
 // shows it.
 
 #include "CPortCtl.h"
+#include "MainForm.h"
 #include "PortInfo.h"
 #include "MessageBoxCloser.h"
 #include "PtyPair.h"
@@ -139,6 +140,7 @@ private slots:
     void selectorChoiceOnOpenPort();
     void selectorFillsOnce();
     void selectorFollowsHardware();
+    void mainWindowRemembersPort();
 };
 
 void TestPortList::listFromFakeTree()
@@ -409,6 +411,34 @@ void TestPortList::selectorFollowsHardware()
     QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
     QCOMPARE(combo.count(), 9);
     QCOMPARE(com.Port(), QStringLiteral("ttyUSB0"));
+}
+
+// The port chosen in one run is the next run's; one that is gone by then leaves the start
+// port, without a word. (The settings are the test mode's own.)
+void TestPortList::mainWindowRemembersPort()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    FakeTree tree(pty);
+    tree.PointSelectorHere();
+    ProgramSettings().clear();
+    const auto startPort = [] { return TForm1().ComPort1->Port(); };
+    const QString first = startPort();
+    QCOMPARE(first, TComPort().Port());  // a first start shows the start port
+
+    {
+        TForm1 form;
+        emit form.ComComboBox1->activated(form.ComComboBox1->findText(QStringLiteral("ttyUSB0")));
+        QCOMPARE(form.ComPort1->Port(), QStringLiteral("ttyUSB0"));
+    }
+    TForm1 again;
+    QCOMPARE(again.ComPort1->Port(), QStringLiteral("ttyUSB0"));
+    QCOMPARE(again.ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+
+    tree.Unplug(QStringLiteral("ttyUSB0"));
+    NextMessageBoxCloser box;
+    QCOMPARE(startPort(), first);
+    QVERIFY(box.Text.isEmpty());
 }
 
 QTEST_MAIN(TestPortList)
