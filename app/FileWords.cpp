@@ -139,6 +139,8 @@ QString FileCauseWords(const TFileFailure &failure)
         return QStringLiteral("система не принимает такое имя файла (%1)").arg(failure.SystemText);
     case TFileCause::IsFolder:
         return QStringLiteral("это папка, а не файл");
+    case TFileCause::FolderNoWrite:
+        return QStringLiteral("нет прав на запись в папку");
     case TFileCause::NoFolder:
         return QStringLiteral("нет такого файла или папки");
     case TFileCause::LinkLoop:
