@@ -124,13 +124,9 @@ void TConfigFiles::Save()
     if (!failure.Failed())
         failure = WriteFileWhole(path, ConfigFileText(DeviceConfig, PackConfigRegistersOf(DeviceConfig), origin_));
     if (failure.Failed()) {
-        QString after;
-        if (!failure.WrittenTo.isEmpty())
-            after = QStringLiteral("\n\nПрежнего файла под этим именем больше нет. Конфигурация записана в файл %1; "
-                                   "переименуйте его в «%2».")
-                        .arg(Shown(failure.WrittenTo), QFileInfo(path).fileName());
-        else if (existed)
-            after = QStringLiteral("\n\nПрежний файл остался без изменений.");
+        QString after = EarlierFileWords(failure, existed, path);
+        if (!after.isEmpty())
+            after.prepend(QStringLiteral("\n\n"));
         ShowWarning(window_, QStringLiteral("Конфигурация не сохранена.\n\nФайл: %1\nПричина: %2.%3")
                                  .arg(Shown(path), CauseWords(failure), after));
         return;

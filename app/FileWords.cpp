@@ -2,6 +2,9 @@
 
 #include "ValueText.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cmath>
 
 namespace {
@@ -151,6 +154,15 @@ QString FileCauseWords(const TFileFailure &failure)
         break;
     }
     return QStringLiteral("ошибка системы %1: %2").arg(failure.SystemError).arg(failure.SystemText);
+}
+
+QString EarlierFileWords(const TFileFailure &failure, bool existed, const QString &path)
+{
+    if (!failure.WrittenTo.isEmpty())
+        return QStringLiteral("Прежнего файла под этим именем больше нет. Конфигурация записана в файл %1; "
+                              "переименуйте его в «%2».")
+            .arg(QDir::toNativeSeparators(failure.WrittenTo), QFileInfo(path).fileName());
+    return existed ? QStringLiteral("Прежний файл остался без изменений.") : QString();
 }
 
 QString OriginWords(const TConfigOrigin &origin)

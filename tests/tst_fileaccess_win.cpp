@@ -4,6 +4,7 @@
 // gives.
 
 #include "FileReplace_win.h"
+#include "FileWords.h"
 
 #include <QStringList>
 #include <QtTest>
@@ -123,6 +124,14 @@ private slots:
         QCOMPARE(calls.Deleted, made && after == QLatin1String("kept") ? QStringList{"C:\\f\\~t"} : QStringList{});
         QCOMPARE(calls.Paused > 0, retried);
         QVERIFY(calls.Paused <= RetryMs + RetryPauseMs);
+        // What the window program tells of it.
+        if (failure.Cause == TFileCause::FolderNoWrite)
+            QCOMPARE(FileCauseWords(failure), QStringLiteral("нет прав на запись в папку"));
+        if (failure.Failed())
+            QCOMPARE(EarlierFileWords(failure, exists, QStringLiteral("C:/f/t.json")),
+                     half ? QStringLiteral("Прежнего файла под этим именем больше нет. Конфигурация записана в файл "
+                                           "C:\\f\\~t; переименуйте его в «t.json».")
+                          : QStringLiteral("Прежний файл остался без изменений."));
     }
 };
 
