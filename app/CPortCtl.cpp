@@ -85,13 +85,23 @@ void TComComboBox::FillPortList()
     QStringList names;
     ListSerialPorts(names, ListSysRoot, ListDevRoot,
                     ListUserRoot.isEmpty() ? DefaultUserPortDirectory() : ListUserRoot);
-    {
+    QStringList tips;
+    for (const TPortDescription &port : DescribePorts(names, ListSysRoot, ListDevRoot))
+        tips << port.Text();
+    QStringList shownNames, shownTips;
+    for (int i = 0; i < count(); ++i) {
+        shownNames << itemText(i);
+        shownTips << itemData(i, Qt::ToolTipRole).toString();
+    }
+    // The system tells of changes to any device (a keyboard, a disk) and the list is read
+    // again at each opening: the same ports keep their entries.
+    if (!filled_ || names != shownNames || tips != shownTips) {
         // A combo box selects its first entry when filled; that is no choice of the user.
         const QSignalBlocker blocker(this);
         clear();
         addItems(names);
         for (int i = 0; i < names.size(); ++i)
-            setItemData(i, DescribePort(names[i], ListSysRoot, ListDevRoot).Text(), Qt::ToolTipRole);
+            setItemData(i, tips[i], Qt::ToolTipRole);
     }
     filled_ = true;
     ShowPortEntry();

@@ -142,9 +142,11 @@ void TConfigFiles::Save()
     if (!failure.Failed())
         failure = WriteFileWhole(path, ConfigFileText(DeviceConfig, PackConfigRegistersOf(DeviceConfig), origin_));
     if (failure.Failed()) {
+        QString after = EarlierFileWords(failure, existed, path);
+        if (!after.isEmpty())
+            after.prepend(QStringLiteral("\n\n"));
         ShowWarning(window_, QStringLiteral("Конфигурация не сохранена.\n\nФайл: %1\nПричина: %2.%3")
-                                 .arg(Shown(path), CauseWords(failure),
-                                      existed ? QStringLiteral("\n\nПрежний файл остался без изменений.") : QString()));
+                                 .arg(Shown(path), CauseWords(failure), after));
         return;
     }
     unsaved_ = false;

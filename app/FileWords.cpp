@@ -2,6 +2,9 @@
 
 #include "ValueText.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cmath>
 
 namespace {
@@ -155,6 +158,8 @@ QString FileCauseWords(const TFileFailure &failure)
         return QStringLiteral("система не принимает такое имя файла (%1)").arg(failure.SystemText);
     case TFileCause::IsFolder:
         return QStringLiteral("это папка, а не файл");
+    case TFileCause::FolderNoWrite:
+        return QStringLiteral("нет прав на запись в папку");
     case TFileCause::NoFolder:
         return QStringLiteral("нет такого файла или папки");
     case TFileCause::LinkLoop:
@@ -165,6 +170,15 @@ QString FileCauseWords(const TFileFailure &failure)
         break;
     }
     return QStringLiteral("ошибка системы %1: %2").arg(failure.SystemError).arg(failure.SystemText);
+}
+
+QString EarlierFileWords(const TFileFailure &failure, bool existed, const QString &path)
+{
+    if (!failure.WrittenTo.isEmpty())
+        return QStringLiteral("Прежнего файла под этим именем больше нет. Конфигурация записана в файл %1; "
+                              "переименуйте его в «%2».")
+            .arg(QDir::toNativeSeparators(failure.WrittenTo), QFileInfo(path).fileName());
+    return existed ? QStringLiteral("Прежний файл остался без изменений.") : QString();
 }
 
 QString OriginWords(const TConfigOrigin &origin)

@@ -17,6 +17,11 @@ QString AllowedWords(const TAllowedValues &allowed);
 // Why a file was not written or read: "на диске нет места".
 QString FileCauseWords(const TFileFailure &failure);
 
+// What a failed save left of the earlier file: "Прежний файл остался без изменений.", or,
+// when the system left the replacement half done, that it is gone and where the new
+// configuration is; empty when there was no earlier file.
+QString EarlierFileWords(const TFileFailure &failure, bool existed, const QString &path);
+
 // Where a file's values came from: "считаны из прибора 09.12.2026 14:05, порт COM3;
 // изменены вручную"; empty when the file does not say.
 QString OriginWords(const TConfigOrigin &origin);

@@ -18,7 +18,9 @@ public:
     TSingleInstance &operator=(const TSingleInstance &) = delete;
 
     // Takes the guard without waiting. True when this is the only holder; also true when
-    // the system gives no guard at all (it then does not stop the program).
+    // the system gives no guard at all (it then does not stop the program), but not when
+    // it refuses the guard because another copy holds it with rights this user lacks (a
+    // copy started as administrator).
     bool Acquire();
     bool Owned() const { return owned_; }
 
@@ -32,4 +34,5 @@ private:
     QString name_;
     std::intptr_t handle_ = -1;  // the lock file's descriptor, or the mutex's handle; -1: none
     bool owned_ = false;
+    bool heldByOther_ = false;  // no guard: another copy holds one this user may not open
 };

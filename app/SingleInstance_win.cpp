@@ -13,8 +13,11 @@ TSingleInstance::TSingleInstance(const QString &name) : name_(name)
     const std::wstring mutexName = LockPath(name).toStdWString();
     // Owned at once when no other copy has created it; otherwise the existing one is opened.
     const HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
-    if (!mutex)
+    if (!mutex) {
+        // A copy started as administrator made the mutex with rights this user lacks.
+        heldByOther_ = GetLastError() == ERROR_ACCESS_DENIED;
         return;
+    }
     owned_ = GetLastError() != ERROR_ALREADY_EXISTS;
     handle_ = reinterpret_cast<std::intptr_t>(mutex);
 }
@@ -53,7 +56,7 @@ QString TSingleInstance::LockPath(const QString &name)
 bool TSingleInstance::Acquire()
 {
     if (handle_ == -1)
-        return true;  // no mutex could be made: the guard does not stop the program
+        return !heldByOther_;  // no mutex could be made: the guard does not stop the program
     // The copy that created the mutex owns it already and gets it again at once; another
     // running copy's mutex makes the wait time out. A copy that ended without releasing it
     // has left it abandoned, which hands it over.

@@ -19,6 +19,8 @@ QString PortCause(int err, const QString &path, TPortStage stage, const QStringL
         return QStringLiteral("the port does not work: there is no serial line behind it");
     case TPortCause::Gone:
         return QStringLiteral("the port is gone (the adapter was unplugged, or the other end of the line closed)");
+    case TPortCause::NoAnswer:
+        return QStringLiteral("the device behind the port does not answer (a Bluetooth device switched off or out of range)");
     case TPortCause::NoPermission:
         return QStringLiteral("no permission; a member of the dialout group may open serial ports: "
                               "sudo usermod -aG dialout $USER, then log in again");
@@ -78,6 +80,8 @@ QString FileCauseText(const TFileFailure &failure)
         return QStringLiteral("the system does not take this name (%1)").arg(failure.SystemText);
     case TFileCause::IsFolder:
         return QStringLiteral("it is a folder");
+    case TFileCause::FolderNoWrite:
+        return QStringLiteral("no permission to create files in its folder");
     case TFileCause::NoFolder:
         return QStringLiteral("there is no such file or folder");
     case TFileCause::LinkLoop:

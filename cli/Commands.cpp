@@ -311,17 +311,16 @@ int LeastTimeoutMs(const QString &command, const QString &modeName, int *answerL
 
 int RunPorts(bool json)
 {
-    const QStringList ports = SerialPorts();
+    const QList<TPortDescription> ports = DescribePorts(SerialPorts());
     if (!json) {
         QString text;
-        for (const QString &name : ports)
-            text += QStringLiteral("%1\t%2\n").arg(name, DescribePort(name).Text());
+        for (const TPortDescription &d : ports)
+            text += QStringLiteral("%1\t%2\n").arg(d.Name, d.Text());
         WriteOutput(text);
         return ExitOk;
     }
     QJsonArray list;
-    for (const QString &name : ports) {
-        const TPortDescription d = DescribePort(name);
+    for (const TPortDescription &d : ports) {
         static const char *const kinds[] = {"unknown", "usb", "uart", "virtual"};
         list.append(QJsonObject{{QStringLiteral("name"), d.Name},
                                 {QStringLiteral("path"), d.Path},

@@ -131,6 +131,9 @@ void WriteOutputFile(const QString &path, const QByteArray &bytes)
     } else {
         failure = WriteFileWhole(path, bytes);
     }
+    if (failure.Failed() && !failure.WrittenTo.isEmpty())
+        fail(QStringLiteral("%1; the earlier file is gone from its name, the new text is in %2")
+                 .arg(FileCauseText(failure), failure.WrittenTo));
     if (failure.Failed())
         fail(FileCauseText(failure));
 }

@@ -17,6 +17,7 @@ enum class TFileCause {
     ReadOnly,      // the file system is mounted read-only
     BadName,       // a name the system refuses (too long, characters it does not take)
     IsFolder,      // the path is a folder
+    FolderNoWrite, // the folder takes no new file from this user (the temporary file beside the target)
     NoFolder,      // the folder (for a read: the file) does not exist
     LinkLoop,      // symbolic links that lead round in a loop
     TooLarge,      // a read: larger than the most the reader takes
@@ -27,6 +28,12 @@ struct TFileFailure {
     TFileCause Cause = TFileCause::None;
     int SystemError = 0;  // Linux: errno; Windows: GetLastError()
     QString SystemText;   // the system's own words for SystemError
+    // A replacement the system left half done (Windows): the new bytes lie in this file, kept
+    // beside the target under a temporary name; empty otherwise.
+    QString WrittenTo;
+    // The earlier file is no longer under its name (the system removed it, or moved it away,
+    // before the new one could take its place).
+    bool EarlierGone = false;
 
     bool Failed() const { return Cause != TFileCause::None; }
 };
@@ -37,7 +44,8 @@ TFileFailure FileFailureOf(int systemError);
 // Writes bytes to the file at path as a whole, and only then says it is written:
 // - a regular file, or one still to be made, gets the bytes under a temporary name beside
 //   it, flushed to the disk, and then the temporary file takes its name: on any failure the
-//   earlier file stays as it was and no temporary file is left. An existing file keeps its
+//   earlier file stays as it was and no temporary file is left (but for a replacement the
+//   system leaves half done: see WrittenTo, EarlierGone). An existing file keeps its
 //   mode exactly and, where the process may set it, its owner (Windows: its attributes and
 //   security, through the system's own replacement); a new one gets what the umask (the
 //   folder's inheritance) gives. A symbolic link is followed to its target, which is

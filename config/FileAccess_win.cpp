@@ -1,11 +1,14 @@
 // Files on Windows: CreateFileW, WriteFile, FlushFileBuffers, and ReplaceFileW, which keeps
 // the replaced file's attributes and security; the cause of a failure from GetLastError().
-// Paths are handed to the system as the user wrote them (no \\?\ prefix), so that the
-// names of devices (NUL, CON, COM3) stand for the devices, as the system means them.
+// Paths are handed to the system as the user wrote them, so that the names of devices (NUL,
+// CON, COM3) stand for the devices, as the system means them; only a path too long for that
+// form goes in the long one (\\?\).
 
 #include "FileAccess.h"
+#include "FileReplace_win.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -23,9 +26,24 @@
 
 namespace {
 
+// What the temporary file's name adds to the folder's: "\\.karven-", up to 13 characters of a
+// random number, ".tmp".
+constexpr int LongestTemporaryName = 28;
+
+// The path as the file calls take it. One too long for their plain form (a deep folder that
+// a cloud drive synchronises; the temporary name beside the file counted in) goes in the
+// long form, \\?\C:\... or \\?\UNC\server\...; a shorter one as the user wrote it, so that
+// the names of devices (NUL, COM3) stand for the devices.
 std::wstring Native(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    const QString native = QDir::toNativeSeparators(path);
+    const bool prefixed = native.startsWith(QLatin1String("\\\\?\\")) || native.startsWith(QLatin1String("\\\\.\\"));
+    if (prefixed || native.size() + LongestTemporaryName < MAX_PATH)
+        return native.toStdWString();
+    const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (absolute.startsWith(QLatin1String("\\\\")))
+        return (QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2)).toStdWString();
+    return (QStringLiteral("\\\\?\\") + absolute).toStdWString();
 }
 
 QString SystemText(DWORD err)
@@ -49,6 +67,13 @@ QString SystemText(DWORD err)
 TFileFailure Failure(DWORD err)
 {
     return FileFailureOf(int(err));
+}
+
+TFileFailure Failure(DWORD err, TFileCause cause)
+{
+    TFileFailure failure = FileFailureOf(int(err));
+    failure.Cause = cause;
+    return failure;
 }
 
 // Writes all of data; 0, or the system's error code.
@@ -96,39 +121,129 @@ std::wstring FinalPath(HANDLE handle)
     return {};
 }
 
-// The bytes under a temporary name beside target, on the disk, then put in its place.
-TFileFailure Replace(const std::wstring &target, const QByteArray &bytes, bool exists)
+// The system's file calls of a replacement.
+class TSystemReplaceCalls : public TReplaceCalls {
+public:
+    ~TSystemReplaceCalls() override
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+
+    DWORD Create(const std::wstring &path) override
+    {
+        handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle_ == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    DWORD Fill(const QByteArray &bytes) override
+    {
+        DWORD err = WriteAll(handle_, bytes);
+        if (!err && !FlushFileBuffers(handle_))
+            err = GetLastError();
+        if (!CloseHandle(handle_) && !err)
+            err = GetLastError();
+        handle_ = INVALID_HANDLE_VALUE;
+        return err;
+    }
+    DWORD Replace(const std::wstring &target, const std::wstring &temporary) override
+    {
+        return ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                 ? 0
+                 : GetLastError();
+    }
+    DWORD Move(const std::wstring &from, const std::wstring &to) override
+    {
+        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+    }
+    DWORD Delete(const std::wstring &path) override { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); }
+    void Pause(DWORD ms) override { Sleep(ms); }
+    std::wstring TemporaryName(const std::wstring &folder) override
+    {
+        return folder + L"\\.karven-" + QString::number(QRandomGenerator::system()->generate64(), 36).toStdWString() + L".tmp";
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Whether err may come from another program holding the file for a moment: an antivirus
+// scanning it as it is closed, a synchronising or backup agent reading it.
+bool HeldForAMoment(DWORD err)
+{
+    return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION || err == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Calls call until it succeeds, fails for another reason, or RetryMs have passed.
+template <typename Call>
+DWORD Retrying(TReplaceCalls &calls, Call call)
+{
+    DWORD waited = 0;
+    for (DWORD pause = 20;; pause = std::min<DWORD>(pause * 2, RetryPauseMs)) {
+        const DWORD err = call();
+        if (!HeldForAMoment(err) || waited >= RetryMs)
+            return err;
+        calls.Pause(pause);
+        waited += pause;
+    }
+}
+
+// A path as the user is shown it: without the prefix of long paths.
+QString Shown(const std::wstring &path)
+{
+    QString text = QString::fromStdWString(path);
+    if (text.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        return QStringLiteral("\\\\") + text.mid(8);
+    if (text.startsWith(QLatin1String("\\\\?\\")))
+        return text.mid(4);
+    return text;
+}
+
+}  // namespace
+
+TFileFailure ReplaceWith(TReplaceCalls &calls, const std::wstring &target, const QByteArray &bytes, bool exists)
 {
     const size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : target.substr(0, slash);
     std::wstring temporary;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        temporary = folder + L"\\.karven-"
-                  + QString::number(QRandomGenerator::system()->generate64(), 36).toStdWString() + L".tmp";
-        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
-            return OpenFailure(folder, GetLastError());
+    DWORD err = ERROR_FILE_EXISTS;
+    for (int attempt = 0; err == ERROR_FILE_EXISTS && attempt < 100; ++attempt) {
+        temporary = calls.TemporaryName(folder);
+        err = calls.Create(temporary);
     }
-    if (handle == INVALID_HANDLE_VALUE)
-        return Failure(ERROR_FILE_EXISTS);
-    DWORD err = WriteAll(handle, bytes);
-    if (!err && !FlushFileBuffers(handle))
-        err = GetLastError();
-    if (!CloseHandle(handle) && !err)
-        err = GetLastError();
-    if (!err) {
-        const BOOL done = exists ? ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                                nullptr, nullptr)
-                                 : MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!done)
-            err = GetLastError();
+    if (err == ERROR_ACCESS_DENIED)
+        return Failure(ERROR_ACCESS_DENIED, TFileCause::FolderNoWrite);  // the folder is a folder: it takes no new file
+    if (err)
+        return Failure(err);
+    err = calls.Fill(bytes);
+    if (!err && exists) {
+        err = Retrying(calls, [&] { return calls.Replace(target, temporary); });
+        if (err == ERROR_UNABLE_TO_MOVE_REPLACEMENT || err == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            // The earlier file has left its name (removed, or renamed by the system) and the
+            // new one is still under the temporary name: the move finishes the replacement.
+            err = Retrying(calls, [&] { return calls.Move(temporary, target); });
+            if (!err)
+                return {};
+            TFileFailure failure = Failure(err);
+            failure.WrittenTo = Shown(temporary);
+            failure.EarlierGone = true;
+            return failure;
+        }
+    } else if (!err) {
+        err = Retrying(calls, [&] { return calls.Move(temporary, target); });
     }
     if (err) {
-        DeleteFileW(temporary.c_str());
+        calls.Delete(temporary);
         return Failure(err);
     }
     return {};
+}
+
+namespace {
+
+TFileFailure Replace(const std::wstring &target, const QByteArray &bytes, bool exists)
+{
+    TSystemReplaceCalls calls;
+    return ReplaceWith(calls, target, bytes, exists);
 }
 
 }  // namespace

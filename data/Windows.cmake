@@ -16,8 +16,11 @@ add_custom_command(OUTPUT ${KARVEN_ICO}
   COMMAND ${MAGICK_CONVERT} ${ico_sizes} ${KARVEN_ICO}
   DEPENDS ${ico_sizes}
   COMMENT "Making the program's .ico")
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/karven12t.rc CONTENT "IDI_ICON1 ICON \"${KARVEN_ICO}\"\n")
-set_source_files_properties(${CMAKE_BINARY_DIR}/karven12t.rc PROPERTIES OBJECT_DEPENDS ${KARVEN_ICO})
+# The icon, and the manifest (resource 1 of type 24, the one a process is started with).
+set(KARVEN_MANIFEST ${CMAKE_SOURCE_DIR}/data/karven12t.manifest)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/karven12t.rc
+     CONTENT "IDI_ICON1 ICON \"${KARVEN_ICO}\"\n1 24 \"${KARVEN_MANIFEST}\"\n")
+set_source_files_properties(${CMAKE_BINARY_DIR}/karven12t.rc PROPERTIES OBJECT_DEPENDS "${KARVEN_ICO};${KARVEN_MANIFEST}")
 target_sources(karven12t PRIVATE ${CMAKE_BINARY_DIR}/karven12t.rc)
 
 # Qt's DLLs and plugins: those of the Qt the build stands on. The program decodes its About
@@ -120,4 +123,7 @@ set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
     "DeleteRegKey SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}\\\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}'
   DeleteRegKey /ifempty SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}'")
 
+# The installer's script: cpack's own template, in Russian, with the checks for a running copy
+# (data/nsis/NSIS.template.in says what differs).
+list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/nsis)
 include(CPack)

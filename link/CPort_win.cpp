@@ -71,14 +71,72 @@ int InputQueued(HANDLE handle, DWORD *error)
     return int(stat.cbInQue);
 }
 
-// Waits for an overlapped operation of handle to end; cancels it first when cancel is set.
-// The OVERLAPPED must not be reused or freed before this returns.
-bool FinishOverlapped(HANDLE handle, OVERLAPPED &ov, DWORD &transferred, bool cancel)
-{
-    if (cancel)
-        CancelIoEx(handle, &ov);
-    return GetOverlappedResult(handle, &ov, &transferred, TRUE);
-}
+// An overlapped request of a port. What the driver may write into or read from until the
+// request ends (the OVERLAPPED, its event, the bytes of a write, the mask of a wait) lies
+// on the heap, so that a request that never ends can be left with all of it.
+class TOverlappedIo : public TPendingIo {
+public:
+    // commWait: a WaitCommEvent, which clearing the event mask ends too.
+    TOverlappedIo(HANDLE handle, std::atomic<bool> &abandoned, bool commWait)
+        : handle_(handle), abandoned_(abandoned), commWait_(commWait), block_(new Block)
+    {
+        block_->ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~TOverlappedIo() override
+    {
+        if (!block_)
+            return;
+        if (block_->ov.hEvent)
+            CloseHandle(block_->ov.hEvent);
+        delete block_;
+    }
+    TOverlappedIo(const TOverlappedIo &) = delete;
+    TOverlappedIo &operator=(const TOverlappedIo &) = delete;
+
+    bool Valid() const { return block_->ov.hEvent != nullptr; }
+    // Ready for a new request.
+    OVERLAPPED *Fresh()
+    {
+        const HANDLE event = block_->ov.hEvent;
+        ResetEvent(event);
+        block_->ov = OVERLAPPED{};
+        block_->ov.hEvent = event;
+        block_->mask = 0;
+        return &block_->ov;
+    }
+    HANDLE Event() const { return block_->ov.hEvent; }
+    DWORD *Mask() { return &block_->mask; }
+    QByteArray &Bytes() { return block_->bytes; }
+
+    void Cancel() override
+    {
+        if (commWait_)
+            SetCommMask(handle_, 0);
+        CancelIoEx(handle_, &block_->ov);
+    }
+    bool Ended(DWORD ms) override { return WaitForSingleObject(block_->ov.hEvent, ms) == WAIT_OBJECT_0; }
+    DWORD Result(DWORD &transferred) override
+    {
+        transferred = 0;
+        return GetOverlappedResult(handle_, &block_->ov, &transferred, FALSE) ? 0 : GetLastError();
+    }
+    void Abandon() override
+    {
+        block_ = nullptr;  // left to the driver for good, on purpose
+        abandoned_.store(true);
+    }
+
+private:
+    struct Block {
+        OVERLAPPED ov{};
+        DWORD mask = 0;
+        QByteArray bytes;
+    };
+    HANDLE handle_;
+    std::atomic<bool> &abandoned_;
+    bool commWait_;
+    Block *block_;
+};
 
 }  // namespace
 
@@ -89,31 +147,13 @@ bool FinishOverlapped(HANDLE handle, OVERLAPPED &ov, DWORD &transferred, bool ca
 // stop event, the count of the input queue, the hand-over to the port's (user-interface)
 // thread (TComHandOver). On the stop event it clears the mask and discards both queues.
 
-namespace {
-
-// The names of the ports that this process found unable to wait.
-std::mutex watchedPortsLock;
-QStringList watchedPorts;
-
-bool IsWatchedPort(const QString &name)
-{
-    std::lock_guard lock(watchedPortsLock);
-    return watchedPorts.contains(name, Qt::CaseInsensitive);
-}
-
-void AddWatchedPort(const QString &name)
-{
-    std::lock_guard lock(watchedPortsLock);
-    if (!watchedPorts.contains(name, Qt::CaseInsensitive))
-        watchedPorts << name;
-}
-
-}  // namespace
-
 struct TCustomComPort::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     // Set by the event thread when the device has gone (adapter pulled out).
     std::atomic<bool> lineGone{false};
+    // A request of the port was left to a driver that never ended it: the handle stays open
+    // for good, since the driver may still use what the request left with it.
+    std::atomic<bool> abandoned{false};
     // The bytes Read() has taken out of the input queue, counted with the read under the
     // lock, so that the event thread sees the queue and the count of one moment.
     std::mutex readLock;
@@ -124,7 +164,7 @@ struct TCustomComPort::Impl {
 class TComThread : private TComEventPort {
 public:
     TComThread(TCustomComPort *port, TCustomComPort::Impl *d, TComEvents events)
-        : d_(d), handle_(d->handle), events_(events), handOver_(port), name_(port->Port())
+        : d_(d), handle_(d->handle), events_(events), handOver_(port), wait_(d->handle, d->abandoned, true)
     {
         std::lock_guard lock(d_->readLock);
         arrivedAtStart_ = d_->bytesRead;  // the queue was just emptied: whatever is in it is new
@@ -141,10 +181,9 @@ public:
     {
         SetCommMask(handle_, SystemMask(events_));
         stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        waited_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         wrote_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         ended_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!stop_ || !waited_ || !wrote_ || !ended_)
+        if (!stop_ || !wait_.Valid() || !wrote_ || !ended_)
             return GetLastError();
         if (!TrySubmitThreadpoolCallback(&TComThread::Entry, this, nullptr))
             return GetLastError();
@@ -162,17 +201,20 @@ public:
     }
 
     // Stops the thread and waits for it to end. The thread never waits for the caller's
-    // thread here, so the wait is short.
-    void Stop()
+    // thread here, and gives a driver CancelLimitMs to end its pending wait, so the wait is
+    // short. False when the thread has not ended all the same (stuck in a call of a driver):
+    // it is then left running, and this object with what it uses must be left with it.
+    bool Stop()
     {
         BeginStop();
-        if (started_)
-            WaitForSingleObject(ended_, INFINITE);
+        if (started_ && WaitForSingleObject(ended_, CancelLimitMs + StopMarginMs) != WAIT_OBJECT_0)
+            return false;
         started_ = false;
-        for (HANDLE event : {ended_, wrote_, waited_, stop_})
+        for (HANDLE event : {ended_, wrote_, stop_})
             if (event)
                 CloseHandle(event);
-        ended_ = wrote_ = waited_ = stop_ = nullptr;
+        ended_ = wrote_ = stop_ = nullptr;
+        return true;
     }
 
     // Port's thread: a request has gone out, its answer may be coming.
@@ -189,24 +231,13 @@ private:
 
     void Run()
     {
+        // Each opening finds out anew whether the port can wait for its events.
         TComEventLoop loop(*this, events_, arrivedAtStart_);
-        loop.Run(IsWatchedPort(name_));
-        EndPendingWait();
+        loop.Run(false);
+        pending_ = false;  // ended by the loop, or left to the driver
         // Stopping: no more events, and nothing left in either queue.
         SetCommMask(handle_, 0);
         PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    }
-
-    // Ends a wait still pending, before its OVERLAPPED goes.
-    void EndPendingWait()
-    {
-        if (!pending_)
-            return;
-        SetCommMask(handle_, 0);
-        CancelIoEx(handle_, &ov_);
-        DWORD transferred = 0;
-        GetOverlappedResult(handle_, &ov_, &transferred, TRUE);
-        pending_ = false;
     }
 
     // TComEventPort: the Win32 calls of the loop.
@@ -214,14 +245,10 @@ private:
     {
         TWaitEnd end;
         if (!pending_) {
-            ov_ = OVERLAPPED{};
-            ov_.hEvent = waited_;
-            ResetEvent(waited_);
-            mask_ = 0;
-            if (WaitCommEvent(handle_, &mask_, &ov_)) {
+            if (WaitCommEvent(handle_, wait_.Mask(), wait_.Fresh())) {
                 end.Kind = TWaitEnd::Completed;
                 end.AtOnce = true;
-                end.Mask = mask_;
+                end.Mask = *wait_.Mask();
                 return end;
             }
             const DWORD error = GetLastError();
@@ -233,28 +260,29 @@ private:
             }
             pending_ = true;
         }
-        const HANDLE both[2] = {stop_, waited_};
+        const HANDLE both[2] = {stop_, wait_.Event()};
         const DWORD which = WaitForMultipleObjects(2, both, FALSE, ms);
         if (which == WAIT_TIMEOUT) {
             end.Kind = TWaitEnd::TimedOut;
             return end;
         }
         if (which != WAIT_OBJECT_0 + 1) {
-            EndPendingWait();  // stop event (or a failed wait)
-            end.Kind = TWaitEnd::Stopped;
+            end.Kind = TWaitEnd::Stopped;  // stop event (or a failed wait): the loop ends the wait
             return end;
         }
         pending_ = false;
         DWORD transferred = 0;
-        if (GetOverlappedResult(handle_, &ov_, &transferred, FALSE)) {
-            end.Kind = TWaitEnd::Completed;
-            end.Mask = mask_;
-        } else {
+        if (const DWORD error = wait_.Result(transferred)) {
             end.Kind = TWaitEnd::Failed;
-            end.Error = GetLastError();
+            end.Error = error;
+        } else {
+            end.Kind = TWaitEnd::Completed;
+            end.Mask = *wait_.Mask();
         }
         return end;
     }
+
+    TPendingIo *PendingWait() override { return pending_ ? &wait_ : nullptr; }
 
     void SetMask(DWORD mask) override { SetCommMask(handle_, mask); }
 
@@ -283,38 +311,32 @@ private:
     bool Stopping() override { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
     bool HandOver(TComEvents got) override { return handOver_.HandOver(got); }
     void MarkLineGone() override { d_->lineGone.store(true); }
-    void MarkUnableToWait() override { AddWatchedPort(name_); }
     void WaitForStop() override { WaitForSingleObject(stop_, INFINITE); }
 
     TCustomComPort::Impl *d_;
     HANDLE handle_;
     TComEvents events_;
     TComHandOver handOver_;
-    QString name_;
     HANDLE stop_ = nullptr;
-    HANDLE waited_ = nullptr;
     HANDLE wrote_ = nullptr;
     HANDLE ended_ = nullptr;
     bool started_ = false;
     quint64 arrivedAtStart_ = 0;
     QElapsedTimer clock_;
     // The wait of the loop: pending across a wait that timed out.
-    OVERLAPPED ov_{};
-    DWORD mask_ = 0;
+    TOverlappedIo wait_;
     bool pending_ = false;
+    // What a stopping thread is given beyond its driver's time to end a cancelled wait.
+    static constexpr DWORD StopMarginMs = 2000;
 };
 
 int TCustomComPort::QueuedForDispatch(TComEvents got)
 {
+    // A device that has gone fails the count and there is nothing to read; the event thread
+    // tells it as soon as the dispatch lets it go on.
     DWORD error = 0;
     const int queued = InputQueued(d->handle, &error);
-    if (queued >= 0)
-        return queued;
-    // A device that has gone fails the count and there is nothing to read; the line error
-    // tells it, whether it came with these bytes or after their event was posted.
-    if ((got & (1u << evError)) || d->lineGone.load())
-        return 0;
-    throw EComPort(10, int(error));
+    return DispatchCount(queued, error, got, d->lineGone.load());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,6 +370,7 @@ void TCustomComPort::Open()
         throw EComPort(1, int(GetLastError()));
     d->handle = handle;
     d->lineGone = false;
+    d->abandoned = false;
 
     auto fail = [&](int code) {
         const DWORD err = GetLastError();
@@ -401,11 +424,17 @@ void TCustomComPort::Close()
     const DWORD purgeError =
         PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT) ? 0 : GetLastError();
 
-    if (d->thread) {
-        d->thread->Stop();
-        d->thread.reset();
+    if (d->thread && !d->thread->Stop()) {
+        // The event thread is stuck in a driver's call: it is left running, and with it the
+        // handle and everything of the port that it uses; the port is closed all the same.
+        (void)d->thread.release();
+        (void)d.release();
+        d = std::make_unique<Impl>();
+        return;
     }
-    CloseHandle(handle);
+    d->thread.reset();
+    if (!d->abandoned.load())
+        CloseHandle(handle);
     d->handle = INVALID_HANDLE_VALUE;
 
     if (purgeError && !d->lineGone.load() && !DeviceGoneError(int(purgeError)))
@@ -419,31 +448,34 @@ int TCustomComPort::Write(const void *buffer, int count)
     if (count <= 0)
         return 0;
 
-    OVERLAPPED ov{};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!ov.hEvent)
+    TOverlappedIo io(d->handle, d->abandoned, false);
+    if (!io.Valid())
         throw EComPort(2, int(GetLastError()));
-    DWORD written = 0;
-    bool ok = WriteFile(d->handle, buffer, DWORD(count), &written, &ov);
-    DWORD err = ok ? 0 : GetLastError();
-    if (!ok && err == ERROR_IO_PENDING) {
+    // The bytes go with the request: a write left to its driver still has them.
+    io.Bytes() = QByteArray(static_cast<const char *>(buffer), count);
+    TWriteEnd end;
+    if (WriteFile(d->handle, io.Bytes().constData(), DWORD(count), &end.Written, io.Fresh())) {
+        end.Error = 0;
+    } else if ((end.Error = GetLastError()) == ERROR_IO_PENDING) {
         // The write time-out (WriteTotalMultiplier per byte plus WriteTotalConstant; both zero:
         // no limit) bounds the wait; the driver ends the write at that time-out itself, and
         // one that does not has it cancelled.
         const qint64 limit = qint64(Timeouts.WriteTotalMultiplier) * count + Timeouts.WriteTotalConstant;
-        const DWORD wait = limit > 0 ? DWORD(std::min<qint64>(limit, INFINITE - 1)) : INFINITE;
-        const bool done = WaitForSingleObject(ov.hEvent, wait) == WAIT_OBJECT_0;
-        ok = FinishOverlapped(d->handle, ov, written, !done);
-        err = ok ? 0 : GetLastError();
-        if (!ok && err == ERROR_OPERATION_ABORTED)
-            ok = true;  // timed out: what went out is the result
+        end = FinishWrite(io, limit > 0 ? DWORD(std::min<qint64>(limit, INFINITE - 1)) : INFINITE);
     }
-    CloseHandle(ov.hEvent);
-    if (!ok)
-        throw EComPort(2, int(err));
+    if (end.Abandoned)
+        d->lineGone.store(true);
+    if (end.Error == ERROR_OPERATION_ABORTED) {
+        // Cut off: by a device pulled out, as the count of the queue then tells.
+        DWORD error = 0;
+        if (InputQueued(d->handle, &error) < 0)
+            end.Error = error;
+    }
+    if (end.Error)
+        throw EComPort(2, int(end.Error));
     if (d->thread)
         d->thread->Wrote();
-    return int(written);
+    return int(end.Written);
 }
 
 int TCustomComPort::Read(void *buffer, int count)
@@ -463,7 +495,7 @@ int TCustomComPort::Read(void *buffer, int count)
     DWORD err = ok ? 0 : GetLastError();
     if (!ok && err == ERROR_IO_PENDING) {
         // With the read time-outs of the component the read ends at once with what is queued.
-        ok = FinishOverlapped(d->handle, ov, read, false);
+        ok = GetOverlappedResult(d->handle, &ov, &read, TRUE);
         err = ok ? 0 : GetLastError();
     }
     if (ok)

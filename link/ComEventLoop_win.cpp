@@ -12,19 +12,27 @@
 // - a wait whose mask holds the modem-line events fails at once (ERROR_NOT_SUPPORTED or
 //   ERROR_INVALID_PARAMETER) when the port has no modem lines: the mask is narrowed to the
 //   events it can report;
-// - a wait that ends aborted (ERROR_OPERATION_ABORTED) while the port is not closing, or with
-//   no event and nothing new, or that twice in a row ends with nothing new, is a port whose
-//   wait cannot watch the line (Wine 8 ends every wait on a pseudo-terminal after a
-//   millisecond this way, and reports queued bytes as new at each start). The loop then
-//   looks at the input queue instead, until the port is closed: closely while an answer may
-//   be coming (after a write, until its first bytes come or it is overdue, and for a while
-//   after each look that found bytes), seldom otherwise. A driver also ends a wait aborted
-//   when its device is pulled out; the watch's first look then fails and reports the line
-//   gone, and only a port whose queue could be looked at is watched from the start when it
-//   is opened again.
-// A real port's wait ends in none of these ways, so there the loop only waits.
+// - waits that end aborted (ERROR_OPERATION_ABORTED) twice in a row while the port is not
+//   closing, or a wait that ends with no event and nothing new, or twice in a row with
+//   received characters and nothing new, are a port whose wait cannot watch the line (Wine 8
+//   ends every wait on a pseudo-terminal after a millisecond this way, and reports queued
+//   bytes as new at each start). The loop then looks at the input queue instead, until the
+//   port is closed: closely while an answer may be coming (after a write, until its first
+//   bytes come or it is overdue, and for a while after each look that found bytes), seldom
+//   otherwise. That holds for this opening only: the next one waits again.
+// A real port's wait ends in none of these ways, so there the loop only waits. Its driver
+// ends a single wait aborted around a suspend and resume (the loop looks at the queue and
+// waits again), and when its device is pulled out (that look fails and reports the line
+// gone). A line error or another event without a handler is handed over only with received
+// bytes: a burst of line errors from a noisy line does not wake the port's thread.
+//
+// The requests a closing port cancels are given CancelLimitMs to end: a driver that never
+// ends one would otherwise hold the port's thread, and the window that closes the port,
+// for good.
 
 #include "ComEventLoop_win.h"
+
+#include "PortInfo.h"
 
 namespace {
 
@@ -55,6 +63,44 @@ TComEvents ComponentEvents(DWORD mask)
     return events;
 }
 
+bool CancelPending(TPendingIo &io)
+{
+    io.Cancel();
+    if (io.Ended(CancelLimitMs))
+        return true;
+    io.Abandon();
+    return false;
+}
+
+TWriteEnd FinishWrite(TPendingIo &io, DWORD limitMs)
+{
+    TWriteEnd end;
+    if (io.Ended(limitMs)) {
+        // Ended by itself: aborted means cut off (a device pulled out), not timed out.
+        end.Error = io.Result(end.Written);
+        return end;
+    }
+    // A driver ends a write at its time-out itself; one that has not is cancelled.
+    if (!CancelPending(io)) {
+        end.Abandoned = true;
+        end.Error = ERROR_DEVICE_NOT_CONNECTED;
+        return end;
+    }
+    end.Error = io.Result(end.Written);
+    if (end.Error == ERROR_OPERATION_ABORTED)
+        end.Error = 0;  // timed out: what went out is the result
+    return end;
+}
+
+int DispatchCount(int queued, DWORD error, TComEvents got, bool lineGone)
+{
+    if (queued >= 0)
+        return queued;
+    if ((got & (1u << evError)) || lineGone || DeviceGoneError(int(error)))
+        return 0;
+    throw EComPort(10, int(error));
+}
+
 TComEventLoop::TComEventLoop(TComEventPort &port, TComEvents events, quint64 arrivedAtStart)
     : port_(port), events_(events), handedOver_(arrivedAtStart)
 {
@@ -64,6 +110,9 @@ void TComEventLoop::Run(bool watch)
 {
     if (watch || WaitForEvents())
         Watch();
+    // A wait still pending is ended; one whose driver never ends it leaves the port gone.
+    if (TPendingIo *wait = port_.PendingWait(); wait && !CancelPending(*wait))
+        port_.MarkLineGone();
 }
 
 bool TComEventLoop::WaitForEvents()
@@ -73,6 +122,7 @@ bool TComEventLoop::WaitForEvents()
     DWORD mask = SystemMask(events_);
     bool lookAgain = false;
     int nothingNewInARow = 0;
+    int abortedInARow = 0;
     for (;;) {
         using End = TComEventPort::TWaitEnd;
         const End end = port_.Wait(lookAgain ? LookAgainMs : INFINITE);
@@ -92,22 +142,35 @@ bool TComEventLoop::WaitForEvents()
                 port_.SetMask(mask);
                 continue;
             }
-            if (end.Error == ERROR_OPERATION_ABORTED)
-                return !port_.Stopping();  // closing: the close's purge ended the wait
+            if (end.Error == ERROR_OPERATION_ABORTED) {
+                if (port_.Stopping())
+                    return false;  // closing: the close's purge ended the wait
+                if (++abortedInARow > 1)
+                    return true;
+                // Once: a suspend and resume, or a device pulled out, which the look finds.
+                if (Look(0) < 0)
+                    return false;
+                continue;
+            }
             LineGone();
             return false;
         case End::Completed:
             break;
         }
+        abortedInARow = 0;
         const TComEvents reported = ComponentEvents(end.Mask) & events_;
         const int handed = Look(reported & ~RxChar);
         if (handed < 0)
             return false;
         lookAgain = (reported & RxChar) != 0;
-        nothingNewInARow = handed ? 0 : nothingNewInARow + 1;
-        // A real port's wait may end once with nothing new: the events of bytes that the last
-        // hand-over read already, or of bytes not counted yet. Never without events, never
-        // twice in a row.
+        // A real port's wait may end once with received characters and nothing new: the
+        // events of bytes that the last hand-over read already, or of bytes not counted yet.
+        // Never without events, never twice in a row. Other events (a line error, the
+        // transmit queue emptied) are the line's own, with or without bytes.
+        if (handed)
+            nothingNewInARow = 0;
+        else if (!(reported & ~RxChar))
+            ++nothingNewInARow;
         if (!handed && (!end.Mask || nothingNewInARow > 1))
             return true;
     }
@@ -118,7 +181,7 @@ void TComEventLoop::Watch()
     // Bytes may have come while the loop found out that the port cannot wait.
     if (Look(0) < 0)
         return;
-    port_.MarkUnableToWait();
+    watched_ = true;
     // Until when the queue is looked at closely (the first bytes of an answer after a write,
     // the rest of it after bytes have come).
     qint64 closeUntil = -1;
@@ -151,7 +214,8 @@ int TComEventLoop::Look(TComEvents got)
             got |= RxChar;
         handedOver_ = arrived;
     }
-    if (!got)
+    // The other events have no handler: they ride along with received bytes.
+    if (!(got & RxChar))
         return 0;
     return port_.HandOver(got) ? 1 : -1;
 }

@@ -11,6 +11,47 @@
 
 #include <windows.h>
 
+// An overlapped request of the port (a wait for events, a write) that has not ended yet.
+class TPendingIo {
+public:
+    virtual ~TPendingIo() = default;
+    // Asks the driver to end it (CancelIoEx).
+    virtual void Cancel() = 0;
+    // Waits up to ms for its end; true when it has ended.
+    virtual bool Ended(DWORD ms) = 0;
+    // How it ended: 0 or the system's error code, and the bytes it moved.
+    virtual DWORD Result(DWORD &transferred) = 0;
+    // It is never to end: what the driver may still write into (its OVERLAPPED, its event,
+    // its buffer) and the port's handle stay allocated for the rest of the process.
+    virtual void Abandon() = 0;
+};
+
+// How long a driver is given to end a request once it has been cancelled. A driver that
+// takes longer (a USB serial driver that lost its device, one stuck around a suspend) has
+// the request abandoned: the port counts as gone, and the program goes on.
+constexpr DWORD CancelLimitMs = 3000;
+
+// Cancels io and waits up to CancelLimitMs for its end; false when it did not end and has
+// been abandoned.
+bool CancelPending(TPendingIo &io);
+
+// How a write ended.
+struct TWriteEnd {
+    DWORD Error = 0;  // 0, or the system's error code
+    DWORD Written = 0;
+    bool Abandoned = false;  // the driver ended neither the write nor its cancellation
+};
+// Waits up to limitMs (INFINITE: no limit) for a pending write. A write that the driver does
+// not end by then is cancelled, and what went out is its result; a write that ended aborted
+// by itself (ERROR_OPERATION_ABORTED: its device was pulled out) failed.
+TWriteEnd FinishWrite(TPendingIo &io, DWORD limitMs);
+
+// The count of the input queue for the dispatch of got: queued when the count succeeded
+// (queued >= 0), else 0 when the device has gone (a line error among got, the line known to
+// be gone, or an error that says so, as a device pulled out while the dispatch was pending
+// gives); otherwise raises EComPort code 10 with error.
+int DispatchCount(int queued, DWORD error, TComEvents got, bool lineGone);
+
 // What the event loop asks of the port and of the thread that runs it.
 class TComEventPort {
 public:
@@ -21,7 +62,7 @@ public:
         enum TKind {
             Completed,  // the driver reported events: Mask (0 is possible)
             Failed,     // the wait failed: Error
-            Stopped,    // the stop event came first; a pending wait has been ended
+            Stopped,    // the stop event came first; the wait may still be pending (PendingWait)
             TimedOut,   // the time given passed; the wait is still pending
         };
         TKind Kind = Stopped;
@@ -33,6 +74,8 @@ public:
     // is still pending from a call that timed out, then waits up to ms (INFINITE: no limit)
     // for its end or the stop event.
     virtual TWaitEnd Wait(DWORD ms) = 0;
+    // The wait started by Wait() that has not ended, or null.
+    virtual TPendingIo *PendingWait() = 0;
     virtual void SetMask(DWORD mask) = 0;
     // All the bytes that have arrived: those Read() took out plus those queued, counted at
     // one moment. False when the device cannot tell (it has gone).
@@ -51,9 +94,6 @@ public:
     virtual bool HandOver(TComEvents got) = 0;
     // The device has gone: counts and reads are to fail quietly from now on.
     virtual void MarkLineGone() = 0;
-    // The port has shown that its waits cannot watch the line, while its queue can be looked
-    // at: it is to be watched from the start when it is opened again.
-    virtual void MarkUnableToWait() = 0;
     // Waits for the stop event alone.
     virtual void WaitForStop() = 0;
 };
@@ -68,9 +108,13 @@ public:
     // last emptied, so that whatever came since counts as new.
     TComEventLoop(TComEventPort &port, TComEvents events, quint64 arrivedAtStart);
 
-    // Runs until the port is closed. watch: the port is known to be unable to wait, and
-    // its queue is looked at from the start.
+    // Runs until the port is closed, and ends a wait still pending then. watch: the port is
+    // known to be unable to wait, and its queue is looked at from the start. Whether a port
+    // can wait is found out anew at each opening: a driver that ended waits aborted around a
+    // suspend, or another adapter that gets the same name, waits again.
     void Run(bool watch);
+    // Whether the loop looked at the queue instead of waiting (the port showed it cannot wait).
+    bool Watched() const { return watched_; }
 
     // Watching a port's queue: the time between two looks while an answer may be coming,
     // which is what the watch adds to the hand-over of an answer's last bytes (a pause this
@@ -94,14 +138,16 @@ private:
     bool WaitForEvents();
     // Looks at the input queue at intervals and hands over what arrives, until the stop event.
     void Watch();
-    // Hands over got, with a received-character event when bytes have arrived since the last
-    // one was. 1: something was handed over; 0: nothing to hand over; -1: the loop is to end
-    // (the port is closing, or the device has gone and that was reported).
+    // Hands over got, with a received-character event, when bytes have arrived since the
+    // last one was; without new bytes nothing is handed over. 1: handed over; 0: nothing new;
+    // -1: the loop is to end (the port is closing, or the device has gone and that was
+    // reported).
     int Look(TComEvents got);
     // Reports the device gone once, as a line error, then waits for the stop event.
     void LineGone();
 
     TComEventPort &port_;
     TComEvents events_;
+    bool watched_ = false;
     quint64 handedOver_;  // bytes read plus queued when a received-character event was last handed over
 };

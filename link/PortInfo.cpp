@@ -61,6 +61,7 @@ TOpenFailure ClassifyOpenFailure(int err)
     case TPortCause::NoSuchPort:
     case TPortCause::NoDevice:
     case TPortCause::Gone:
+    case TPortCause::NoAnswer:
         return TOpenFailure::Gone;
     case TPortCause::NoPermission:
         return TOpenFailure::NoPermission;
@@ -82,6 +83,9 @@ QString PortCauseText(TPortCause cause, int err, const QStringList &holders)
     case TPortCause::NoDevice:
     case TPortCause::Gone:
         return QStringLiteral("Причина: такого устройства больше нет (адаптер отключён или порт удалён).") + again;
+    case TPortCause::NoAnswer:
+        return QStringLiteral("Причина: устройство за портом не отвечает (устройство Bluetooth выключено или вне "
+                              "досягаемости).") + again;
     case TPortCause::NoPermission:
         return QStringLiteral("Причина: нет прав на доступ к порту. Добавьте себя в группу dialout: "
                               "sudo usermod -aG dialout $USER, затем войдите в систему заново.");

@@ -5,6 +5,7 @@
 // ListSerialPorts reads, so that tests can point them at a fake tree) and PortInfo_win.cpp
 // (SetupAPI and Win32 error codes).
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +42,11 @@ struct TPortDescription {
 TPortDescription DescribePort(const QString &name, const QString &sysRoot = QStringLiteral("/sys"),
                               const QString &devRoot = QStringLiteral("/dev"));
 
+// DescribePort of each of names, in their order. Windows: the device manager's ports class
+// is gone through once for all of them.
+QList<TPortDescription> DescribePorts(const QStringList &names, const QString &sysRoot = QStringLiteral("/sys"),
+                                      const QString &devRoot = QStringLiteral("/dev"));
+
 // The device that opening the port named name opens: /dev/ttyUSB0 for ttyUSB0 (a full path
 // as it is), \\.\COM3 for COM3.
 QString PortDevicePath(const QString &name);
@@ -59,6 +65,7 @@ enum class TPortCause {
     NoDevice,      // opening: the port's name is there, no device is behind it
     NoLine,        // opening: the port answers, no serial line is behind it
     Gone,          // in use: the device has gone (adapter pulled out, the line's other end closed)
+    NoAnswer,      // opening: the device behind the port does not answer (a Bluetooth port out of range)
     NoPermission,
     Busy,          // another program holds the port
     BadName,       // a name the system never gives a port

@@ -73,6 +73,14 @@ QString PortDevicePath(const QString &name)
     return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
 }
 
+QList<TPortDescription> DescribePorts(const QStringList &names, const QString &sysRoot, const QString &devRoot)
+{
+    QList<TPortDescription> all;
+    for (const QString &name : names)
+        all << DescribePort(name, sysRoot, devRoot);
+    return all;
+}
+
 TPortDescription DescribePort(const QString &name, const QString &sysRoot, const QString &devRoot)
 {
     TPortDescription d;

@@ -8,6 +8,11 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+// Codes newer than the headers of every tool chain.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
 namespace {
 
 QString DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA &device, DWORD property)
@@ -35,6 +40,21 @@ QString DevicePortName(HDEVINFO set, SP_DEVINFO_DATA &device)
     return rc == ERROR_SUCCESS && type == REG_SZ ? QString::fromWCharArray(name) : QString();
 }
 
+// What the device manager tells of the device behind a port.
+void DescribeDevice(TPortDescription &d, HDEVINFO set, SP_DEVINFO_DATA &device)
+{
+    d.FriendlyName = DeviceProperty(set, device, SPDRP_FRIENDLYNAME);
+    d.Maker = DeviceProperty(set, device, SPDRP_MFG);
+    d.Driver = DeviceProperty(set, device, SPDRP_SERVICE);
+    const QString bus = DeviceProperty(set, device, SPDRP_ENUMERATOR_NAME);
+    if (bus.compare(QLatin1String("ACPI"), Qt::CaseInsensitive) == 0)
+        d.Kind = TPortKind::BoardUart;
+    else if (!bus.isEmpty() && bus.compare(QLatin1String("ROOT"), Qt::CaseInsensitive) != 0)
+        d.Kind = TPortKind::UsbAdapter;  // USB, FTDIBUS and the other adapters' buses
+    if (d.Kind == TPortKind::UsbAdapter && d.FriendlyName.isEmpty())
+        d.Product = DeviceProperty(set, device, SPDRP_DEVICEDESC);
+}
+
 }  // namespace
 
 QString PortDevicePath(const QString &name)
@@ -42,35 +62,38 @@ QString PortDevicePath(const QString &name)
     return QStringLiteral("\\\\.\\") + name;
 }
 
-TPortDescription DescribePort(const QString &name, const QString &, const QString &)
+TPortDescription DescribePort(const QString &name, const QString &sysRoot, const QString &devRoot)
 {
-    TPortDescription d;
-    d.Name = name;
-    d.Path = PortDevicePath(name);
+    return DescribePorts({name}, sysRoot, devRoot).value(0);
+}
 
-    // The ports that are present in the device manager's ports class, one of which has this name.
+QList<TPortDescription> DescribePorts(const QStringList &names, const QString &, const QString &)
+{
+    QList<TPortDescription> all;
+    for (const QString &name : names) {
+        TPortDescription d;
+        d.Name = name;
+        d.Path = PortDevicePath(name);
+        all << d;
+    }
+    // The ports that are present in the device manager's ports class, each matched by its
+    // name; the class is gone through once for all of them.
     const HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE)
-        return d;
+        return all;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        if (DevicePortName(set, device).compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        d.FriendlyName = DeviceProperty(set, device, SPDRP_FRIENDLYNAME);
-        d.Maker = DeviceProperty(set, device, SPDRP_MFG);
-        d.Driver = DeviceProperty(set, device, SPDRP_SERVICE);
-        const QString bus = DeviceProperty(set, device, SPDRP_ENUMERATOR_NAME);
-        if (bus.compare(QLatin1String("ACPI"), Qt::CaseInsensitive) == 0)
-            d.Kind = TPortKind::BoardUart;
-        else if (!bus.isEmpty() && bus.compare(QLatin1String("ROOT"), Qt::CaseInsensitive) != 0)
-            d.Kind = TPortKind::UsbAdapter;  // USB, FTDIBUS and the other adapters' buses
-        if (d.Kind == TPortKind::UsbAdapter && d.FriendlyName.isEmpty())
-            d.Product = DeviceProperty(set, device, SPDRP_DEVICEDESC);
-        break;
+        const QString portName = DevicePortName(set, device);
+        for (TPortDescription &d : all) {
+            if (d.Name.compare(portName, Qt::CaseInsensitive) == 0) {
+                DescribeDevice(d, set, device);
+                break;
+            }
+        }
     }
     SetupDiDestroyDeviceInfoList(set);
-    return d;
+    return all;
 }
 
 TPortCause ClassifyPortError(int err, TPortStage stage)
@@ -93,9 +116,15 @@ TPortCause ClassifyPortError(int err, TPortStage stage)
     case ERROR_BAD_COMMAND:  // the driver of a USB adapter that was pulled out
     case ERROR_BROKEN_PIPE:  // Wine: the other end of a pseudo-terminal closed
     case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NO_SUCH_DEVICE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
         return opening ? TPortCause::NoDevice : TPortCause::Gone;
+    case ERROR_SEM_TIMEOUT:
+        // A Bluetooth serial port whose device is off or out of range: the open gives up
+        // after about 20 s; in use, the device has gone out of reach.
+        return opening ? TPortCause::NoAnswer : TPortCause::Gone;
     case ERROR_INVALID_FUNCTION:
     case ERROR_NOT_SUPPORTED:
         return opening ? TPortCause::NotSerial : TPortCause::Other;

@@ -74,6 +74,26 @@ private slots:
         QVERIFY(folder.Append(row).Failed());
     }
 
+    // A path longer than the 260 characters of the system's plain form (a deep folder that a
+    // cloud drive synchronises): saved, replaced, read and recorded into.
+    void longPath()
+    {
+        QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));
+        QString folder = dir.path();
+        for (char letter : {'a', 'b', 'c'})
+            folder += QLatin1Char('/') + QString(90, QLatin1Char(letter));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/Конфигурация.json");
+        QVERIFY(path.size() > 280);
+        QCOMPARE(int(WriteFileWhole(path, "one").Cause), int(TFileCause::None));
+        QCOMPARE(int(WriteFileWhole(path, "two").Cause), int(TFileCause::None));
+        QCOMPARE(ReadFileWhole(path, 100).Bytes, QByteArray("two"));
+        TRecordFile record;
+        QCOMPARE(int(record.Open(folder + QStringLiteral("/r.csv")).Cause), int(TFileCause::None));
+        QVERIFY(!record.Append("row\n").Failed());
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), (QStringList{"r.csv", "Конфигурация.json"}));
+    }
+
     void readWhole()
     {
         QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));

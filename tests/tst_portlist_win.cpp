@@ -120,6 +120,14 @@ void TestPortListWin::noPortAtStartThenAdapters()
     QCOMPARE(Entries(selector), QStringLiteral("COM12"));
     form.ComComboBox1->hidePopup();
     QVERIFY2(WaitFor([&] { return Entries(selector) == QLatin1String("COM12 COM3"); }, 5000), qPrintable(Entries(selector)));
+    // A change under the same key that leaves the ports as they are (another device's), and
+    // the list opened again: the entries stay as they were, not made anew.
+    QSignalSpy removed(selector.model(), &QAbstractItemModel::rowsRemoved);
+    QVERIFY(AddSerialPortValue(QStringLiteral("\\Device\\KarvenTest3"), QStringLiteral("COM3")));
+    WaitFor([] { return false; }, 500);
+    form.ComComboBox1->showPopup();
+    form.ComComboBox1->hidePopup();
+    QCOMPARE(removed.count(), 0);
     QVERIFY(PortListAway::RemoveKey());
     QVERIFY2(WaitFor([&] { return selector.count() == 0; }, 5000), qPrintable(Entries(selector)));
 }

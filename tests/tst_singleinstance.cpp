@@ -1,5 +1,6 @@
 // The single-instance guard, in-process and with the built program; on both systems.
 #include "SingleInstance.h"
+#include "SystemErrors.h"
 #include "WaitFor.h"
 
 #include <QElapsedTimer>
@@ -93,6 +94,17 @@ private slots:
         first.reset();
         QVERIFY(!LockHeld(name));
         QVERIFY(second->Acquire());
+    }
+
+    void guardOfAnAdministratorsCopyStopsTheProgram()
+    {
+        const QString name = QStringLiteral("guard-administrator");
+        const std::shared_ptr<void> other = GuardOfAnotherUser(name);
+        if (!other)
+            QSKIP("no guard of another user on this system");
+        TSingleInstance second(name);
+        QVERIFY(!second.Acquire());
+        QVERIFY(!second.Owned());
     }
 
     void unwritableDirectoryDoesNotStopTheProgram()

@@ -6,6 +6,9 @@
 #include "PortInfo.h"
 
 #include <QList>
+#include <QString>
+
+#include <memory>
 
 // 0 for None, and for a kind this system does not have.
 int SampleSystemError(TOpenFailure kind);
@@ -17,3 +20,8 @@ struct TPortErrorSample {
     TPortCause Cause;
 };
 QList<TPortErrorSample> PortErrorSamples();
+
+// Holds the single-instance guard of that name as a copy run with rights this user lacks
+// (Windows: a mutex that this user may not open, as an administrator's copy makes it) until
+// the returned object goes; null where this system has no such guard.
+std::shared_ptr<void> GuardOfAnotherUser(const QString &name);

@@ -32,3 +32,8 @@ QList<TPortErrorSample> PortErrorSamples()
         {"a refused call on a working port", EINVAL, S::InUse, C::BadSettings},
     };
 }
+
+std::shared_ptr<void> GuardOfAnotherUser(const QString &)
+{
+    return nullptr;  // a lock file of another user is no case of this system's guard here
+}

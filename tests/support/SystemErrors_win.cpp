@@ -1,5 +1,7 @@
 #include "SystemErrors.h"
 
+#include "SingleInstance.h"
+
 #include <windows.h>
 
 int SampleSystemError(TOpenFailure kind)
@@ -30,6 +32,27 @@ QList<TPortErrorSample> PortErrorSamples()
         {"pulled out: device removed", ERROR_DEVICE_REMOVED, S::InUse, C::Gone},
         {"pulled out: not functioning", ERROR_GEN_FAILURE, S::InUse, C::Gone},
         {"the pseudo-terminal's other end closed (Wine)", ERROR_BROKEN_PIPE, S::InUse, C::Gone},
+        {"pulled out: device not connected", ERROR_DEVICE_NOT_CONNECTED, S::InUse, C::Gone},
+        {"a Bluetooth port out of range", ERROR_SEM_TIMEOUT, S::Opening, C::NoAnswer},
+        {"a Bluetooth device gone out of range", ERROR_SEM_TIMEOUT, S::InUse, C::Gone},
+        {"a device no longer available", ERROR_DEV_NOT_EXIST, S::Opening, C::NoDevice},
+        {"a device no longer available, in use", ERROR_DEV_NOT_EXIST, S::InUse, C::Gone},
+        {"a device that does not exist", 433, S::Opening, C::NoDevice},
         {"a refused call on a working port", ERROR_INVALID_PARAMETER, S::InUse, C::Other},
     };
+}
+
+std::shared_ptr<void> GuardOfAnotherUser(const QString &name)
+{
+    // An empty access list: nobody but the system may open the mutex.
+    ACL acl;
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeAcl(&acl, sizeof acl, ACL_REVISION) || !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+        || !SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE))
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    const HANDLE mutex = CreateMutexW(&attributes, FALSE, TSingleInstance::LockPath(name).toStdWString().c_str());
+    if (!mutex)
+        return nullptr;
+    return std::shared_ptr<void>(mutex, [](void *handle) { CloseHandle(handle); });
 }
