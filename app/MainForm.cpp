@@ -558,7 +558,7 @@ void TForm1::PrepareRecording(TModeWindow &window, const QString &modeName)
 
 void TForm1::ProcessRecordClick()
 {
-    const std::unique_ptr<QSettings> settings = ProgramSettings();
+    const std::unique_ptr<QSettings> settings = ProverSettings();
     TRunMemory memory(*settings);
     QString start = OfferedRecord(recordFolder_, memory.LastRecord());
     if (start.isEmpty())

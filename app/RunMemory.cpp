@@ -1,6 +1,6 @@
 #include "RunMemory.h"
 
-std::unique_ptr<QSettings> ProgramSettings()
+std::unique_ptr<QSettings> ProverSettings()
 {
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Karven"),
                                        QStringLiteral("karven12t"));

@@ -1,7 +1,7 @@
 #pragma once
 // What the processing window remembers between runs of the program: the named prover
 // profiles, the one last used, the lab's header, the transducer and the operator, and the
-// last record processed. Kept in the program's settings file (ProgramSettings); tests point
+// last record processed. Kept in the program's settings file (ProverSettings); tests point
 // it elsewhere.
 
 #include "RunReport.h"
@@ -13,7 +13,7 @@
 #include <memory>
 
 // The program's settings: an INI file in the user's settings folder on every system.
-std::unique_ptr<QSettings> ProgramSettings();
+std::unique_ptr<QSettings> ProverSettings();
 
 class TRunMemory {
 public:

@@ -162,7 +162,7 @@ private slots:
         QCOMPARE(items.indexOf(form.ProcessRecord), items.indexOf(form.RecordReadings) + 1);
 
         // The dialog offers the record last processed; the window opens with it.
-        ProgramSettings()->setValue(QStringLiteral("Prover/LastRecord"), record_);
+        ProverSettings()->setValue(QStringLiteral("Prover/LastRecord"), record_);
         QString offered;
         QPointer<TfmProverRun> shown;
         QString firstRow;
