@@ -248,6 +248,38 @@ TFileFailure Replace(const std::wstring &target, const QByteArray &bytes, bool e
 
 }  // namespace
 
+namespace {
+
+// A file with the read-only attribute is replaced as on other systems, where the folder's
+// permission decides: the attribute is taken off for the replacement and given back to
+// what then stands under the name.
+TFileFailure ReplaceExisting(const std::wstring &target, const QByteArray &bytes)
+{
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return Replace(target, bytes, true);
+    if (!SetFileAttributesW(target.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)))
+        return Failure(GetLastError());
+    const TFileFailure failure = Replace(target, bytes, true);
+    SetFileAttributesW(target.c_str(), attributes);
+    return failure;
+}
+
+// The path of the file at path, links followed; it is opened for its attributes only, so
+// that a read-only file opens too.
+std::wstring FinalPathOf(const std::wstring &path)
+{
+    HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    const std::wstring target = FinalPath(handle);
+    CloseHandle(handle);
+    return target.empty() ? path : target;
+}
+
+}  // namespace
+
 TFileFailure FileFailureOf(int systemError)
 {
     TFileFailure failure;
@@ -301,6 +333,11 @@ TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes)
         const DWORD err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND)
             return Replace(native, bytes, false);
+        // A read-only file opens for its attributes only.
+        const DWORD attributes = GetFileAttributesW(native.c_str());
+        if (err == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return ReplaceExisting(FinalPathOf(native), bytes);
         return OpenFailure(native, err);
     }
     if (GetFileType(handle) == FILE_TYPE_DISK) {
@@ -308,7 +345,7 @@ TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes)
         CloseHandle(handle);
         if (target.empty())
             target = native;
-        return Replace(target, bytes, true);
+        return ReplaceExisting(target, bytes);
     }
     DWORD err = WriteAll(handle, bytes);
     if (!CloseHandle(handle) && !err)

@@ -22,6 +22,8 @@ private slots:
         using C = TFileCause;
         QTest::newRow("a new file") << "new" << int(C::None) << now << QStringList{"t"};
         QTest::newRow("an existing file") << "file" << int(C::None) << now << QStringList{"t"};
+        // Replaced as the folder allows; the protection stays with the name.
+        QTest::newRow("a read-only file") << "read-only" << int(C::None) << now << QStringList{"t"};
         QTest::newRow("a folder") << "folder" << int(C::IsFolder) << QByteArray("(none)") << QStringList{"t"};
         QTest::newRow("a missing folder") << "missing folder" << int(C::NoFolder) << QByteArray("(none)") << QStringList{};
     }
@@ -35,8 +37,10 @@ private slots:
         QVERIFY(dir.isValid());
         const QString target = dir.filePath(QStringLiteral("t"));
         QString path = target;
-        if (situation == QLatin1String("file"))
+        if (situation == QLatin1String("file") || situation == QLatin1String("read-only"))
             QVERIFY(PutFile(target, "old"));
+        if (situation == QLatin1String("read-only"))
+            QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
         else if (situation == QLatin1String("folder"))
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("t")));
         else if (situation == QLatin1String("missing folder"))
@@ -48,6 +52,10 @@ private slots:
         if (situation != QLatin1String("folder"))
             QCOMPARE(FileContent(target), after);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), entries);
+        if (situation == QLatin1String("read-only")) {
+            QVERIFY(!(QFile::permissions(target) & QFile::WriteOwner));
+            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);  // for the folder's removal
+        }
     }
 
     // Each row is on the disk when Append returns, and a record opened again goes on after
