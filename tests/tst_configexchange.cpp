@@ -710,7 +710,7 @@ void TestConfigAnswers::answerOfWrongLengthFillsNothing()
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     int status = 0;
     {
         TestConfigExchange t;
