@@ -12,17 +12,30 @@
 # the Linux user's menus (~/.local/share/applications/wine/, ~/.config/menus/).
 wine_dll_overrides="mscoree,mshtml=;winemenubuilder.exe=d"
 
-# Fills the array windows_configure with the command that configures BUILD_DIR as a release
-# build for 64-bit Windows (mingw-w64) against the Qt for mingw in QT_DIR (scripts/qt-mingw).
-# The caller runs it with its own settings after it:
-#   windows_configure_command BUILD_DIR QT_DIR
-#   "${windows_configure[@]}" -DBUILD_TESTING=OFF
+# A command runs as the user who called sudo, when run through sudo by another user than
+# root, so that what it builds is theirs; else as it is. as_user runs it; the array
+# as_user_prefix holds the words to put before a command started in the background, so
+# that the process started is the command itself (or sudo), never a subshell around it.
+#   as_user COMMAND [ARGS...]
+#   "${as_user_prefix[@]}" COMMAND [ARGS...] &
+as_user_prefix=()
+if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "${SUDO_USER}" != root ]; then
+  as_user_prefix=(sudo -u "$SUDO_USER" -H)
+fi
+as_user() {
+  "${as_user_prefix[@]}" "$@"
+}
+
+# Fills the array windows_configure with the command that configures BUILD_DIR from the
+# preset PRESET (default "windows", see CMakePresets.json): a release build for 64-bit
+# Windows (mingw-w64) against the Qt for mingw in QT_DIR (scripts/qt-mingw). The caller
+# runs it with its own settings after it:
+#   windows_configure_command BUILD_DIR QT_DIR [PRESET]
+#   "${windows_configure[@]}" -DKARVEN_LINUX_SIM=...
 windows_configure_command() {
   local top
   top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-  windows_configure=(cmake -S "$top" -B "$1" -G Ninja
-                     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
-                     -DKARVEN_QT_MINGW="$2" -DCMAKE_BUILD_TYPE=Release)
+  windows_configure=(env KARVEN_QT_MINGW="$2" cmake -S "$top" --preset "${3:-windows}" -B "$1")
 }
 
 # Starts a virtual X server on a display of its own choosing (-displayfd: a fixed number may

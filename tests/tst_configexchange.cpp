@@ -700,7 +700,7 @@ void TestConfigAnswers::answerOfWrongLengthFillsNothing()
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     int status = 0;
     {
         TestConfigExchange t;
