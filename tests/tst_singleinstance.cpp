@@ -99,7 +99,7 @@ private slots:
     void guardOfAnAdministratorsCopyStopsTheProgram()
     {
         const QString name = QStringLiteral("guard-administrator");
-        const std::shared_ptr<void> other = GuardOfAnotherUser(name);
+        const std::shared_ptr<void> other = GuardOfAnotherUser(TSingleInstance::LockPath(name));
         if (!other)
             QSKIP("no guard of another user on this system");
         TSingleInstance second(name);

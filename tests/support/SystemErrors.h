@@ -21,7 +21,8 @@ struct TPortErrorSample {
 };
 QList<TPortErrorSample> PortErrorSamples();
 
-// Holds the single-instance guard of that name as a copy run with rights this user lacks
-// (Windows: a mutex that this user may not open, as an administrator's copy makes it) until
-// the returned object goes; null where this system has no such guard.
-std::shared_ptr<void> GuardOfAnotherUser(const QString &name);
+// Holds the single-instance guard under lockName (the name the system knows it by) as a copy
+// run with rights this user lacks (Windows: a mutex that this user may not open, as an
+// administrator's copy makes it) until the returned object goes; null where this system has
+// no such guard.
+std::shared_ptr<void> GuardOfAnotherUser(const QString &lockName);

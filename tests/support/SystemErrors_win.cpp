@@ -1,7 +1,5 @@
 #include "SystemErrors.h"
 
-#include "SingleInstance.h"
-
 #include <windows.h>
 
 int SampleSystemError(TOpenFailure kind)
@@ -42,7 +40,7 @@ QList<TPortErrorSample> PortErrorSamples()
     };
 }
 
-std::shared_ptr<void> GuardOfAnotherUser(const QString &name)
+std::shared_ptr<void> GuardOfAnotherUser(const QString &lockName)
 {
     // An empty access list: nobody but the system may open the mutex.
     ACL acl;
@@ -51,7 +49,7 @@ std::shared_ptr<void> GuardOfAnotherUser(const QString &name)
         || !SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE))
         return nullptr;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    const HANDLE mutex = CreateMutexW(&attributes, FALSE, TSingleInstance::LockPath(name).toStdWString().c_str());
+    const HANDLE mutex = CreateMutexW(&attributes, FALSE, lockName.toStdWString().c_str());
     if (!mutex)
         return nullptr;
     return std::shared_ptr<void>(mutex, [](void *handle) { CloseHandle(handle); });
