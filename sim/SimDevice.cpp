@@ -530,6 +530,42 @@ void SimDevice::ProcessInput(Clock::time_point now, Clock::time_point &deadline)
 
 void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrived)
 {
+    if (!LogRequest(frame, arrived))
+        return;
+    std::vector<uint8_t> reply = ModelReply(frame);
+    const Fault fault = PickFault();
+    Clock::time_point start = std::max(arrived + Ms(m_options.turnaroundMs), Clock::now());
+    if (m_outNext < m_out.size())
+        start = std::max(start, m_out.back().due);
+
+    LogEntry sent;
+    sent.kind = LogEntry::Reply;
+    sent.fault = fault;
+    if (reply.size() == 5 && (reply[1] & 0x80))
+        sent.note = "exception " + std::to_string(reply[2]);
+    if (!ApplyFault(fault, reply, start, sent)) {
+        sent.time = sent.end = start;
+        AddLog(sent);
+        return;
+    }
+    sent.crcGood = CrcGood(reply);
+    if (fault == Fault::Trailing) {
+        std::uniform_int_distribution<int> byte(0, 255);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int i = 0; i < 3; ++i)
+            reply.push_back(static_cast<uint8_t>(byte(m_faultRandom)));
+    }
+    const Clock::time_point end = Schedule(reply, start, fault == Fault::Split ? std::max(2, m_options.splitChunks) : 1);
+    sent.bytes = reply;
+    sent.time = start;
+    sent.end = end;
+    AddLog(sent);
+    if (fault == Fault::Noise)
+        ScheduleNoise(end + Ms(m_options.noiseDelayMs));
+}
+
+bool SimDevice::LogRequest(const std::vector<uint8_t> &frame, Clock::time_point arrived)
+{
     LogEntry request;
     request.kind = LogEntry::Request;
     request.bytes = frame;
@@ -543,9 +579,11 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
         request.note = "ignored: bad CRC";
     const bool answer = request.note.empty();
     AddLog(request);
-    if (!answer)
-        return;
+    return answer;
+}
 
+std::vector<uint8_t> SimDevice::ModelReply(const std::vector<uint8_t> &frame)
+{
     std::vector<uint8_t> reply;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -564,31 +602,20 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
     }
     if (m_options.crcLowFirst && reply.size() >= 2)
         std::swap(reply[reply.size() - 2], reply[reply.size() - 1]);
-    const Fault fault = PickFault();
-    const Clock::time_point now = Clock::now();
-    Clock::time_point start = std::max(arrived + Ms(m_options.turnaroundMs), now);
-    if (m_outNext < m_out.size())
-        start = std::max(start, m_out.back().due);
+    return reply;
+}
 
-    LogEntry sent;
-    sent.kind = LogEntry::Reply;
-    sent.fault = fault;
-    if (reply.size() == 5 && (reply[1] & 0x80))
-        sent.note = "exception " + std::to_string(reply[2]);
-
+bool SimDevice::ApplyFault(Fault fault, std::vector<uint8_t> &reply, Clock::time_point &start, LogEntry &sent)
+{
     switch (fault) {
     case Fault::NoReply:
         sent.note = "no reply";
-        sent.time = sent.end = start;
-        AddLog(sent);
-        return;
+        return false;
     case Fault::HangUp:
         sent.note = "hang-up instead of a reply";
-        sent.time = sent.end = start;
         m_hangUpPending = true;
         m_hangUpAt = start;
-        AddLog(sent);
-        return;
+        return false;
     case Fault::BadCrc:
         reply.back() ^= 0xA5;
         break;
@@ -601,53 +628,47 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
     default:
         break;
     }
-    sent.crcGood = CrcGood(reply);
-    if (fault == Fault::Trailing) {
-        std::uniform_int_distribution<int> byte(0, 255);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (int i = 0; i < 3; ++i)
-            reply.push_back(static_cast<uint8_t>(byte(m_faultRandom)));
-    }
+    return true;
+}
 
+Clock::time_point SimDevice::Schedule(const std::vector<uint8_t> &bytes, Clock::time_point start, int chunks)
+{
     // Compact the schedule once everything queued has gone out.
     if (m_outNext >= m_out.size()) {
         m_out.clear();
         m_outNext = 0;
     }
-    const int chunks = fault == Fault::Split ? std::max(2, m_options.splitChunks) : 1;
-    const size_t perChunk = (reply.size() + chunks - 1) / chunks;
+    const size_t perChunk = (bytes.size() + chunks - 1) / chunks;
     Clock::time_point due = start;
-    for (size_t i = 0; i < reply.size(); ++i) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
         if (i > 0 && perChunk > 0 && i % perChunk == 0)
             due += Ms(m_options.splitPauseMs);
         due += m_byteTime;  // the byte has arrived once it has crossed the line
-        m_out.push_back({due, reply[i]});
+        m_out.push_back({due, bytes[i]});
     }
-    sent.bytes = reply;
-    sent.time = start;
-    sent.end = due;
-    AddLog(sent);
+    return due;
+}
 
-    if (fault == Fault::Noise) {
-        LogEntry noise;
-        noise.kind = LogEntry::Noise;
-        noise.fault = Fault::Noise;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            const int length = std::uniform_int_distribution<int>(1, 6)(m_faultRandom);
-            for (int i = 0; i < length; ++i)
-                noise.bytes.push_back(static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 255)(m_faultRandom)));
-        }
-        noise.time = due + Ms(m_options.noiseDelayMs);
-        Clock::time_point at = noise.time;
-        for (uint8_t b : noise.bytes) {
-            at += m_byteTime;
-            m_out.push_back({at, b});
-        }
-        noise.end = at;
-        noise.crcGood = CrcGood(noise.bytes);
-        AddLog(noise);
+void SimDevice::ScheduleNoise(Clock::time_point start)
+{
+    LogEntry noise;
+    noise.kind = LogEntry::Noise;
+    noise.fault = Fault::Noise;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const int length = std::uniform_int_distribution<int>(1, 6)(m_faultRandom);
+        for (int i = 0; i < length; ++i)
+            noise.bytes.push_back(static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 255)(m_faultRandom)));
     }
+    noise.time = start;
+    Clock::time_point at = start;
+    for (uint8_t b : noise.bytes) {
+        at += m_byteTime;
+        m_out.push_back({at, b});
+    }
+    noise.end = at;
+    noise.crcGood = CrcGood(noise.bytes);
+    AddLog(noise);
 }
 
 bool SimDevice::CrcGood(const std::vector<uint8_t> &frame) const

@@ -128,7 +128,19 @@ private:
     void RemoveLink();
     void ReadInput(Clock::time_point now);
     void ProcessInput(Clock::time_point now, Clock::time_point &deadline);
+    // One request: logged, answered by the model, a fault applied, the answer scheduled.
     void HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrived);
+    // Logs the request; whether the device answers it (its address, a whole frame, its CRC).
+    bool LogRequest(const std::vector<uint8_t> &frame, Clock::time_point arrived);
+    // The model's answer, in the CRC byte order the peer speaks.
+    std::vector<uint8_t> ModelReply(const std::vector<uint8_t> &frame);
+    // Applies the fault to the answer and its start; false when no answer goes out.
+    bool ApplyFault(Fault fault, std::vector<uint8_t> &reply, Clock::time_point &start, LogEntry &sent);
+    // Queues the bytes from start at the line's speed, in chunks with pauses between them;
+    // when the last one has crossed the line.
+    Clock::time_point Schedule(const std::vector<uint8_t> &bytes, Clock::time_point start, int chunks);
+    // A few random bytes on the line from start.
+    void ScheduleNoise(Clock::time_point start);
     void FlushOutput(Clock::time_point now);
     void DoHangUp(Clock::time_point now);
     void DoPlugIn(Clock::time_point now);
