@@ -80,7 +80,7 @@ class TestConfigFiles : public QObject {
     }
     void EditByHand()
     {
-        form_->EditParameterFn = [](QWidget *, int) { return bool(DeviceConfig.PackVoltage = 5); };
+        form_->EditParameterFn = [](QWidget *, int) { DeviceConfig.PackVoltage = 5; return true; };
         EditedNodeIndex = 23;
         form_->N13Click();
     }

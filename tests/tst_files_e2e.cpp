@@ -109,7 +109,7 @@ private slots:
         form_->N6->trigger();
         QVERIFY(WaitFor([&] { return form_->NodeAt(0)->text(0) == QString::fromUtf8(RootTextSaved); }, 10000));
         QCOMPARE(form_->Files().Origin().Port, Link());
-        form_->EditParameterFn = [](QWidget *, int) { return bool(DeviceConfig.PackCount = 4321); };
+        form_->EditParameterFn = [](QWidget *, int) { DeviceConfig.PackCount = 4321; return true; };
         EditedNodeIndex = 21;
         form_->N13Click();
         Through(form_->SaveToFile, Path("window.json"));
