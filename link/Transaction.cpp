@@ -346,7 +346,6 @@ void TTransaction::TraceFrame(const char *direction, const uint8_t *bytes, int c
 
 TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
 {
-    using Verdict = TAnswerCollector::Verdict;
     TExchangeResult result;
     result.Expected = ExpectedAnswerLength(frame, size);
     lastAttempts_ = 0;
@@ -366,77 +365,88 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
         answer_.Begin(frame, size);
         lastAttempts_ = ++result.Attempts;
         TraceFrame("->", frame, size);
-
-        QEventLoop loop;
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        timeout.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-        collecting_ = true;
-        const qint64 writeNs = clock_.nsecsElapsed();
-        try {
-            port_.Write(frame, size);  // returns once the bytes have left the port
-        } catch (...) {
-            collecting_ = false;
-            throw;
-        }
-        // The last byte is on the line no sooner than the frame's line time after the first:
-        // a port that took the bytes at once (a pseudo-terminal) leaves that time to the line,
-        // and the time-out runs from its end.
-        const qint64 writtenNs = clock_.nsecsElapsed();
-        const qint64 lineEndNs = std::max(writtenNs, writeNs + qint64(std::ceil(size * LineByteMs * 1e6)));
-        lastActivityNs_ = lineEndNs;
-        if (answer_.Current() == Verdict::Pending && !interrupted_ && !portError_) {
-            loop_ = &loop;
-            timeout.start(int(std::max(options_.TimeoutMs, 0) + (lineEndNs - writtenNs + 999'999) / 1'000'000));
-            loop.exec();
-            loop_ = nullptr;
-        }
-        collecting_ = false;
-        RaisePortError();
-
-        const Verdict verdict = answer_.Current();
-        const int held = answer_.Held();
-        const int length = verdict == Verdict::Pending ? held : answer_.Length();
-        result.Answer = QByteArray(reinterpret_cast<const char *>(answer_.Bytes()), length);
-        result.Received = answer_.Received();
-        const QString after = answer_.Received() > length
-            ? QStringLiteral(", %1 more bytes after it").arg(answer_.Received() - length) : QString();
-        if (verdict == Verdict::Pending) {
-            TraceFrame("<-", answer_.Bytes(), held,
-                       interrupted_ ? QStringLiteral("interrupted") : held ? QStringLiteral("incomplete, time-out") : QStringLiteral("time-out"));
-            if (interrupted_) {
-                result.Outcome = result.LastSent = TExchangeOutcome::Interrupted;
-                return result;
-            }
-            result.Outcome = TExchangeOutcome::NoAnswer;
-            continue;
-        }
-        switch (verdict) {
-        case Verdict::Exception:
-            TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("exception") + after);
-            result.Outcome = TExchangeOutcome::Exception;
-            result.ExceptionCode = answer_.ExceptionCode();
+        SendAndCollect(frame, size);
+        if (TakeAnswer(result))
             return result;
-        case Verdict::Answer:
-            TraceFrame("<-", answer_.Bytes(), length, after.isEmpty() ? QString() : after.mid(2));
-            result.Outcome = TExchangeOutcome::Answer;
-            return result;
-        case Verdict::BadCrc:
-            TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("bad CRC") + after);
-            result.Outcome = TExchangeOutcome::BadCrc;
-            break;
-        case Verdict::WrongAnswer:
-        case Verdict::Pending:
-            TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("does not fit the request") + after);
-            result.Outcome = TExchangeOutcome::WrongAnswer;
-            break;
-        }
-        if (interrupted_) {
-            result.LastSent = result.Outcome;
-            result.Outcome = TExchangeOutcome::Interrupted;
-            return result;
-        }
     }
     return result;
+}
+
+void TTransaction::SendAndCollect(const uint8_t *frame, int size)
+{
+    QEventLoop loop;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    timeout.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    collecting_ = true;
+    const qint64 writeNs = clock_.nsecsElapsed();
+    try {
+        port_.Write(frame, size);  // returns once the bytes have left the port
+    } catch (...) {
+        collecting_ = false;
+        throw;
+    }
+    // The last byte is on the line no sooner than the frame's line time after the first:
+    // a port that took the bytes at once (a pseudo-terminal) leaves that time to the line,
+    // and the time-out runs from its end.
+    const qint64 writtenNs = clock_.nsecsElapsed();
+    const qint64 lineEndNs = std::max(writtenNs, writeNs + qint64(std::ceil(size * LineByteMs * 1e6)));
+    lastActivityNs_ = lineEndNs;
+    if (answer_.Current() == TAnswerCollector::Verdict::Pending && !interrupted_ && !portError_) {
+        loop_ = &loop;
+        timeout.start(int(std::max(options_.TimeoutMs, 0) + (lineEndNs - writtenNs + 999'999) / 1'000'000));
+        loop.exec();
+        loop_ = nullptr;
+    }
+    collecting_ = false;
+    RaisePortError();
+}
+
+bool TTransaction::TakeAnswer(TExchangeResult &result)
+{
+    using Verdict = TAnswerCollector::Verdict;
+    const Verdict verdict = answer_.Current();
+    const int held = answer_.Held();
+    const int length = verdict == Verdict::Pending ? held : answer_.Length();
+    result.Answer = QByteArray(reinterpret_cast<const char *>(answer_.Bytes()), length);
+    result.Received = answer_.Received();
+    const QString after = answer_.Received() > length
+        ? QStringLiteral(", %1 more bytes after it").arg(answer_.Received() - length) : QString();
+    if (verdict == Verdict::Pending) {
+        TraceFrame("<-", answer_.Bytes(), held,
+                   interrupted_ ? QStringLiteral("interrupted") : held ? QStringLiteral("incomplete, time-out") : QStringLiteral("time-out"));
+        if (interrupted_) {
+            result.Outcome = result.LastSent = TExchangeOutcome::Interrupted;
+            return true;
+        }
+        result.Outcome = TExchangeOutcome::NoAnswer;
+        return false;
+    }
+    switch (verdict) {
+    case Verdict::Exception:
+        TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("exception") + after);
+        result.Outcome = TExchangeOutcome::Exception;
+        result.ExceptionCode = answer_.ExceptionCode();
+        return true;
+    case Verdict::Answer:
+        TraceFrame("<-", answer_.Bytes(), length, after.isEmpty() ? QString() : after.mid(2));
+        result.Outcome = TExchangeOutcome::Answer;
+        return true;
+    case Verdict::BadCrc:
+        TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("bad CRC") + after);
+        result.Outcome = TExchangeOutcome::BadCrc;
+        break;
+    case Verdict::WrongAnswer:
+    case Verdict::Pending:
+        TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("does not fit the request") + after);
+        result.Outcome = TExchangeOutcome::WrongAnswer;
+        break;
+    }
+    if (interrupted_) {
+        result.LastSent = result.Outcome;
+        result.Outcome = TExchangeOutcome::Interrupted;
+        return true;
+    }
+    return false;
 }

@@ -154,6 +154,12 @@ private:
     void Received(int count);
     void DropStray(int count);
     Quiet WaitForSilence(qint64 &noiseBytes);
+    // Writes the request and collects its answer until it is whole, the time-out (counted
+    // from the request's end on the line) passes, or the exchange is interrupted.
+    void SendAndCollect(const uint8_t *frame, int size);
+    // Puts what came into result and traces it; true when the exchange ends with it (an
+    // answer, an exception, an interruption), false when the request is to be sent again.
+    bool TakeAnswer(TExchangeResult &result);
     void RaisePortError();
     void TraceFrame(const char *direction, const uint8_t *bytes, int count, const QString &note = {});
 
