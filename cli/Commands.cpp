@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -436,6 +437,70 @@ int RunDiff(const TLinkOptions &options, const QString &file)
     return differing.isEmpty() ? ExitOk : ExitDiffers;
 }
 
+namespace {
+
+using TModeCommand = std::function<void(uint8_t)>;
+
+// Starts the mode; a start that may have reached the device says so.
+void StartMode(TDeviceLink &link, const TModeCommand &command, const QString &name)
+{
+    try {
+        command(CommandOn);
+    } catch (const TInterruptedRun &) {
+        throw;
+    } catch (const TCliFailure &start) {
+        if (!link.Sent())
+            throw;
+        throw TCliFailure(start.Status, start.Message + QStringLiteral("\nthe device did not confirm the start: mode %1 may be running")
+                                                            .arg(name));
+    }
+}
+
+// Reads the mode's state and values and writes a row of them, until the count or the time
+// is reached or the run is asked to end.
+void PollMode(TDeviceLink &link, const TModeMap &map, const TModeOptions &mode)
+{
+    TModeRecord record(map);
+    if (!mode.Json)
+        WriteOutput(record.CsvHeader());
+    QElapsedTimer clock;
+    clock.start();
+    long long rows = 0;
+    const QByteArray statusFrame = Frame(StatusRequestFields(map.StatusCoilCount));
+    const QByteArray valuesFrame = Frame(ValuesRequestFields(map.ValuesFirst, map.ValuesCount));
+    while (!link.Watch().Requested()) {
+        record.TakeStatus(link.Ask(statusFrame, QStringLiteral("reading the mode's state")));
+        if (map.HasValues())
+            record.TakeValues(link.Ask(valuesFrame, QStringLiteral("reading the mode's values")));
+        const QDateTime time = QDateTime::currentDateTimeUtc();
+        WriteOutput(mode.Json ? record.JsonLine(time) : record.CsvRow(time));
+        ++rows;
+        if (mode.Count > 0 && rows >= mode.Count)
+            break;
+        if (mode.Duration > 0 && clock.elapsed() >= qint64(mode.Duration * 1000))
+            break;
+    }
+}
+
+// Stops the mode; what the stop did is added to the run's failure, or is the failure.
+void StopMode(TDeviceLink &link, const TModeCommand &command, const QString &name, std::optional<TCliFailure> &failure)
+{
+    link.Finish();
+    try {
+        command(CommandOff);
+        if (failure)
+            failure->Message += QStringLiteral("\nmode %1 was stopped").arg(name);
+    } catch (const TCliFailure &stop) {
+        const QString stopText = stop.Message + QStringLiteral("; mode %1 may still be running").arg(name);
+        if (failure)
+            failure->Message += QStringLiteral("\n") + stopText;
+        else
+            failure = TCliFailure(stop.Status, stopText);
+    }
+}
+
+}  // namespace
+
 int RunMode(const TLinkOptions &options, const TModeOptions &mode)
 {
     const TModeMap *map = FindModeMap(mode.Name);
@@ -446,7 +511,7 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
         throw TCliFailure(ExitUsage, QStringLiteral("mode %1 is only watched: it cannot be started or stopped").arg(mode.Name));
 
     TDeviceLink link(options);
-    auto command = [&](uint8_t value) {
+    const TModeCommand command = [&](uint8_t value) {
         link.Ask(Frame(CommandRequestFields(uint16_t(map->Coil), value)),
                  QStringLiteral("%1 mode %2").arg(value == CommandOn ? QStringLiteral("starting") : QStringLiteral("stopping"), mode.Name));
     };
@@ -456,38 +521,9 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
     // device, the port or the output (a start that got no answer may have started it).
     std::optional<TCliFailure> failure;
     try {
-        if (mode.Start) {
-            try {
-                command(CommandOn);
-            } catch (const TInterruptedRun &) {
-                throw;
-            } catch (const TCliFailure &start) {
-                if (!link.Sent())
-                    throw;
-                throw TCliFailure(start.Status, start.Message + QStringLiteral("\nthe device did not confirm the start: mode %1 may be running")
-                                                                    .arg(mode.Name));
-            }
-        }
-        TModeRecord record(*map);
-        if (!mode.Json)
-            WriteOutput(record.CsvHeader());
-        QElapsedTimer clock;
-        clock.start();
-        long long rows = 0;
-        const QByteArray statusFrame = Frame(StatusRequestFields(map->StatusCoilCount));
-        const QByteArray valuesFrame = Frame(ValuesRequestFields(map->ValuesFirst, map->ValuesCount));
-        while (!link.Watch().Requested()) {
-            record.TakeStatus(link.Ask(statusFrame, QStringLiteral("reading the mode's state")));
-            if (map->HasValues())
-                record.TakeValues(link.Ask(valuesFrame, QStringLiteral("reading the mode's values")));
-            const QDateTime time = QDateTime::currentDateTimeUtc();
-            WriteOutput(mode.Json ? record.JsonLine(time) : record.CsvRow(time));
-            ++rows;
-            if (mode.Count > 0 && rows >= mode.Count)
-                break;
-            if (mode.Duration > 0 && clock.elapsed() >= qint64(mode.Duration * 1000))
-                break;
-        }
+        if (mode.Start)
+            StartMode(link, command, mode.Name);
+        PollMode(link, *map, mode);
     } catch (const TInterruptedRun &) {
         // asked to end: as the end of the count
     } catch (const TOutputFailure &output) {
@@ -496,21 +532,8 @@ int RunMode(const TLinkOptions &options, const TModeOptions &mode)
     } catch (const TCliFailure &error) {
         failure = error;
     }
-
-    if (mode.Stop) {
-        link.Finish();
-        try {
-            command(CommandOff);
-            if (failure)
-                failure->Message += QStringLiteral("\nmode %1 was stopped").arg(mode.Name);
-        } catch (const TCliFailure &stop) {
-            const QString stopText = stop.Message + QStringLiteral("; mode %1 may still be running").arg(mode.Name);
-            if (failure)
-                failure->Message += QStringLiteral("\n") + stopText;
-            else
-                failure = TCliFailure(stop.Status, stopText);
-        }
-    }
+    if (mode.Stop)
+        StopMode(link, command, mode.Name, failure);
     if (failure)
         throw *failure;
     return ExitOk;
