@@ -1,6 +1,7 @@
 // Files on Linux: open, write, fsync and rename, the cause of a failure from errno.
 
 #include "FileAccess.h"
+#include "FileCalls.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -209,43 +210,6 @@ TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes)
     return Replace(target, bytes, exists ? &st : nullptr);
 }
 
-TFileRead ReadFileWhole(const QString &path, qint64 maxBytes)
-{
-    TFileRead read;
-    const int fd = path.isEmpty() ? (errno = ENOENT, -1) : OpenRetried(Native(path), O_RDONLY);
-    if (fd < 0) {
-        read.Failure = FileFailureOf(errno);
-        return read;
-    }
-    int err = 0;
-    char buffer[65536];
-    while (read.Bytes.size() <= maxBytes) {
-        const ssize_t n = ::read(fd, buffer, size_t(std::min<qint64>(qint64(sizeof buffer), maxBytes + 1 - read.Bytes.size())));
-        if (n > 0) {
-            read.Bytes.append(buffer, n);
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            err = errno;
-            break;
-        }
-    }
-    ::close(fd);
-    if (err) {
-        read.Failure = FileFailureOf(err);
-        read.Bytes.clear();
-    } else if (read.Bytes.size() > maxBytes) {
-        read.Failure.Cause = TFileCause::TooLarge;
-        read.Bytes.clear();
-    }
-    return read;
-}
-
-TRecordFile::~TRecordFile()
-{
-    Close();
-}
-
 TFileFailure TRecordFile::Open(const QString &path)
 {
     Close();
@@ -265,26 +229,48 @@ TFileFailure TRecordFile::Open(const QString &path)
     return {};
 }
 
-TFileFailure TRecordFile::Append(const QByteArray &row)
+intptr_t OpenToRead(const QString &path, TFileFailure &failure)
 {
-    if (!IsOpen())
-        return FileFailureOf(EBADF);
-    const int fd = int(handle_);
+    const int fd = path.isEmpty() ? (errno = ENOENT, -1) : OpenRetried(Native(path), O_RDONLY);
+    if (fd < 0)
+        failure = FileFailureOf(errno);
+    return fd;
+}
+
+TFileFailure ReadSome(intptr_t handle, char *buffer, qint64 size, qint64 &got)
+{
+    for (;;) {
+        const ssize_t n = ::read(int(handle), buffer, size_t(size));
+        if (n >= 0) {
+            got = n;
+            return {};
+        }
+        if (errno != EINTR)
+            return FileFailureOf(errno);
+    }
+}
+
+void CloseFile(intptr_t handle)
+{
+    ::close(int(handle));
+}
+
+TFileFailure WriteRowAt(intptr_t handle, qint64, const QByteArray &row)
+{
+    // Opened for appending: the row goes after the last whole one.
+    const int fd = int(handle);
     int err = WriteAll(fd, row);
     if (!err && ::fsync(fd) != 0 && errno != EINVAL)
         err = errno;
-    if (err) {
-        // A row cut by a full disk is taken back: the file ends with a whole row.
-        [[maybe_unused]] const int cut = ::ftruncate(fd, size_);
-        return FileFailureOf(err);
-    }
-    size_ += row.size();
-    return {};
+    return err ? FileFailureOf(err) : TFileFailure{};
 }
 
-void TRecordFile::Close()
+void CutBackTo(intptr_t handle, qint64 size)
 {
-    if (IsOpen())
-        ::close(int(handle_));
-    handle_ = InvalidHandle;
+    [[maybe_unused]] const int cut = ::ftruncate(int(handle), size);
+}
+
+TFileFailure NotOpenFailure()
+{
+    return FileFailureOf(EBADF);
 }

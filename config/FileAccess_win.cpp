@@ -5,6 +5,7 @@
 // form goes in the long one (\\?\).
 
 #include "FileAccess.h"
+#include "FileCalls.h"
 #include "FileReplace_win.h"
 
 #include <QDir>
@@ -353,48 +354,6 @@ TFileFailure WriteFileWhole(const QString &path, const QByteArray &bytes)
     return err ? Failure(err) : TFileFailure{};
 }
 
-TFileRead ReadFileWhole(const QString &path, qint64 maxBytes)
-{
-    TFileRead read;
-    const std::wstring native = Native(path);
-    HANDLE handle = path.isEmpty() ? INVALID_HANDLE_VALUE
-                                   : CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        read.Failure = OpenFailure(native, path.isEmpty() ? ERROR_FILE_NOT_FOUND : GetLastError());
-        return read;
-    }
-    DWORD err = 0;
-    char buffer[65536];
-    while (read.Bytes.size() <= maxBytes) {
-        DWORD got = 0;
-        const DWORD want = DWORD(std::min<qint64>(qint64(sizeof buffer), maxBytes + 1 - read.Bytes.size()));
-        if (!ReadFile(handle, buffer, want, &got, nullptr)) {
-            err = GetLastError();
-            if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF)  // the end of a pipe's data
-                err = 0;
-            break;
-        }
-        if (got == 0)
-            break;
-        read.Bytes.append(buffer, qsizetype(got));
-    }
-    CloseHandle(handle);
-    if (err) {
-        read.Failure = Failure(err);
-        read.Bytes.clear();
-    } else if (read.Bytes.size() > maxBytes) {
-        read.Failure.Cause = TFileCause::TooLarge;
-        read.Bytes.clear();
-    }
-    return read;
-}
-
-TRecordFile::~TRecordFile()
-{
-    Close();
-}
-
 TFileFailure TRecordFile::Open(const QString &path)
 {
     Close();
@@ -413,32 +372,61 @@ TFileFailure TRecordFile::Open(const QString &path)
     return {};
 }
 
-TFileFailure TRecordFile::Append(const QByteArray &row)
+intptr_t OpenToRead(const QString &path, TFileFailure &failure)
 {
-    if (!IsOpen())
-        return Failure(ERROR_INVALID_HANDLE);
-    const HANDLE handle = reinterpret_cast<HANDLE>(handle_);
-    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
-    LARGE_INTEGER end{};
-    end.QuadPart = size_;
-    DWORD err = disk && !SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) ? GetLastError() : 0;
-    if (!err)
-        err = WriteAll(handle, row);
-    if (!err && disk && !FlushFileBuffers(handle))
-        err = GetLastError();
-    if (err) {
-        // A row cut by a full disk is taken back: the file ends with a whole row.
-        if (disk && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN))
-            SetEndOfFile(handle);
-        return Failure(err);
+    const std::wstring native = Native(path);
+    HANDLE handle = path.isEmpty() ? INVALID_HANDLE_VALUE
+                                   : CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        failure = OpenFailure(native, path.isEmpty() ? ERROR_FILE_NOT_FOUND : GetLastError());
+        return -1;
     }
-    size_ += row.size();
+    return reinterpret_cast<intptr_t>(handle);
+}
+
+TFileFailure ReadSome(intptr_t handle, char *buffer, qint64 size, qint64 &got)
+{
+    DWORD n = 0;
+    got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle), buffer, DWORD(size), &n, nullptr)) {
+        const DWORD err = GetLastError();
+        // The end of a pipe's data.
+        return err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF ? TFileFailure{} : Failure(err);
+    }
+    got = n;
     return {};
 }
 
-void TRecordFile::Close()
+void CloseFile(intptr_t handle)
 {
-    if (IsOpen())
-        CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    handle_ = InvalidHandle;
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+TFileFailure WriteRowAt(intptr_t handle, qint64 offset, const QByteArray &row)
+{
+    const HANDLE file = reinterpret_cast<HANDLE>(handle);
+    const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+    LARGE_INTEGER end{};
+    end.QuadPart = offset;
+    DWORD err = disk && !SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ? GetLastError() : 0;
+    if (!err)
+        err = WriteAll(file, row);
+    if (!err && disk && !FlushFileBuffers(file))
+        err = GetLastError();
+    return err ? Failure(err) : TFileFailure{};
+}
+
+void CutBackTo(intptr_t handle, qint64 size)
+{
+    const HANDLE file = reinterpret_cast<HANDLE>(handle);
+    LARGE_INTEGER end{};
+    end.QuadPart = size;
+    if (GetFileType(file) == FILE_TYPE_DISK && SetFilePointerEx(file, end, nullptr, FILE_BEGIN))
+        SetEndOfFile(file);
+}
+
+TFileFailure NotOpenFailure()
+{
+    return Failure(ERROR_INVALID_HANDLE);
 }
