@@ -120,7 +120,7 @@ const TOption Options[] = {
 };
 
 // How each run ends, as the help lists it. The manual page is made from the help, and the
-// README's and the user guide's tables are checked against it (tests/doc_tables.sh).
+// companion's manual's and the user guide's tables are checked against it (tests/doc_tables.sh).
 const struct {
     const char *Status;
     const char *Meaning;

@@ -124,6 +124,6 @@ set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
   DeleteRegKey /ifempty SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}'")
 
 # The installer's script: cpack's own template, in Russian, with the checks for a running copy
-# (data/nsis/NSIS.template.in says what differs).
+# (nsis/NSIS.template.in says what differs).
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/nsis)
 include(CPack)

@@ -1,4 +1,4 @@
-# The user guide as an HTML page (guide-html.pl, with Debian's cmark-gfm), made at build time
+# The user guide as an HTML page (data/guide-html.pl, with Debian's cmark-gfm), made at build time
 # into the build folder's doc/ with a copy of its pictures in doc/img/, where the window
 # program run from the build finds it. The install rules of each system take the page from
 # there: beside the programs on Windows, into the doc folder in the Debian package.
