@@ -157,6 +157,8 @@ bool ShownReachable(QWidget *window, QScreen *screen)
     QWidget *view = area ? area : content;
     [&] {
         QCOMPARE(window->screen(), screen);
+        if (auto *mode = qobject_cast<TModeWindow *>(window))
+            QVERIFY2(mode->Button2->isVisibleTo(window), qPrintable(title));
         QVERIFY2(free.contains(window->frameGeometry()), qPrintable(title));
         QVERIFY2(window->rect().contains(QRect(view->mapTo(window, QPoint()), view->size())), qPrintable(title));
         for (QWidget *control : content->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
