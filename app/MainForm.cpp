@@ -18,6 +18,7 @@
 #include "ParameterTree.h"
 #include "ProverWindow.h"
 #include "RunMemory.h"
+#include "ScreenFit.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
@@ -311,6 +312,7 @@ void TForm1::FormCreate()
 
 void TForm1::showEvent(QShowEvent *event)
 {
+    FitWindowToScreen(this);
     QMainWindow::showEvent(event);
     if (centred_)
         return;

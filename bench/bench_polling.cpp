@@ -1,9 +1,19 @@
 // Polling of a mode window against the device simulator at 9600 baud, the simulator run
 // as a separate process so that the CPU time measured here is the window's own.
 // Prints the time between consecutive requests while the device answers promptly, the
-// time from a write to the complete answer, and the CPU time per second of polling.
+// time from a write to the complete answer, the CPU time per second of polling, and how
+// often each mode window refreshes what it shows.
 
+#include "Generator_T.h"
+#include "Generator_TC.h"
 #include "Generator_f.h"
+#include "Imitation_TPU.h"
+#include "ModeMap.h"
+#include "TPR_TPR.h"
+#include "TPR_TPU.h"
+#include "TQ.h"
+#include "freq_counter.h"
+#include "pack_pulses.h"
 #include "modbus.h"
 
 #include <QApplication>
@@ -21,6 +31,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -67,6 +78,57 @@ protected:
             Answers.push_back(Clock.nsecsElapsed() / 1e6);
     }
 };
+
+// A mode window with a stopwatch on its refreshes: each values answer shown, or, in a
+// window without values, each status answer shown.
+class RefreshTimes {
+public:
+    QElapsedTimer Clock;
+    std::vector<double> Shown;
+    virtual ~RefreshTimes() = default;
+    virtual TModeWindow &Window() = 0;
+};
+
+template <typename Form>
+class RefreshClock : public Form, public RefreshTimes {
+public:
+    RefreshClock() { Clock.start(); }
+    TModeWindow &Window() override { return *this; }
+
+protected:
+    void ShowValues() override
+    {
+        Form::ShowValues();
+        Shown.push_back(Clock.nsecsElapsed() / 1e6);
+    }
+    void StatusStep() override
+    {
+        Form::StatusStep();
+        if (!this->Map() || !this->Map()->HasValues())
+            Shown.push_back(Clock.nsecsElapsed() / 1e6);
+    }
+};
+
+std::unique_ptr<RefreshTimes> TimedModeWindow(TModeId id)
+{
+    switch (id) {
+    case TModeId::TprTpu1:
+    case TModeId::TprTpu2: {
+        auto window = std::make_unique<RefreshClock<TfmTPR_TPU>>();
+        window->SelectTPU(id == TModeId::TprTpu1);
+        return window;
+    }
+    case TModeId::TprTpr: return std::make_unique<RefreshClock<TfmTPR_TPR>>();
+    case TModeId::FreqCounter: return std::make_unique<RefreshClock<Tfmfreq_counter>>();
+    case TModeId::PackPulses: return std::make_unique<RefreshClock<Tfmpack_pulses>>();
+    case TModeId::Tq: return std::make_unique<RefreshClock<TfmTQ>>();
+    case TModeId::ImitationTpu: return std::make_unique<RefreshClock<TfmImitation_TPU>>();
+    case TModeId::GeneratorF: return std::make_unique<RefreshClock<TfmGenerator_f>>();
+    case TModeId::GeneratorT: return std::make_unique<RefreshClock<TfmGenerator_T>>();
+    case TModeId::TcImitation: return std::make_unique<RefreshClock<TfmGenerator_TC>>();
+    }
+    return nullptr;
+}
 
 struct Stats {
     double median, min, max;
@@ -150,6 +212,24 @@ int main(int argc, char **argv)
         std::printf("  window process %.1f ms/s = %.2f %% of one core\n", cpu / seconds, cpu / seconds / 10.0);
         if (sim >= 0)
             std::printf("  simulator process %.1f ms/s = %.2f %% of one core\n", sim / seconds, sim / seconds / 10.0);
+    }
+
+    // Each mode window in turn, polling until it has refreshed `refreshes` times.
+    const int refreshes = 9;
+    std::printf("refresh of each mode window (%d refreshes: values shown, or the state where there are none)\n", refreshes);
+    for (const TModeMap &mode : ModeMaps()) {
+        std::unique_ptr<RefreshTimes> timed = TimedModeWindow(mode.Id);
+        TModeWindow &window = timed->Window();
+        window.ComPort1->SetPort(link);
+        window.StartPolling();
+        RunFor(30000, [&] { return timed->Shown.size() >= size_t(refreshes); });
+        std::vector<double> gaps;
+        for (size_t i = 1; i < timed->Shown.size(); ++i)
+            gaps.push_back(timed->Shown[i] - timed->Shown[i - 1]);
+        const Stats r = Summarise(gaps);
+        std::printf("  %-13s median %.1f ms  min %.1f ms  max %.1f ms\n", mode.Name, r.median, r.min, r.max);
+        if (gaps.size() + 1 < size_t(refreshes))
+            status = 1;
     }
 
     simulator.terminate();

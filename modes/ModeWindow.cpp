@@ -7,6 +7,7 @@
 #include "ModeRecorder.h"
 #include "PortInfo.h"
 #include "Receive.h"
+#include "ScreenFit.h"
 #include "SteadyButtons.h"
 #include "modbus.h"
 
@@ -280,6 +281,7 @@ void TModeWindow::showEvent(QShowEvent *event)
     // A window may set its caption as it is shown; the record's file name follows it.
     if (recorder_ && !windowTitle().endsWith(recordSuffix_))
         ShowRecordInCaption();
+    FitWindowToScreen(this);
     QDialog::showEvent(event);
 }
 

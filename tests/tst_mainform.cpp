@@ -1,12 +1,22 @@
 // The main window offscreen: tree, grid, menus, geometry, the edit pop-up, About, JPEG.
 #include "About.h"
 #include "CPortCtl.h"
+#include "Generator_T.h"
+#include "Generator_TC.h"
+#include "Generator_f.h"
 #include "Globals.h"
+#include "Imitation_TPU.h"
 #include "JpegImage.h"
 #include "MainForm.h"
 #include "MessageBoxCloser.h"
+#include "ModeMap.h"
+#include "TPR_TPR.h"
+#include "TPR_TPU.h"
+#include "TQ.h"
 #include "UserGuide.h"
 #include "ValueText.h"
+#include "freq_counter.h"
+#include "pack_pulses.h"
 
 #include <QDeadlineTimer>
 #include <QDesktopServices>
@@ -16,6 +26,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -104,6 +116,58 @@ public:
 public slots:
     void open(const QUrl &url) { urls << url; }
 };
+
+// The window of each mode, as its menu item opens it.
+TModeWindow *ModeWindowOf(TModeId id)
+{
+    switch (id) {
+    case TModeId::TprTpu1:
+    case TModeId::TprTpu2: {
+        auto *window = new TfmTPR_TPU;
+        window->SelectTPU(id == TModeId::TprTpu1);
+        return window;
+    }
+    case TModeId::TprTpr: return new TfmTPR_TPR;
+    case TModeId::FreqCounter: return new Tfmfreq_counter;
+    case TModeId::PackPulses: return new Tfmpack_pulses;
+    case TModeId::Tq: return new TfmTQ;
+    case TModeId::ImitationTpu: return new TfmImitation_TPU;
+    case TModeId::GeneratorF: return new TfmGenerator_f;
+    case TModeId::GeneratorT: return new TfmGenerator_T;
+    case TModeId::TcImitation: return new TfmGenerator_TC;
+    }
+    return nullptr;
+}
+
+// Shows the window on the screen and checks that each of its controls can be reached: the
+// window's frame lies in the screen's free area, and each control lies in the window or in
+// the content of a scroll area that lies in the window. Returns whether the window scrolls.
+bool ShownReachable(QWidget *window, QScreen *screen)
+{
+    const QRect free = screen->availableGeometry();
+    window->setScreen(screen);
+    window->move(free.topLeft());
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window))
+        return false;
+    const QString title = window->windowTitle();
+    auto *area = window->findChild<QScrollArea *>();
+    auto *main = qobject_cast<QMainWindow *>(window);
+    QWidget *content = area ? area->widget() : main ? main->centralWidget() : window;
+    QWidget *view = area ? area : content;
+    [&] {
+        QCOMPARE(window->screen(), screen);
+        if (auto *mode = qobject_cast<TModeWindow *>(window))
+            QVERIFY2(mode->Button2->isVisibleTo(window), qPrintable(title));
+        QVERIFY2(free.contains(window->frameGeometry()), qPrintable(title));
+        QVERIFY2(window->rect().contains(QRect(view->mapTo(window, QPoint()), view->size())), qPrintable(title));
+        for (QWidget *control : content->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (control->isVisibleTo(window))
+                QVERIFY2(content->rect().contains(control->geometry()), qPrintable(title + ": " + control->metaObject()->className()));
+        }
+    }();
+    return area != nullptr;
+}
 
 }  // namespace
 
@@ -222,6 +286,42 @@ private slots:
         const QRect screen = form->screen()->availableGeometry();
         QVERIFY(std::abs(form->frameGeometry().center().x() - screen.center().x()) <= 4);
         QVERIFY(std::abs(form->frameGeometry().center().y() - screen.center().y()) <= 4);
+    }
+
+    // On a screen smaller than a window, the window fits the screen's free area and
+    // scrolls; every control stays reachable. On a large screen nothing scrolls (the layout
+    // stays as geometry() checks it).
+    void fitsTheScreen_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<bool>("mainScrolls");
+        QTest::addColumn<int>("modeWindowsScrolling");
+        QTest::newRow("1920x1080 at 100 %") << "desktop" << false << 0;
+        QTest::newRow("1920x1080 at 150 %") << "laptop" << true << 0;
+        QTest::newRow("1366x768 at 100 %") << "small" << false << 0;
+        QTest::newRow("800x600 at 125 %") << "tiny" << true << 2;  // the two TPR-by-TPU windows
+    }
+    void fitsTheScreen()
+    {
+        QFETCH(QString, screen);
+        QFETCH(bool, mainScrolls);
+        QFETCH(int, modeWindowsScrolling);
+        delete form;
+        form = new TForm1;
+        QScreen *target = nullptr;
+        for (QScreen *s : QGuiApplication::screens())
+            if (s->name() == screen)
+                target = s;
+        QVERIFY(target);
+        QCOMPARE(ShownReachable(form, target), mainScrolls);
+        int scrolling = 0;
+        for (const TModeMap &mode : ModeMaps()) {
+            std::unique_ptr<TModeWindow> window(ModeWindowOf(mode.Id));
+            scrolling += ShownReachable(window.get(), target);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QCOMPARE(scrolling, modeWindowsScrolling);
     }
 
     void menus()
