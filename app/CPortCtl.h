@@ -14,7 +14,7 @@ public:
     void SetComPort(TCustomComPort *port);
 
     TComProperty ComProperty() const;
-    // cpPort fills the list from ListSerialPorts once (may raise EComPort code 23), without
+    // cpPort fills the list from ListSerialPorts once (may raise EComPort::RegistryFailed), without
     // changing the bound port's Port, then selects the entry equal to Port ignoring case.
     void SetComProperty(TComProperty property);
 

@@ -109,8 +109,7 @@ void TConfigFiles::NoteFolder(const QString &path)
 
 bool TConfigFiles::DeviceIdle() const
 {
-    // 1: a block of the read requested, 3: its answer in, 4: the write sent.
-    if (ExchangeState != 1 && ExchangeState != 3 && ExchangeState != 4)
+    if (!ExchangeUnderWay())
         return true;
     ShowWarning(window_, QStringLiteral("Идёт обмен с прибором. Дождитесь его окончания и повторите."));
     return false;

@@ -49,11 +49,11 @@ int main(int argc, char **argv)
         form.StringGrid1->setRowCount(0);
         const double read = Measure([&] { form.N6->trigger(); }, [&] {
             return root->text(0) == saved && form.StringGrid1->rowCount() == TForm1::NodeCount - 1
-                && ExchangeState == 0;
+                && ExchangeState == ExchangeIdle;
         });
         root->setText(0, modified);
         const double write = Measure([&] { form.N8->trigger(); },
-                                     [&] { return root->text(0) == saved && ExchangeState == 0; });
+                                     [&] { return root->text(0) == saved && ExchangeState == ExchangeIdle; });
         if (read < 0 || write < 0) {
             ++failed;
             continue;

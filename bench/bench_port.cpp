@@ -68,7 +68,7 @@ int main(int argc, char **argv)
             form.StringGrid1->setRowCount(0);
             const double read = Measure([&] { form.N6->trigger(); }, [&] {
                 return root->text(0) == saved && form.StringGrid1->rowCount() == TForm1::NodeCount - 1
-                    && ExchangeState == 0;
+                    && ExchangeState == ExchangeIdle;
             });
             if (read < 0)
                 ++failed;

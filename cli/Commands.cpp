@@ -346,14 +346,11 @@ int RunRead(const TLinkOptions &options, const QString &output, bool table)
     QByteArray text;
     if (table) {
         // The grid's rows in the user's locale.
-        const TDeviceConfig saved = DeviceConfig;
-        DeviceConfig = read.Config;
         QString rows;
         for (const ConfigField &field : ConfigFields())
             rows += QStringLiteral("%1\t%2\t%3\n")
                         .arg(ParameterGroupText(field.TreeIndex), ParameterNameText(field.TreeIndex),
-                             NodeValueText(field.TreeIndex));
-        DeviceConfig = saved;
+                             NodeValueTextOf(read.Config, field.TreeIndex));
         text = rows.toUtf8();
     } else {
         text = ConfigFileText(read.Config, read.Registers, TConfigOrigin::Device(link.PortName()));

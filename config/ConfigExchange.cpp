@@ -52,7 +52,7 @@ void ConfigExchange::SendOrGiveUp(const uint8_t *frame, int size)
         // Everything the failure changes is settled before the box opens: the window's
         // timers go on firing inside the box's own event loop.
         waitTimer_.stop();
-        ExchangeState = 2;
+        ExchangeState = ExchangeFailed;
         try {
             port_.Close();
         } catch (const std::exception &) {
@@ -70,7 +70,7 @@ void ConfigExchange::StartRead()
     ConfigBlock = 0;
     const auto frame = BuildShortRequest(3, 0, 38);
     ClearReceiveBuffer();
-    ExchangeState = 1;
+    ExchangeState = ExchangeReadSent;
     Enable(waitTimer_);
     Enable(readTimer_);
     SendOrGiveUp(frame.data(), int(frame.size()));
@@ -82,7 +82,7 @@ void ConfigExchange::RequestSecondBlock()
     ConfigBlock = 1;
     const auto frame = BuildShortRequest(3, 38, 15);
     ClearReceiveBuffer();
-    ExchangeState = 1;
+    ExchangeState = ExchangeReadSent;
     Enable(waitTimer_);
     Enable(readTimer_);
     // No handling here: a failure goes to the general error report, and the answer
@@ -97,7 +97,7 @@ void ConfigExchange::StartWrite()
     ConfigBlock = 0;
     const auto frame = BuildConfigWriteRequest(PackConfigRegisters());
     ClearReceiveBuffer();
-    ExchangeState = 4;
+    ExchangeState = ExchangeWriteSent;
     Enable(waitTimer_);
     SendOrGiveUp(frame.data(), int(frame.size()));
 }
@@ -109,14 +109,14 @@ void ConfigExchange::Received(int count)
         return;
     waitTimer_.stop();
     if (!AnswerCrcGood()) {
-        ExchangeState = 2;
+        ExchangeState = ExchangeFailed;
         return;
     }
-    if (ExchangeState == 1) {
-        ExchangeState = 3;
+    if (ExchangeState == ExchangeReadSent) {
+        ExchangeState = ExchangeReadAnswered;
         answerLength_ = ReceiveLength;
-    } else if (ExchangeState == 4) {
-        ExchangeState = 0;
+    } else if (ExchangeState == ExchangeWriteSent) {
+        ExchangeState = ExchangeIdle;
         if (hooks_.MarkRootSaved)
             hooks_.MarkRootSaved();
         Show(hooks_.ShowInformation, WriteDoneText);
@@ -125,16 +125,16 @@ void ConfigExchange::Received(int count)
 
 void ConfigExchange::ReadTimerTick()
 {
-    if (ExchangeState == 2) {
+    if (ExchangeState == ExchangeFailed) {
         readTimer_.stop();
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
         return;
     }
-    if (ExchangeState != 3)
+    if (ExchangeState != ExchangeReadAnswered)
         return;
     readTimer_.stop();
     waitTimer_.stop();
-    ExchangeState = 0;
+    ExchangeState = ExchangeIdle;
     // Length and CRC alone judge an answer; one whose length is not that of the awaited
     // block (a stray frame, a late answer to the other block) fills no field from bytes
     // it never carried, and the read ends as after a bad CRC.
@@ -165,6 +165,6 @@ void ConfigExchange::ReadTimerTick()
 void ConfigExchange::AnswerTimeout()
 {
     waitTimer_.stop();
-    ExchangeState = 2;
+    ExchangeState = ExchangeFailed;
     Show(hooks_.ShowWarning, NoLinkText);
 }

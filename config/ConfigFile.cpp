@@ -5,7 +5,6 @@
 #include "ValueText.h"
 
 #include <QHash>
-#include <QLocale>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -15,6 +14,8 @@
 namespace {
 
 const char *const DeviceName = "Карвен-12Т";
+// The decimal separator of the reals a file or a program reads.
+const QString FilePoint = QStringLiteral(".");
 
 QString LimitText(long double value)
 {
@@ -238,27 +239,13 @@ QString FieldValueText(const ConfigField &field, const TDeviceConfig &config)
 
 QString FieldMeaningText(const ConfigField &field, const TDeviceConfig &config)
 {
-    // The grid's text with a point whatever the user's locale, from the program's shared
-    // record while it is made.
-    const QLocale userLocale;
-    QLocale::setDefault(QLocale::c());
-    const TDeviceConfig saved = DeviceConfig;
-    DeviceConfig = config;
-    const QString text = NodeValueText(field.TreeIndex);
-    DeviceConfig = saved;
-    QLocale::setDefault(userLocale);
-    return text;
+    // The grid's text with a point whatever the user's locale.
+    return NodeValueTextOf(config, field.TreeIndex, FilePoint);
 }
 
 QByteArray ConfigFileText(const TDeviceConfig &config, const TRegisterBytes &registers, const TConfigOrigin &origin)
 {
-    // The value texts of the file use a point whatever the user's locale; the device's
-    // record is the program's shared one while they are made.
-    const QLocale userLocale;
-    QLocale::setDefault(QLocale::c());
-    const TDeviceConfig saved = DeviceConfig;
-    DeviceConfig = config;
-
+    // The value texts of the file use a point whatever the user's locale.
     QString text = QStringLiteral("{\n  \"format\": 1,\n  \"device\": %1,\n").arg(JsonString(QString::fromUtf8(DeviceName)));
     if (origin.ReadAt.isValid())
         text += QStringLiteral("  \"read_at\": %1,\n").arg(JsonString(origin.ReadAt.toUTC().toString(Qt::ISODate)));
@@ -276,7 +263,8 @@ QByteArray ConfigFileText(const TDeviceConfig &config, const TRegisterBytes &reg
                     .arg(field.TreeIndex)
                     .arg(JsonString(ParameterGroupText(field.TreeIndex)), JsonString(ParameterNameText(field.TreeIndex)),
                          JsonString(QLatin1String(field.Name)), FieldValueText(field, config),
-                         JsonString(NodeValueText(field.TreeIndex)), i + 1 < fields.size() ? QStringLiteral(",") : QString());
+                         JsonString(NodeValueTextOf(config, field.TreeIndex, FilePoint)),
+                         i + 1 < fields.size() ? QStringLiteral(",") : QString());
     }
     text += QStringLiteral("  ],\n  \"registers\": [");
     for (int r = 0; r < ConfigRegisterCount; ++r) {
@@ -285,9 +273,6 @@ QByteArray ConfigFileText(const TDeviceConfig &config, const TRegisterBytes &reg
         text += QString::number(registers[2 * r] << 8 | registers[2 * r + 1]);
     }
     text += QStringLiteral("]\n}\n");
-
-    DeviceConfig = saved;
-    QLocale::setDefault(userLocale);
     return text.toUtf8();
 }
 

@@ -5,7 +5,7 @@
 TDeviceConfig DeviceConfig{};
 uint8_t ReceiveBuffer[ReceiveBufferSize];
 int32_t ReceiveLength = 0;
-int32_t ExchangeState = 0;
+int32_t ExchangeState = ExchangeIdle;
 uint8_t ConfigBlock = 0;
 int32_t EditedNodeIndex = 0;
 

@@ -53,9 +53,23 @@ constexpr int ReceiveBufferSize = 124;
 extern uint8_t ReceiveBuffer[ReceiveBufferSize];
 extern int32_t ReceiveLength;
 
-extern int32_t ExchangeState;   // main window: 0 idle, 1 read out, 2 failed, 3 read answer good, 4 write out
+extern int32_t ExchangeState;   // the main window's exchange: one of the values below
 extern uint8_t ConfigBlock;     // 0: block 1 awaited, 1: block 2 awaited
 extern int32_t EditedNodeIndex; // tree index of the leaf being edited
+
+// The values of ExchangeState.
+inline constexpr int32_t ExchangeIdle = 0;
+inline constexpr int32_t ExchangeReadSent = 1;      // a block of the read requested, its answer awaited
+inline constexpr int32_t ExchangeFailed = 2;        // time-out, bad CRC or port busy; until the next command
+inline constexpr int32_t ExchangeReadAnswered = 3;  // a good read answer waits in ReceiveBuffer to be unpacked
+inline constexpr int32_t ExchangeWriteSent = 4;     // the write sent, its 8-byte echo awaited
+
+// A request of the main window is out or its answer waits to be taken: the exchange is under way.
+inline bool ExchangeUnderWay()
+{
+    return ExchangeState == ExchangeReadSent || ExchangeState == ExchangeReadAnswered
+        || ExchangeState == ExchangeWriteSent;
+}
 
 // Copies one block (1: registers 0..37, 2: registers 38..52) of a function-3 answer
 // (data from byte 3 on) into DeviceConfig; only that block's fields change.

@@ -160,6 +160,11 @@ QString NodeValueText(int index)
 
 QString NodeValueTextOf(const TDeviceConfig &config, int index)
 {
+    return NodeValueTextOf(config, index, QLocale().decimalPoint());
+}
+
+QString NodeValueTextOf(const TDeviceConfig &config, int index, const QString &point)
+{
     const ConfigField *field = FieldOfNode(index);
     if (!field)
         return {};
@@ -170,11 +175,11 @@ QString NodeValueTextOf(const TDeviceConfig &config, int index)
         return QString::fromUtf8(DataErrorText);
     }
     return std::visit(
-        [&config](auto member) -> QString {
+        [&config, &point](auto member) -> QString {
             const auto v = config.*member;
             using T = std::remove_cvref_t<decltype(v)>;
             if constexpr (std::is_same_v<T, float>)
-                return FormatReal(v);
+                return FormatReal(v, point);
             else
                 return FormatCount(v);
         },

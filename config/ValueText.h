@@ -27,6 +27,9 @@ QString FormatCount(uint32_t value);
 QString NodeValueText(int index);
 // The same text from another record than the program's.
 QString NodeValueTextOf(const TDeviceConfig &config, int index);
+// The same with the given decimal separator for reals ("." for files and programs, whatever
+// the locale).
+QString NodeValueTextOf(const TDeviceConfig &config, int index, const QString &point);
 
 // The code list of tree leaf `index`: how many codes it has (0: the leaf holds no code) and
 // the text of one.

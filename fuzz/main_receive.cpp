@@ -22,11 +22,6 @@
 
 namespace {
 
-constexpr int32_t ReadAwaited = 1;
-constexpr int32_t ReadFailed = 2;
-constexpr int32_t ReadAnswerGood = 3;
-constexpr int32_t WriteAwaited = 4;
-
 // After block `block` is unpacked from answer, packing the configuration again gives the
 // block's registers as they came, but for the ignored high byte of each code register.
 void CheckBlockRoundTrip(const uint8_t *answer, int block)
@@ -72,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    static const int32_t States[4] = {ReadAwaited, ReadAwaited, WriteAwaited, 0};
+    static const int32_t States[4] = {ExchangeReadSent, ExchangeReadSent, ExchangeWriteSent, ExchangeIdle};
     const int pick = data[0] & 3;
     const int32_t awaited = States[pick];
     const uint8_t firstBlock = pick == 1 ? 1 : 0;
@@ -95,21 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const bool complete = MainAnswerComplete(state);
         fuzz::CheckCompleteLength(complete);
         if (complete)
-            fuzz::Check(ReceiveLength == (state == WriteAwaited ? 8 : ReceiveBuffer[2] + 5));
+            fuzz::Check(ReceiveLength == (state == ExchangeWriteSent ? 8 : ReceiveBuffer[2] + 5));
         if (!complete)
             continue;
 
         if (!fuzz::CheckedCrcVerdict()) {
-            ExchangeState = ReadFailed;
+            ExchangeState = ExchangeFailed;
             continue;
         }
-        if (state == WriteAwaited) {
-            ExchangeState = 0;
+        if (state == ExchangeWriteSent) {
+            ExchangeState = ExchangeIdle;
             continue;
         }
-        if (state != ReadAwaited)
+        if (state != ExchangeReadSent)
             continue;
-        ExchangeState = ReadAnswerGood;
+        ExchangeState = ExchangeReadAnswered;
 
         // The read timer's step: unpack the awaited block, then ask for the second one. Any
         // good answer is unpacked here, of whatever length: more than the exchange lets
@@ -128,10 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 fuzz::Check(was[2 * r] == now[2 * r] && was[2 * r + 1] == now[2 * r + 1]);
 
         if (block == 1) {
-            StartExchange(ReadAwaited, 1, line);
+            StartExchange(ExchangeReadSent, 1, line);
         } else {
             ShowAllValueTexts();
-            ExchangeState = 0;
+            ExchangeState = ExchangeIdle;
         }
     }
     return 0;

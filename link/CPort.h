@@ -61,6 +61,18 @@ struct TComTimeouts {
 
 class EComPort : public std::runtime_error {
 public:
+    // The codes this port raises. The other codes of the table name operations it never
+    // performs; they keep their numbers all the same.
+    static constexpr int OpenFailed = 1;         // "Unable to open com port"
+    static constexpr int WriteFailed = 2;        // "WriteFile function failed"
+    static constexpr int ReadFailed = 3;         // "ReadFile function failed"
+    static constexpr int PurgeFailed = 5;        // "PurgeComm function failed"
+    static constexpr int SetStateFailed = 7;     // "SetCommState function failed"
+    static constexpr int SetTimeoutsFailed = 8;  // "SetCommTimeouts failed"
+    static constexpr int SetupFailed = 9;        // "SetupComm function failed"
+    static constexpr int StatusFailed = 10;      // "ClearCommError function failed"
+    static constexpr int RegistryFailed = 23;    // "Registry error"
+
     explicit EComPort(int code, int winCode = -1);
     int Code;
     int WinCode;  // the system's error code (errno, GetLastError()), or -1 when there is none
@@ -97,8 +109,8 @@ public:
     void Close();
     int Write(const void *buffer, int count);
     int Read(void *buffer, int count);
-    // The bytes received and not read yet. Raises EComPort code 10 when the system cannot
-    // tell (the device has gone).
+    // The bytes received and not read yet. Raises EComPort::StatusFailed when the system
+    // cannot tell (the device has gone).
     int InputCount();
 
     // Called on the user-interface thread with the number of bytes queued (always >= 1).
@@ -111,7 +123,7 @@ private:
     QString port_;
 
     // For the dispatch of a received-character event: the number of bytes queued now.
-    // Raises EComPort code 10 when the system cannot tell. got holds every event of the
+    // Raises EComPort::StatusFailed when the system cannot tell. got holds every event of the
     // dispatch: a line error among them means the device has gone, which is no failure here.
     int QueuedForDispatch(TComEvents got);
 
@@ -130,7 +142,7 @@ public:
 QString DefaultUserPortDirectory();
 
 // Fills list with the serial ports the system knows, sorted case-insensitively, locale-aware
-// (COM1, COM10, COM3). Raises EComPort code 23 when the list cannot be read.
+// (COM1, COM10, COM3). Raises EComPort::RegistryFailed when the list cannot be read.
 // Linux: ttys under sysRoot/class/tty with a device (a ttyS* of unknown UART type is no port),
 // plus symlinks to pseudo-terminals in devRoot (shown by name, "ttyV0") and in userRoot, the
 // user's runtime directory where the device simulator publishes its port when it may not

@@ -251,7 +251,7 @@ int TCustomComPort::QueuedForDispatch(TComEvents got)
         // only after their event was posted: either way it is not a failure of the count.
         const int err = errno;
         if (!(got & (1u << evError)) && !LineHungUp(d->fd))
-            throw EComPort(10, err);
+            throw EComPort(EComPort::StatusFailed, err);
         count = 0;
     }
     return count;
@@ -284,7 +284,7 @@ void TCustomComPort::Open()
     const QString path = port_.startsWith(QLatin1Char('/')) ? port_ : QStringLiteral("/dev/") + port_;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        throw EComPort(1, errno);
+        throw EComPort(EComPort::OpenFailed, errno);
 
     bool exclusive = false;
     auto fail = [&](int code, int err) {
@@ -298,9 +298,9 @@ void TCustomComPort::Open()
     // flag keeps out ordinary users that do not lock. The lock comes first, so that a port
     // held by someone else never gets its exclusive flag cleared by us.
     if (flock(fd, LOCK_EX | LOCK_NB) < 0)
-        fail(1, errno);
+        fail(EComPort::OpenFailed, errno);
     if (ioctl(fd, TIOCEXCL) < 0)
-        fail(1, errno);
+        fail(EComPort::OpenFailed, errno);
     exclusive = true;
 
     // Queue sizes (Buffer.InputSize / OutputSize): the Linux tty layer has fixed queues and
@@ -308,33 +308,34 @@ void TCustomComPort::Open()
 
     termios tio{};
     if (tcgetattr(fd, &tio) < 0)
-        fail(7, errno);
+        fail(EComPort::SetStateFailed, errno);
     if (const int err = BuildTermios(*this, tio))
-        fail(7, err);
+        fail(EComPort::SetStateFailed, err);
     if (tcsetattr(fd, TCSANOW, &tio) < 0)
-        fail(7, errno);
+        fail(EComPort::SetStateFailed, errno);
     const bool dtrOn = FlowControl.ControlDTR != dtrDisable;
     const bool rtsOn = FlowControl.ControlRTS == rtsEnable || FlowControl.ControlRTS == rtsToggle;
     if (const int err = SetModemLine(fd, dtrOn, TIOCM_DTR))
-        fail(7, err);
+        fail(EComPort::SetStateFailed, err);
     if (FlowControl.ControlRTS != rtsHandshake) {
         if (const int err = SetModemLine(fd, rtsOn, TIOCM_RTS))
-            fail(7, err);
+            fail(EComPort::SetStateFailed, err);
     }
 
     // Time-outs: the read time-outs live in the termios above (VMIN/VTIME); the write
-    // time-out bounds Write() itself. Nothing is left to fail with code 8.
+    // time-out bounds Write() itself. Nothing is left to fail with
+    // EComPort::SetTimeoutsFailed.
 
     // Whatever arrived while the port was closed is not an answer to anything of ours.
     if (tcflush(fd, TCIFLUSH) < 0)
-        fail(5, errno);
+        fail(EComPort::PurgeFailed, errno);
 
     std::unique_ptr<TComThread> thread;
     if (Events != 0) {
         thread = std::make_unique<TComThread>(this, fd, Events);
         if (const int err = thread->Start()) {
             thread.reset();
-            fail(1, err);
+            fail(EComPort::OpenFailed, err);
         }
     }
     d->fd = fd;
@@ -363,13 +364,13 @@ void TCustomComPort::Close()
     d->fd = -1;
 
     if (purgeError && !DeviceGoneError(purgeError))
-        throw EComPort(5, purgeError);
+        throw EComPort(EComPort::PurgeFailed, purgeError);
 }
 
 int TCustomComPort::Write(const void *buffer, int count)
 {
     if (d->fd < 0)
-        throw EComPort(2, EBADF);
+        throw EComPort(EComPort::WriteFailed, EBADF);
     if (count <= 0)
         return 0;
 
@@ -389,14 +390,14 @@ int TCustomComPort::Write(const void *buffer, int count)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            throw EComPort(2, errno);
+            throw EComPort(EComPort::WriteFailed, errno);
         // The output queue is full: wait for room, within the time-out.
         if (deadline.hasExpired())
             return written;
         pollfd pfd{d->fd, POLLOUT, 0};
         const qint64 left = deadline.remainingTime();
         if (poll(&pfd, 1, left < 0 ? -1 : int(std::min<qint64>(left, 1000))) < 0 && errno != EINTR)
-            throw EComPort(2, errno);
+            throw EComPort(EComPort::WriteFailed, errno);
     }
 
     // Wait until the bytes have left the port, bounded by the same time-out: a line held by
@@ -422,7 +423,7 @@ int TCustomComPort::Write(const void *buffer, int count)
 int TCustomComPort::Read(void *buffer, int count)
 {
     if (d->fd < 0)
-        throw EComPort(3, EBADF);
+        throw EComPort(EComPort::ReadFailed, EBADF);
     if (count <= 0)
         return 0;
     for (;;) {
@@ -433,17 +434,17 @@ int TCustomComPort::Read(void *buffer, int count)
             continue;
         if (errno == EAGAIN)
             return 0;
-        throw EComPort(3, errno);
+        throw EComPort(EComPort::ReadFailed, errno);
     }
 }
 
 int TCustomComPort::InputCount()
 {
     if (d->fd < 0)
-        throw EComPort(10, EBADF);
+        throw EComPort(EComPort::StatusFailed, EBADF);
     int count = 0;
     if (ioctl(d->fd, FIONREAD, &count) < 0)
-        throw EComPort(10, errno);
+        throw EComPort(EComPort::StatusFailed, errno);
     return count;
 }
 
@@ -488,7 +489,7 @@ void ListSerialPorts(QStringList &list, const QString &sysRoot, const QString &d
 {
     const QString ttyClass = sysRoot + QStringLiteral("/class/tty");
     if (::access(QFile::encodeName(ttyClass).constData(), R_OK | X_OK) != 0)
-        throw EComPort(23, errno);
+        throw EComPort(EComPort::RegistryFailed, errno);
 
     QStringList names;
     const QStringList ttys =

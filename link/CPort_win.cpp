@@ -367,7 +367,7 @@ void TCustomComPort::Open()
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        throw EComPort(1, int(GetLastError()));
+        throw EComPort(EComPort::OpenFailed, int(GetLastError()));
     d->handle = handle;
     d->lineGone = false;
     d->abandoned = false;
@@ -380,10 +380,10 @@ void TCustomComPort::Open()
     };
 
     if (!SetupComm(handle, DWORD(Buffer.InputSize), DWORD(Buffer.OutputSize)))
-        fail(9);
+        fail(EComPort::SetupFailed);
     DCB dcb = BuildDcb(*this);
     if (!SetCommState(handle, &dcb))
-        fail(7);
+        fail(EComPort::SetStateFailed);
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = DWORD(Timeouts.ReadInterval);  // -1: MAXDWORD
     timeouts.ReadTotalTimeoutMultiplier = DWORD(Timeouts.ReadTotalMultiplier);
@@ -391,18 +391,18 @@ void TCustomComPort::Open()
     timeouts.WriteTotalTimeoutMultiplier = DWORD(Timeouts.WriteTotalMultiplier);
     timeouts.WriteTotalTimeoutConstant = DWORD(Timeouts.WriteTotalConstant);
     if (!SetCommTimeouts(handle, &timeouts))
-        fail(8);
+        fail(EComPort::SetTimeoutsFailed);
     // Whatever arrived before the port was opened is not an answer to anything of ours: a
     // driver starts with an empty queue, a pseudo-terminal behind Wine's COM port may not.
     if (!PurgeComm(handle, PURGE_RXCLEAR))
-        fail(5);
+        fail(EComPort::PurgeFailed);
 
     if (Events != 0) {
         auto thread = std::make_unique<TComThread>(this, d.get(), Events);
         if (const DWORD err = thread->Start()) {
             thread.reset();
             SetLastError(err);
-            fail(1);
+            fail(EComPort::OpenFailed);
         }
         d->thread = std::move(thread);
     }
@@ -438,19 +438,19 @@ void TCustomComPort::Close()
     d->handle = INVALID_HANDLE_VALUE;
 
     if (purgeError && !d->lineGone.load() && !DeviceGoneError(int(purgeError)))
-        throw EComPort(5, int(purgeError));
+        throw EComPort(EComPort::PurgeFailed, int(purgeError));
 }
 
 int TCustomComPort::Write(const void *buffer, int count)
 {
     if (!Connected())
-        throw EComPort(2, ERROR_INVALID_HANDLE);
+        throw EComPort(EComPort::WriteFailed, ERROR_INVALID_HANDLE);
     if (count <= 0)
         return 0;
 
     TOverlappedIo io(d->handle, d->abandoned, false);
     if (!io.Valid())
-        throw EComPort(2, int(GetLastError()));
+        throw EComPort(EComPort::WriteFailed, int(GetLastError()));
     // The bytes go with the request: a write left to its driver still has them.
     io.Bytes() = QByteArray(static_cast<const char *>(buffer), count);
     TWriteEnd end;
@@ -472,7 +472,7 @@ int TCustomComPort::Write(const void *buffer, int count)
             end.Error = error;
     }
     if (end.Error)
-        throw EComPort(2, int(end.Error));
+        throw EComPort(EComPort::WriteFailed, int(end.Error));
     if (d->thread)
         d->thread->Wrote();
     return int(end.Written);
@@ -481,14 +481,14 @@ int TCustomComPort::Write(const void *buffer, int count)
 int TCustomComPort::Read(void *buffer, int count)
 {
     if (!Connected())
-        throw EComPort(3, ERROR_INVALID_HANDLE);
+        throw EComPort(EComPort::ReadFailed, ERROR_INVALID_HANDLE);
     if (count <= 0)
         return 0;
 
     OVERLAPPED ov{};
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!ov.hEvent)
-        throw EComPort(3, int(GetLastError()));
+        throw EComPort(EComPort::ReadFailed, int(GetLastError()));
     DWORD read = 0;
     std::unique_lock lock(d->readLock);
     bool ok = ReadFile(d->handle, buffer, DWORD(count), &read, &ov);
@@ -503,18 +503,18 @@ int TCustomComPort::Read(void *buffer, int count)
     lock.unlock();
     CloseHandle(ov.hEvent);
     if (!ok)
-        throw EComPort(3, int(err));
+        throw EComPort(EComPort::ReadFailed, int(err));
     return int(read);
 }
 
 int TCustomComPort::InputCount()
 {
     if (!Connected())
-        throw EComPort(10, ERROR_INVALID_HANDLE);
+        throw EComPort(EComPort::StatusFailed, ERROR_INVALID_HANDLE);
     DWORD error = 0;
     const int count = InputQueued(d->handle, &error);
     if (count < 0)
-        throw EComPort(10, int(error));
+        throw EComPort(EComPort::StatusFailed, int(error));
     return count;
 }
 
@@ -539,7 +539,7 @@ void ListSerialPorts(QStringList &list, const QString &, const QString &, const 
         return;
     }
     if (rc != ERROR_SUCCESS)
-        throw EComPort(23, int(rc));
+        throw EComPort(EComPort::RegistryFailed, int(rc));
 
     QStringList names;
     for (DWORD index = 0;; ++index) {
@@ -554,7 +554,7 @@ void ListSerialPorts(QStringList &list, const QString &, const QString &, const 
             break;
         if (rc != ERROR_SUCCESS) {
             RegCloseKey(key);
-            throw EComPort(23, int(rc));
+            throw EComPort(EComPort::RegistryFailed, int(rc));
         }
         if (type != REG_SZ)
             continue;

@@ -98,7 +98,7 @@ int DispatchCount(int queued, DWORD error, TComEvents got, bool lineGone)
         return queued;
     if ((got & (1u << evError)) || lineGone || DeviceGoneError(int(error)))
         return 0;
-    throw EComPort(10, int(error));
+    throw EComPort(EComPort::StatusFailed, int(error));
 }
 
 TComEventLoop::TComEventLoop(TComEventPort &port, TComEvents events, quint64 arrivedAtStart)

@@ -49,7 +49,7 @@ TWriteEnd FinishWrite(TPendingIo &io, DWORD limitMs);
 // The count of the input queue for the dispatch of got: queued when the count succeeded
 // (queued >= 0), else 0 when the device has gone (a line error among got, the line known to
 // be gone, or an error that says so, as a device pulled out while the dispatch was pending
-// gives); otherwise raises EComPort code 10 with error.
+// gives); otherwise raises EComPort::StatusFailed with error.
 int DispatchCount(int queued, DWORD error, TComEvents got, bool lineGone);
 
 // What the event loop asks of the port and of the thread that runs it.

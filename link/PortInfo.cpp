@@ -37,10 +37,10 @@ TPortStage PortFailureStage(const std::exception &e)
     if (!port)
         return TPortStage::InUse;
     switch (port->Code) {
-    case 1:  // the open itself
-    case 7:  // the settings applied with it
-    case 8:
-    case 9:
+    case EComPort::OpenFailed:  // the open itself
+    case EComPort::SetStateFailed:  // the settings applied with it
+    case EComPort::SetTimeoutsFailed:
+    case EComPort::SetupFailed:
         return TPortStage::Opening;
     default:
         return TPortStage::InUse;

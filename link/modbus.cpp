@@ -139,7 +139,7 @@ bool MainAnswerComplete(int32_t exchangeState)
     const int32_t length = ReceiveLength;
     if (!LengthJudgeable(length))
         return false;
-    if (exchangeState == 4)
+    if (exchangeState == ExchangeWriteSent)
         return length == 8;
     return length == ReceiveBuffer[2] + 5;
 }

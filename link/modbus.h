@@ -29,7 +29,8 @@ bool ModeAnswerComplete();
 // read answer), at most the bytes held: what a step may read once the answer was found
 // complete. Bytes that arrived after it (noise, stray bytes) lie behind this length.
 int32_t ModeAnswerLength();
-// Completeness rule of the main window, keyed on ExchangeState (4 = waiting for the write echo).
+// Completeness rule of the main window, keyed on ExchangeState (ExchangeWriteSent:
+// the write's 8-byte echo awaited).
 bool MainAnswerComplete(int32_t exchangeState);
 // CRC check of a complete answer in ReceiveBuffer (received high byte first).
 bool AnswerCrcGood();

@@ -96,7 +96,7 @@ void TestComPortWin::secondOpenIsRefused()
         second.Open();
         QFAIL("opened");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 1);
+        QCOMPARE(e.Code, EComPort::OpenFailed);
         QCOMPARE(int(ClassifyOpenFailure(e.WinCode)), failure);
         qInfo("system error %d: %s", e.WinCode, qUtf8Printable(WithFailureCause(QStringLiteral("Порт занят!"), e, name)));
     }

@@ -101,15 +101,14 @@ class TestConfigE2E : public QObject {
     }
     bool Idle() const
     {
-        return ExchangeState != 1 && ExchangeState != 3 && ExchangeState != 4
-            && !form_->TimerReadCfgInPribor->isActive() && !form_->TimerWaitAnswer->isActive();
+        return !ExchangeUnderWay() && !form_->TimerReadCfgInPribor->isActive() && !form_->TimerWaitAnswer->isActive();
     }
 
 private slots:
     void init()
     {
         DeviceConfig = TDeviceConfig{};
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
         ConfigBlock = 0;
         ReceiveLength = 0;
         link_ = dir_.path() + QStringLiteral("/ttyV0");
@@ -129,7 +128,7 @@ private slots:
         form_.reset();
         device_.reset();
         DeviceConfig = TDeviceConfig{};
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
     }
 
     void readListsEveryParameter_data();
@@ -209,7 +208,7 @@ void TestConfigE2E::writeAfterEdit()
     QVERIFY(WaitFor([&] { return !boxes_->Texts.isEmpty() && Idle(); }, 5000));
     QCOMPARE(boxes_->Texts, QStringList{QStringLiteral("Загрузка конфигурации произведена успешно!")});
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т"));
-    QCOMPARE(ExchangeState, 0);
+    QCOMPARE(ExchangeState, ExchangeIdle);
     QCOMPARE(GridTexts(form_->StringGrid1), grid);  // a write leaves the grid alone
 
     QCOMPARE(int(Requests().size()), 1);
@@ -342,8 +341,8 @@ void TestConfigE2E::failures()
     QCOMPARE(PackConfigRegisters(), old);
     if (command == QLatin1String("write") && failure != QLatin1String("program"))
         QCOMPARE(int(Requests().size()), 1);
-    // A failed write leaves state 2 until the next command; a failed read ends idle.
-    QCOMPARE(ExchangeState, command == QLatin1String("write") ? 2 : 0);
+    // A failed write leaves the failure until the next command; a failed read ends idle.
+    QCOMPARE(ExchangeState, command == QLatin1String("write") ? ExchangeFailed : ExchangeIdle);
     // A later selection of a node shows the values the program held before the read.
     form_->TreeView1->setCurrentItem(form_->NodeAt(7));
     QCOMPARE(form_->StringGrid1->item(0, 1)->text(), QLatin1Char(' ') + FormatReal(1.25f));

@@ -96,7 +96,7 @@ TDeviceConfig EditedRecord()
 void ResetShared()
 {
     DeviceConfig = TDeviceConfig{};
-    ExchangeState = 0;
+    ExchangeState = ExchangeIdle;
     ConfigBlock = 0;
     std::memset(ReceiveBuffer, 0xEE, sizeof ReceiveBuffer);
     ReceiveLength = 0;
@@ -151,7 +151,7 @@ struct Rig {
     }
 
     // The read has run its course: the read timer has stopped and nothing is out.
-    bool ReadOver() const { return !readTimer.isActive() && !waitTimer.isActive() && ExchangeState == 0; }
+    bool ReadOver() const { return !readTimer.isActive() && !waitTimer.isActive() && ExchangeState == ExchangeIdle; }
 };
 
 std::vector<std::vector<uint8_t>> Requests(const sim::SimDevice &device)
@@ -274,11 +274,11 @@ void TestConfigExchange::writeLeavesDeviceHoldingRecord()
 
     Rig rig(link_);
     rig.exchange->StartWrite();
-    QCOMPARE(ExchangeState, 4);
+    QCOMPARE(ExchangeState, ExchangeWriteSent);
     QVERIFY(WaitFor([&] { return !rig.informations.isEmpty(); }, 5000));
 
     QCOMPARE(rig.informations, QStringList{QStringLiteral("Загрузка конфигурации произведена успешно!")});
-    QCOMPARE(ExchangeState, 0);
+    QCOMPARE(ExchangeState, ExchangeIdle);
     QCOMPARE(rig.rootSaved, 1);
     QCOMPARE(rig.rootShown, 0);  // the grid is not rebuilt by a write
     QVERIFY(!rig.waitTimer.isActive());
@@ -343,7 +343,7 @@ void TestConfigExchange::readFailures()
     }
     QCOMPARE(rig.rootSaved, 0);
     QCOMPARE(rig.rootShown, 0);
-    QCOMPARE(ExchangeState, 0);
+    QCOMPARE(ExchangeState, ExchangeIdle);
 
     // The record changes only with both blocks: one that came through alone fills nothing.
     QVERIFY(SameRecord(DeviceConfig, old));
@@ -375,9 +375,9 @@ void TestConfigExchange::writeFailures()
 
     Rig rig(link_);
     rig.exchange->StartWrite();
-    QVERIFY(WaitFor([&] { return !rig.waitTimer.isActive() && ExchangeState == 2; }, 4000));
-    Spin(300);  // a state 2 after a write is left alone by the timers
-    QCOMPARE(ExchangeState, 2);
+    QVERIFY(WaitFor([&] { return !rig.waitTimer.isActive() && ExchangeState == ExchangeFailed; }, 4000));
+    Spin(300);  // a failure after a write is left alone by the timers
+    QCOMPARE(ExchangeState, ExchangeFailed);
     QVERIFY(!rig.readTimer.isActive());
     QCOMPARE(rig.warnings, noLink ? QStringList{QStringLiteral("Нет связи!")} : QStringList{});
     QVERIFY(rig.informations.isEmpty());
@@ -412,12 +412,12 @@ void TestConfigExchange::portBusy()
     QCOMPARE(rig.warnings.size(), 1);
     QVERIFY2(SaysWithCause(rig.warnings[0], QStringLiteral("Порт занят! Выберите другой порт."), TOpenFailure::Busy),
              qPrintable(rig.warnings[0]));
-    QCOMPARE(ExchangeState, 2);
+    QCOMPARE(ExchangeState, ExchangeFailed);
     QVERIFY(!rig.waitTimer.isActive());
     QVERIFY(!rig.port.Connected());
     if (write) {
         Spin(300);
-        QCOMPARE(ExchangeState, 2);  // until the next command
+        QCOMPARE(ExchangeState, ExchangeFailed);  // until the next command
     } else {
         QVERIFY(rig.readTimer.isActive());  // its next tick ends the read
         QVERIFY(WaitFor([&] { return rig.ReadOver(); }, 1000));
@@ -447,7 +447,7 @@ void TestConfigExchange::errorAtSecondRequestThenTimeout()
     QVERIFY(WaitFor([&] { return !rig.errors.isEmpty(); }, 3000));
     QCOMPARE(rig.errors.size(), 1);
     QVERIFY(rig.warnings.isEmpty());
-    QCOMPARE(ExchangeState, 1);
+    QCOMPARE(ExchangeState, ExchangeReadSent);
     QCOMPARE(int(ConfigBlock), 1);
     QVERIFY(rig.waitTimer.isActive());  // the time-out ends the read
     QVERIFY(WaitFor([&] { return rig.ReadOver(); }, 3000));
@@ -546,15 +546,15 @@ void TestConfigAnswers::answerInPieces()
     int at = 0;
     for (int i = 0; i < pieces.size(); ++i) {
         // Nothing is judged complete before the last byte.
-        QCOMPARE(ExchangeState, 1);
+        QCOMPARE(ExchangeState, ExchangeReadSent);
         Feed(block1.mid(at, pieces[i]));
         at += pieces[i];
     }
-    QVERIFY(ExchangeState == 3 || ConfigBlock == 1);
+    QVERIFY(ExchangeState == ExchangeReadAnswered || ConfigBlock == 1);
     QCOMPARE(TakeRequest(8), Hex("0A030026000F7EE5"));
     QCOMPARE(int(ConfigBlock), 1);
     Feed(ReadAnswer(15, 0x0200).left(20));
-    QCOMPARE(ExchangeState, 1);
+    QCOMPARE(ExchangeState, ExchangeReadSent);
     Feed(ReadAnswer(15, 0x0200).mid(20));
     QVERIFY(WaitFor([&] { return rig_->rootShown == 1; }, 1000));
     QVERIFY(rig_->ReadOver());
@@ -603,9 +603,9 @@ void TestConfigAnswers::writeReplyInPieces()
     rig_->exchange->StartWrite();
     QCOMPARE(TakeRequest(115).size(), 115);
     Feed(echo.left(5));
-    QCOMPARE(ExchangeState, 4);  // five bytes with a byte count of 0 are no answer to a write
+    QCOMPARE(ExchangeState, ExchangeWriteSent);  // five bytes with a byte count of 0 are no answer to a write
     Feed(echo.mid(5));
-    QCOMPARE(ExchangeState, 0);
+    QCOMPARE(ExchangeState, ExchangeIdle);
     QCOMPARE(rig_->informations.size(), 1);
     QCOMPARE(rig_->rootSaved, 1);
 
@@ -614,10 +614,10 @@ void TestConfigAnswers::writeReplyInPieces()
     rig_->exchange->StartWrite();
     QCOMPARE(TakeRequest(115).size(), 115);
     Feed(echo + Hex("00"));
-    QCOMPARE(ExchangeState, 4);
+    QCOMPARE(ExchangeState, ExchangeWriteSent);
     QVERIFY(WaitFor([&] { return !rig_->warnings.isEmpty(); }, 3000));
     QCOMPARE(rig_->warnings, QStringList{QStringLiteral("Нет связи!")});
-    QCOMPARE(ExchangeState, 2);
+    QCOMPARE(ExchangeState, ExchangeFailed);
     QVERIFY(rig_->informations.isEmpty());
 }
 
@@ -625,10 +625,10 @@ void TestConfigAnswers::strayBytesWhileIdle_data()
 {
     QTest::addColumn<QByteArray>("stray");
     QTest::addColumn<int>("state");
-    QTest::newRow("complete frame, bad CRC") << Hex("0A0302123400 00") << 2;
-    QTest::newRow("complete frame, good CRC") << WithCrc(Hex("0A03021234")) << 0;
-    QTest::newRow("whole block 1 answer") << ReadAnswer(38, 7) << 0;
-    QTest::newRow("noise") << Hex("FF00FF") << 0;
+    QTest::newRow("complete frame, bad CRC") << Hex("0A0302123400 00") << int(ExchangeFailed);
+    QTest::newRow("complete frame, good CRC") << WithCrc(Hex("0A03021234")) << int(ExchangeIdle);
+    QTest::newRow("whole block 1 answer") << ReadAnswer(38, 7) << int(ExchangeIdle);
+    QTest::newRow("noise") << Hex("FF00FF") << int(ExchangeIdle);
 }
 
 void TestConfigAnswers::strayBytesWhileIdle()
@@ -639,7 +639,7 @@ void TestConfigAnswers::strayBytesWhileIdle()
     rig_->exchange->StartWrite();
     QCOMPARE(TakeRequest(115).size(), 115);
     Feed(WithCrc(Hex("0A1000000035")));
-    QCOMPARE(ExchangeState, 0);
+    QCOMPARE(ExchangeState, ExchangeIdle);
     rig_->informations.clear();
     DeviceConfig = EditedRecord();
     const TDeviceConfig before = DeviceConfig;
@@ -648,17 +648,17 @@ void TestConfigAnswers::strayBytesWhileIdle()
 
     Feed(stray);
     Spin(250);
-    QCOMPARE(ExchangeState, 0);  // the running read timer turns a 2 into 0
+    QCOMPARE(ExchangeState, ExchangeIdle);  // the running read timer ends a failure
     QVERIFY(SameRecord(DeviceConfig, before));
     QVERIFY(rig_->warnings.isEmpty());
     QVERIFY(rig_->informations.isEmpty());
     QCOMPARE(rig_->rootShown, 0);
     QCOMPARE(rig_->rootSaved, 1);
 
-    // Without the read timer, a bad frame leaves state 2 until the next command.
+    // Without the read timer, a bad frame leaves the failure until the next command.
     rig_->readTimer.stop();
     ClearReceiveBuffer();
-    ExchangeState = 0;
+    ExchangeState = ExchangeIdle;
     Feed(stray);
     Spin(150);
     QCOMPARE(ExchangeState, state);

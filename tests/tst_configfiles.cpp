@@ -90,7 +90,7 @@ private slots:
     void init()
     {
         DeviceConfig = {};
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
         dir_ = std::make_unique<QTemporaryDir>(TestFolder() + QStringLiteral("/files-XXXXXX"));
         QVERIFY(dir_->isValid());
 #ifdef Q_OS_WIN
@@ -195,10 +195,10 @@ private slots:
         std::vector<std::function<void(QWidget *)>> actions;
         for (const QString &step : steps)
             actions.push_back(step.endsWith(".json") ? Choose(step) : driver::Answer(step, &said));
-        ExchangeState = state == "busy" ? (command == "SaveToFile" ? 1 : 4) : 0;
+        ExchangeState = state != "busy" ? ExchangeIdle : command == "SaveToFile" ? ExchangeReadSent : ExchangeWriteSent;
         auto done = driver::InTurn(actions, 3000);
         form_->findChild<QAction *>(command)->trigger();
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
         QCOMPARE(*done, int(steps.size()));  // no other box, no file dialog after a refusal
         QVERIFY2(said.contains(says), qPrintable(said));
         QCOMPARE(DeviceConfig.PackCount, packCount);

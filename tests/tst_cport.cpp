@@ -142,12 +142,12 @@ void TestCPort::errorTexts_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("winCode");
     QTest::addColumn<QString>("text");
-    QTest::newRow("open, errno") << 1 << 16 << "Unable to open com port (win error code: 16)";
-    QTest::newRow("purge, no system code") << 5 << -1 << "PurgeComm function failed";
-    QTest::newRow("queue count, errno") << 10 << 5 << "ClearCommError function failed (win error code: 5)";
-    QTest::newRow("time-outs") << 8 << -1 << "SetCommTimeouts failed";
-    QTest::newRow("port list") << 23 << 2 << "Registry error (win error code: 2)";
-    QTest::newRow("system code 0 is shown") << 2 << 0 << "WriteFile function failed (win error code: 0)";
+    QTest::newRow("open, errno") << EComPort::OpenFailed << 16 << "Unable to open com port (win error code: 16)";
+    QTest::newRow("purge, no system code") << EComPort::PurgeFailed << -1 << "PurgeComm function failed";
+    QTest::newRow("queue count, errno") << EComPort::StatusFailed << 5 << "ClearCommError function failed (win error code: 5)";
+    QTest::newRow("time-outs") << EComPort::SetTimeoutsFailed << -1 << "SetCommTimeouts failed";
+    QTest::newRow("port list") << EComPort::RegistryFailed << 2 << "Registry error (win error code: 2)";
+    QTest::newRow("system code 0 is shown") << EComPort::WriteFailed << 0 << "WriteFile function failed (win error code: 0)";
     QTest::newRow("unknown code") << 24 << -1 << "";
 }
 
@@ -267,7 +267,7 @@ void TestCPort::unsupportedSpeedLeavesPortClosed()
         port.Open();
         QFAIL("opened with a speed the system does not have");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 7);
+        QCOMPARE(e.Code, EComPort::SetStateFailed);
         QCOMPARE(e.WinCode, EINVAL);
     }
     QVERIFY(!port.Connected());
@@ -309,7 +309,7 @@ void TestCPort::openOfMissingDeviceFails()
         port.Open();
         QFAIL("opened a device that does not exist");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 1);
+        QCOMPARE(e.Code, EComPort::OpenFailed);
         QCOMPARE(e.WinCode, ENOENT);
     }
     QVERIFY(!port.Connected());
@@ -328,7 +328,7 @@ void TestCPort::secondOpenOfHeldPortFails()
         second.Open();
         QFAIL("a port held by another opener was opened again");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 1);
+        QCOMPARE(e.Code, EComPort::OpenFailed);
         // root passes the tty's exclusive flag but not the lock; others stop at the flag
         QVERIFY2(e.WinCode == EWOULDBLOCK || e.WinCode == EBUSY, qPrintable(QString::number(e.WinCode)));
     }
@@ -417,7 +417,7 @@ void TestCPort::settingPort()
         port.SetPort(QStringLiteral("/nonexistent/ttyX"));
         QFAIL("reopen under a missing name succeeded");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 1);
+        QCOMPARE(e.Code, EComPort::OpenFailed);
     }
     QCOMPARE(port.Port(), QStringLiteral("/nonexistent/ttyX"));
     QVERIFY(!port.Connected());
@@ -465,13 +465,13 @@ void TestCPort::closedPortRefusesWriteAndRead()
         port.Write(buf, 4);
         QFAIL("wrote to a closed port");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 2);
+        QCOMPARE(e.Code, EComPort::WriteFailed);
     }
     try {
         port.Read(buf, 4);
         QFAIL("read from a closed port");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 3);
+        QCOMPARE(e.Code, EComPort::ReadFailed);
     }
 }
 
@@ -511,7 +511,7 @@ void TestCPort::handlerExceptionGoesToErrorReport()
         QByteArray buf(count, '\0');
         port.Read(buf.data(), count);
         if (++calls == 1)
-            throw EComPort(3, EIO);
+            throw EComPort(EComPort::ReadFailed, EIO);
     };
     port.SetPort(pty.SlavePath());
     port.Open();
@@ -714,7 +714,7 @@ void TestCPort::noSpin()
         try {
             port.Close();  // the purge of a vanished device may fail; the port is closed first
         } catch (const EComPort &e) {
-            QCOMPARE(e.Code, 5);
+            QCOMPARE(e.Code, EComPort::PurgeFailed);
         }
         QVERIFY(!port.Connected());
         port.Close();  // nothing left to fail

@@ -354,7 +354,7 @@ void TestEventLoopWin::dispatchCount_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("withLineError");
     QTest::addColumn<bool>("lineGone");
-    QTest::addColumn<int>("count");  // -1: a failure (EComPort 10)
+    QTest::addColumn<int>("count");  // -1: a failure (EComPort::StatusFailed)
     QTest::newRow("bytes queued") << 5 << 0 << false << false << 5;
     QTest::newRow("pulled out in the hand-over: bad command") << -1 << int(ERROR_BAD_COMMAND) << false << false << 0;
     QTest::newRow("pulled out in the hand-over: not connected") << -1 << int(ERROR_DEVICE_NOT_CONNECTED) << false << false << 0;
@@ -376,7 +376,7 @@ void TestEventLoopWin::dispatchCount()
         QCOMPARE(DispatchCount(queued, DWORD(error), got, lineGone), count);
     } catch (const EComPort &e) {
         QCOMPARE(count, -1);
-        QCOMPARE(e.Code, 10);
+        QCOMPARE(e.Code, EComPort::StatusFailed);
         QCOMPARE(e.WinCode, error);
     }
 }

@@ -454,7 +454,7 @@ void TestGenerators::unguardedSendReportsOnceAtATime()
 {
     FakeLinkWindow<ThreeRequestWindow> w(TSendFailure::Propagate);
     w.FailOpen = true;
-    const QString expected = EComPort(1, SampleSystemError(TOpenFailure::Busy)).Message();
+    const QString expected = EComPort(EComPort::OpenFailed, SampleSystemError(TOpenFailure::Busy)).Message();
 
     // Sampled from inside the reports' own event loops.
     struct Seen {

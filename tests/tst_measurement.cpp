@@ -779,7 +779,7 @@ void TestMeasurement::busyPort()
     }
     MessageBoxCollector boxes;
     w.Timer1Timer();
-    QCOMPARE(boxes.Texts, QStringList{EComPort(1, SampleSystemError(TOpenFailure::Busy)).Message()});
+    QCOMPARE(boxes.Texts, QStringList{EComPort(EComPort::OpenFailed, SampleSystemError(TOpenFailure::Busy)).Message()});
     QVERIFY(w.Timer1->isActive());
     QVERIFY(w.TimerWaitAnswer->isActive());
     QCOMPARE(w.Cycle().State().AnswerState, AnswerAwaited);

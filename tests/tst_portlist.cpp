@@ -200,7 +200,7 @@ void TestPortList::unreadableTreeFails()
         ListSerialPorts(list, sys, tree.Dev(), tree.User());
         QFAIL("a list from a tree that cannot be read");
     } catch (const EComPort &e) {
-        QCOMPARE(e.Code, 23);
+        QCOMPARE(e.Code, EComPort::RegistryFailed);
         QCOMPARE(e.WinCode, winCode);
         QCOMPARE(e.Message(), QStringLiteral("Registry error (win error code: %1)").arg(winCode));
     }
@@ -367,7 +367,7 @@ void TestPortList::selectorFillsOnce()
     combo.SetComProperty(cpPort);
     QCOMPARE(combo.count(), 8);
 
-    // A tree that cannot be read fails the fill with code 23.
+    // A tree that cannot be read fails the fill with EComPort::RegistryFailed.
     TComComboBox::ListSysRoot = tree.Sys() + QStringLiteral("/missing");
     TComComboBox fresh;
     fresh.SetComPort(&com);

@@ -90,7 +90,7 @@ void TestSoakConfig::soak()
     device.SetRandomFaults(seed + 1, SoakFaultMix());
 
     DeviceConfig = TDeviceConfig{};
-    ExchangeState = 0;
+    ExchangeState = ExchangeIdle;
     ConfigBlock = 0;
     ReceiveLength = 0;
 
@@ -125,7 +125,10 @@ void TestSoakConfig::soak()
 
     std::set<std::vector<uint8_t>> allowed{Frame(3, 0, 38), Frame(3, 38, 15)};
     std::mt19937 random{uint32_t(seed)};
-    auto idle = [&] { return !readTimer.isActive() && !waitTimer.isActive() && (ExchangeState == 0 || ExchangeState == 2); };
+    auto idle = [&] {
+        return !readTimer.isActive() && !waitTimer.isActive()
+            && (ExchangeState == ExchangeIdle || ExchangeState == ExchangeFailed);
+    };
     bool stuck = false;
     TDeviceConfig before;
     int readsDoneBefore = 0;

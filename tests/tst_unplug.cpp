@@ -163,7 +163,7 @@ private slots:
     void init()
     {
         DeviceConfig = TDeviceConfig{};
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
         ConfigBlock = 0;
         ReceiveLength = 0;
         StartDevice();
@@ -192,7 +192,7 @@ void TestUnplug::configurationReadLosesTheDevice()
     QVERIFY2(share < 0.3, qPrintable(QStringLiteral("%1 % of a core").arg(share * 100)));
     QVERIFY(WaitFor([&] { return boxes.Texts.size() >= 1 && BoxWatcher::NoneOnScreen(); }, 5000));
     QCOMPARE(boxes.Texts, QStringList{QString::fromUtf8(NoLinkText)});
-    QVERIFY(WaitFor([&] { return !form.TimerReadCfgInPribor->isActive() && ExchangeState == 0; }, 2000));
+    QVERIFY(WaitFor([&] { return !form.TimerReadCfgInPribor->isActive() && ExchangeState == ExchangeIdle; }, 2000));
     QVERIFY(!form.TimerWaitAnswer->isActive());
 
     // The next read closes the port first: the dead line fails the purge, which tells
@@ -206,13 +206,13 @@ void TestUnplug::configurationReadLosesTheDevice()
         QVERIFY(!form.ComPort1->Connected());
         QCOMPARE(DescriptorsOn(deadSlave), 0);
     }
-    QVERIFY(!form.TimerReadCfgInPribor->isActive() || ExchangeState == 2);
+    QVERIFY(!form.TimerReadCfgInPribor->isActive() || ExchangeState == ExchangeFailed);
 
     PlugBackIn();
     form.NodeAt(0)->setText(0, QString::fromUtf8(RootTextModified));
     form.N6->trigger();
-    QVERIFY(WaitFor([&] { return form.NodeAt(0)->text(0) == QString::fromUtf8(RootTextSaved) && ExchangeState == 0; },
-                    5000));
+    QVERIFY(WaitFor(
+        [&] { return form.NodeAt(0)->text(0) == QString::fromUtf8(RootTextSaved) && ExchangeState == ExchangeIdle; }, 5000));
     QCOMPARE(DeviceConfig.Tpu1DetectorCount, uint8_t(device_->Holding(0)));
     QCOMPARE(boxes.Texts.size(), 3);
     QCOMPARE(boxes.MostAtOnce, 1);

@@ -57,7 +57,7 @@ private slots:
     void init()
     {
         DeviceConfig = TDeviceConfig{};
-        ExchangeState = 0;
+        ExchangeState = ExchangeIdle;
         form_ = std::make_unique<TForm1>();
         QVERIFY(form_->CreatedOk());
         form_->show();

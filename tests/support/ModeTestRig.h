@@ -48,14 +48,14 @@ protected:
         ++Closes;
         if (FailClose) {
             ++Attempts;
-            throw EComPort(5, 5);
+            throw EComPort(EComPort::PurgeFailed, 5);
         }
     }
     void OpenPortAndWrite(const uint8_t *frame, int count) override
     {
         ++Attempts;
         if (FailOpen)
-            throw EComPort(1, SampleSystemError(TOpenFailure::Busy));
+            throw EComPort(EComPort::OpenFailed, SampleSystemError(TOpenFailure::Busy));
         Sent << QByteArray(reinterpret_cast<const char *>(frame), count);
     }
     void CollectAnswerBytes(int count) override
