@@ -6,26 +6,17 @@
 #include "ConfigFiles.h"
 #include "FileAccess.h"
 #include "FileWords.h"
-#include "Generator_T.h"
-#include "Generator_TC.h"
-#include "Generator_f.h"
 #include "Globals.h"
-#include "Imitation_TPU.h"
 #include "Messages.h"
+#include "ModeLauncher.h"
 #include "ModeRecorder.h"
-#include "ModeWindow.h"
 #include "ParameterEdit.h"
 #include "ParameterTree.h"
 #include "ProverWindow.h"
 #include "RunMemory.h"
 #include "ScreenFit.h"
-#include "TPR_TPR.h"
-#include "TPR_TPU.h"
-#include "TQ.h"
 #include "UserGuide.h"
 #include "ValueText.h"
-#include "freq_counter.h"
-#include "pack_pulses.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -495,34 +486,22 @@ void TForm1::RequestSecondBlock() { Exchange().RequestSecondBlock(); }
 
 // ---- Mode windows (each opens its own modal window) ----
 
-namespace {
+void TForm1::N12Click() { OpenMode(TModeId::TprTpu1, N12); }
+void TForm1::N22Click() { OpenMode(TModeId::TprTpu2, N22); }
+void TForm1::N3Click() { OpenMode(TModeId::TprTpr, N3); }
+void TForm1::N14Click() { OpenMode(TModeId::FreqCounter, N14); }
+void TForm1::N2Click() { OpenMode(TModeId::PackPulses, N2); }
+void TForm1::TQ1Click() { OpenMode(TModeId::Tq, TQ1); }
+void TForm1::N4Click() { OpenMode(TModeId::ImitationTpu, N4); }
+void TForm1::f1Click() { OpenMode(TModeId::GeneratorF, f1); }
+void TForm1::T1Click() { OpenMode(TModeId::GeneratorT, T1); }
+void TForm1::N5Click() { OpenMode(TModeId::TcImitation, N5); }
 
-// The main window's steps to run a mode: close the main port, create the window, let the
-// caller prepare it (the TPU channel), then set its port, start polling, show it modally;
-// the window is freed when it closes.
-template <typename Window>
-void OpenModeWindow(TForm1 *form, QAction *item, void (*prepare)(Window &) = nullptr)
+void TForm1::OpenMode(TModeId mode, const QAction *item)
 {
-    form->ComPort1->Close();
-    Window window(form);
-    if (prepare)
-        prepare(window);
-    form->PrepareRecording(window, item->text());
-    RunModeWindow(window, *form->ComPort1);
+    // The menu item's text names the record's file.
+    OpenModeWindow(mode, this, *ComPort1, RecordFolder(), item->text());
 }
-
-}  // namespace
-
-void TForm1::N12Click() { OpenModeWindow<TfmTPR_TPU>(this, N12, [](TfmTPR_TPU &w) { w.SelectTPU(1); }); }
-void TForm1::N22Click() { OpenModeWindow<TfmTPR_TPU>(this, N22, [](TfmTPR_TPU &w) { w.SelectTPU(0); }); }
-void TForm1::N3Click() { OpenModeWindow<TfmTPR_TPR>(this, N3); }
-void TForm1::N14Click() { OpenModeWindow<Tfmfreq_counter>(this, N14); }
-void TForm1::N2Click() { OpenModeWindow<Tfmpack_pulses>(this, N2); }
-void TForm1::TQ1Click() { OpenModeWindow<TfmTQ>(this, TQ1); }
-void TForm1::N4Click() { OpenModeWindow<TfmImitation_TPU>(this, N4); }
-void TForm1::f1Click() { OpenModeWindow<TfmGenerator_f>(this, f1); }
-void TForm1::T1Click() { OpenModeWindow<TfmGenerator_T>(this, T1); }
-void TForm1::N5Click() { OpenModeWindow<TfmGenerator_TC>(this, N5); }
 
 // ---- Records of mode runs and dropped files ----
 
@@ -550,12 +529,6 @@ void TForm1::RecordReadingsClick(bool checked)
 QString TForm1::RecordFolder() const
 {
     return RecordReadings->isChecked() ? recordFolder_ : QString();
-}
-
-void TForm1::PrepareRecording(TModeWindow &window, const QString &modeName)
-{
-    if (!RecordFolder().isEmpty())
-        window.StartRecording(recordFolder_, modeName);
 }
 
 void TForm1::ProcessRecordClick()

@@ -11,8 +11,8 @@
 #include <memory>
 
 class ConfigExchange;
+enum class TModeId;
 class TConfigFiles;
-class TModeWindow;
 class QAction;
 class QContextMenuEvent;
 class QLabel;
@@ -103,9 +103,6 @@ public:
     TConfigFiles &Files() { return *files_; }
     // Where every mode window opened keeps its record; empty while RecordReadings is off.
     QString RecordFolder() const;
-    // A mode window about to be shown: keeps its record when recording is on. modeName is
-    // the menu item's text, which names the record's file.
-    void PrepareRecording(TModeWindow &window, const QString &modeName);
 
     // The grid for one node.
     void ShowNode(QTreeWidgetItem *node);
@@ -159,6 +156,8 @@ private:
 
     // The configuration read and write, made on first use.
     ConfigExchange &Exchange();
+    // A mode's window from its menu item, recorded when recording is on.
+    void OpenMode(TModeId mode, const QAction *item);
 
     QTreeWidgetItem *nodes_[NodeCount] = {};
     std::unique_ptr<ConfigExchange> exchange_;
