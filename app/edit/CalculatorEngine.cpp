@@ -8,91 +8,91 @@ constexpr int MaxEntryDigits = 15;
 }
 
 TCalculatorEngine::TCalculatorEngine(long double start)
-    : m_display(std::isfinite(start) ? start : 0)
+    : display_(std::isfinite(start) ? start : 0)
 {
 }
 
 void TCalculatorEngine::Digit(int digit)
 {
-    if (m_error || digit < 0 || digit > 9)
+    if (error_ || digit < 0 || digit > 9)
         return;
-    if (!m_typing) {
-        m_entry.clear();
-        m_typing = true;
+    if (!typing_) {
+        entry_.clear();
+        typing_ = true;
     }
     int digits = 0;
-    for (QChar c : m_entry)
+    for (QChar c : entry_)
         digits += c.isDigit() ? 1 : 0;
     if (digits >= MaxEntryDigits)
         return;
-    if (m_entry == QLatin1String("0"))
-        m_entry.clear();
-    m_entry.append(QChar(u'0' + digit));
+    if (entry_ == QLatin1String("0"))
+        entry_.clear();
+    entry_.append(QChar(u'0' + digit));
 }
 
 void TCalculatorEngine::Separator()
 {
-    if (m_error)
+    if (error_)
         return;
-    if (!m_typing) {
-        m_entry = QStringLiteral("0");
-        m_typing = true;
+    if (!typing_) {
+        entry_ = QStringLiteral("0");
+        typing_ = true;
     }
-    if (m_entry.isEmpty())
-        m_entry = QStringLiteral("0");
-    if (!m_entry.contains(u'.'))
-        m_entry.append(u'.');
+    if (entry_.isEmpty())
+        entry_ = QStringLiteral("0");
+    if (!entry_.contains(u'.'))
+        entry_.append(u'.');
 }
 
 void TCalculatorEngine::CommitEntry()
 {
-    if (m_typing) {
-        m_display = m_entry.toDouble();  // an entry holds at most 15 digits
-        m_typing = false;
-        m_entry.clear();
+    if (typing_) {
+        display_ = entry_.toDouble();  // an entry holds at most 15 digits
+        typing_ = false;
+        entry_.clear();
     }
-    if (m_pending) {
-        long double result = m_accumulator;
-        switch (m_pending) {
-        case '+': result = m_accumulator + m_display; break;
-        case '-': result = m_accumulator - m_display; break;
-        case '*': result = m_accumulator * m_display; break;
+    if (pending_) {
+        long double result = accumulator_;
+        switch (pending_) {
+        case '+': result = accumulator_ + display_; break;
+        case '-': result = accumulator_ - display_; break;
+        case '*': result = accumulator_ * display_; break;
         case '/':
-            if (m_display == 0) {
-                m_error = true;
+            if (display_ == 0) {
+                error_ = true;
                 result = 0;
             } else {
-                result = m_accumulator / m_display;
+                result = accumulator_ / display_;
             }
             break;
         }
         if (!std::isfinite(result) || std::fabs(result) > std::numeric_limits<double>::max()) {
-            m_error = true;
+            error_ = true;
             result = 0;
         }
-        m_display = result;
-        m_pending = 0;
+        display_ = result;
+        pending_ = 0;
     }
 }
 
 void TCalculatorEngine::Operation(char op)
 {
-    if (m_error || (op != '+' && op != '-' && op != '*' && op != '/'))
+    if (error_ || (op != '+' && op != '-' && op != '*' && op != '/'))
         return;
-    if (m_pending && !m_typing) {
-        m_pending = op;  // a second operation key only replaces the first
+    if (pending_ && !typing_) {
+        pending_ = op;  // a second operation key only replaces the first
         return;
     }
     CommitEntry();
-    if (m_error)
+    if (error_)
         return;
-    m_accumulator = m_display;
-    m_pending = op;
+    accumulator_ = display_;
+    pending_ = op;
 }
 
 void TCalculatorEngine::Equals()
 {
-    if (m_error)
+    if (error_)
         return;
     CommitEntry();
 }
@@ -104,43 +104,43 @@ void TCalculatorEngine::Clear()
 
 void TCalculatorEngine::Backspace()
 {
-    if (m_error || !m_typing)
+    if (error_ || !typing_)
         return;
-    m_entry.chop(1);
-    if (m_entry == QLatin1String("-"))
-        m_entry.clear();
+    entry_.chop(1);
+    if (entry_ == QLatin1String("-"))
+        entry_.clear();
 }
 
 void TCalculatorEngine::ChangeSign()
 {
-    if (m_error)
+    if (error_)
         return;
-    if (m_typing) {
-        if (m_entry.startsWith(u'-'))
-            m_entry.remove(0, 1);
-        else if (!m_entry.isEmpty())
-            m_entry.prepend(u'-');
+    if (typing_) {
+        if (entry_.startsWith(u'-'))
+            entry_.remove(0, 1);
+        else if (!entry_.isEmpty())
+            entry_.prepend(u'-');
     } else {
-        m_display = -m_display;
+        display_ = -display_;
     }
 }
 
 long double TCalculatorEngine::DisplayValue() const
 {
-    if (m_error)
+    if (error_)
         return 0;
-    return m_typing ? m_entry.toDouble() : m_display;
+    return typing_ ? entry_.toDouble() : display_;
 }
 
 QString TCalculatorEngine::DisplayText(QChar decimalSeparator) const
 {
-    if (m_error)
+    if (error_)
         return QStringLiteral("Ошибка");
     QString s;
-    if (m_typing)
-        s = m_entry.isEmpty() ? QStringLiteral("0") : m_entry;
+    if (typing_)
+        s = entry_.isEmpty() ? QStringLiteral("0") : entry_;
     else
-        s = QString::number(double(m_display), 'g', MaxEntryDigits);
+        s = QString::number(double(display_), 'g', MaxEntryDigits);
     s.replace(u'.', decimalSeparator);
     return s;
 }

@@ -22,15 +22,15 @@ public:
     long double DisplayValue() const;
     // Finishes a pending operation and gives the result.
     long double Result();
-    bool HasError() const { return m_error; }
+    bool HasError() const { return error_; }
 
 private:
     void CommitEntry();
 
-    long double m_accumulator = 0;  // left operand of the pending operation
-    long double m_display = 0;      // value shown when no entry is being typed
-    QString m_entry;                // digits being typed, "." as the separator
-    char m_pending = 0;             // pending operation, 0 for none
-    bool m_typing = false;
-    bool m_error = false;
+    long double accumulator_ = 0;  // left operand of the pending operation
+    long double display_ = 0;      // value shown when no entry is being typed
+    QString entry_;                // digits being typed, "." as the separator
+    char pending_ = 0;             // pending operation, 0 for none
+    bool typing_ = false;
+    bool error_ = false;
 };

@@ -17,7 +17,7 @@ static QPushButton *MakeButton(QWidget *parent, const QString &caption, int x, i
 }
 
 TInputDialog::TInputDialog(const TInputDialogFrame &frame, const QString &caption, QWidget *owner)
-    : QDialog(owner), m_frame(frame)
+    : QDialog(owner), frame_(frame)
 {
     if (frame.OrdinaryWindow)
         setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -67,7 +67,7 @@ int TInputDialog::RunModal()
 
 void TInputDialog::Place()
 {
-    if (m_frame.DesignedPosition) {
+    if (frame_.DesignedPosition) {
         move(DesignedScreenPos);
         return;
     }

@@ -48,5 +48,5 @@ protected:
 private:
     void Place();
 
-    TInputDialogFrame m_frame;
+    TInputDialogFrame frame_;
 };

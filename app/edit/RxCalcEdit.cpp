@@ -28,7 +28,7 @@ const QString KeyCancel = QStringLiteral("Отмена");
 // The drop-down calculator
 
 TRxCalculatorPopup::TRxCalculatorPopup(QWidget *owner, long double start, TNumberSeparators seps)
-    : QFrame(owner, Qt::Popup), m_engine(start), m_seps(seps)
+    : QFrame(owner, Qt::Popup), engine_(start), seps_(seps)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -39,13 +39,13 @@ TRxCalculatorPopup::TRxCalculatorPopup(QWidget *owner, long double start, TNumbe
     grid->setContentsMargins(3, 3, 3, 3);
     grid->setSpacing(2);
 
-    m_display = new QLabel(this);
-    m_display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    m_display->setMinimumHeight(20);
-    grid->addWidget(m_display, 0, 0, 1, 4);
+    display_ = new QLabel(this);
+    display_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    display_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    display_->setMinimumHeight(20);
+    grid->addWidget(display_, 0, 0, 1, 4);
 
-    const QString separator(m_seps.Decimal);
+    const QString separator(seps_.Decimal);
     const QString rows[5][4] = {
         {KeyClear, KeyBack, KeySign, KeyDivide},
         {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9"), KeyMultiply},
@@ -83,39 +83,39 @@ QAbstractButton *TRxCalculatorPopup::Key(const QString &caption) const
 
 QString TRxCalculatorPopup::DisplayText() const
 {
-    return m_display->text();
+    return display_->text();
 }
 
 void TRxCalculatorPopup::Refresh()
 {
-    m_display->setText(m_engine.DisplayText(m_seps.Decimal));
+    display_->setText(engine_.DisplayText(seps_.Decimal));
 }
 
 void TRxCalculatorPopup::Press(const QString &caption)
 {
     if (caption.size() == 1 && caption.at(0).isDigit()) {
-        m_engine.Digit(caption.at(0).digitValue());
-    } else if (caption == QString(m_seps.Decimal)) {
-        m_engine.Separator();
+        engine_.Digit(caption.at(0).digitValue());
+    } else if (caption == QString(seps_.Decimal)) {
+        engine_.Separator();
     } else if (caption == KeyPlus) {
-        m_engine.Operation('+');
+        engine_.Operation('+');
     } else if (caption == KeyMinus) {
-        m_engine.Operation('-');
+        engine_.Operation('-');
     } else if (caption == KeyMultiply) {
-        m_engine.Operation('*');
+        engine_.Operation('*');
     } else if (caption == KeyDivide) {
-        m_engine.Operation('/');
+        engine_.Operation('/');
     } else if (caption == KeyEquals) {
-        m_engine.Equals();
+        engine_.Equals();
     } else if (caption == KeyClear) {
-        m_engine.Clear();
+        engine_.Clear();
     } else if (caption == KeyBack) {
-        m_engine.Backspace();
+        engine_.Backspace();
     } else if (caption == KeySign) {
-        m_engine.ChangeSign();
+        engine_.ChangeSign();
     } else if (caption == KeyOk) {
-        const long double result = m_engine.Result();
-        if (m_engine.HasError()) {
+        const long double result = engine_.Result();
+        if (engine_.HasError()) {
             QApplication::beep();
             Refresh();
             return;
@@ -146,7 +146,7 @@ void TRxCalculatorPopup::keyPressEvent(QKeyEvent *event)
         if (c.isDigit())
             return Press(text);
         if (c == u'.' || c == u',')
-            return Press(QString(m_seps.Decimal));
+            return Press(QString(seps_.Decimal));
         if (c == u'+')
             return Press(KeyPlus);
         if (c == u'-')
@@ -164,8 +164,8 @@ void TRxCalculatorPopup::keyPressEvent(QKeyEvent *event)
 void TRxCalculatorPopup::hideEvent(QHideEvent *event)
 {
     QFrame::hideEvent(event);
-    if (!m_closedSignalled) {
-        m_closedSignalled = true;
+    if (!closedSignalled_) {
+        closedSignalled_ = true;
         emit Closed();
     }
 }
@@ -175,59 +175,59 @@ void TRxCalculatorPopup::hideEvent(QHideEvent *event)
 
 TRxCalcEdit::TRxCalcEdit(QWidget *parent) : QLineEdit(parent)
 {
-    m_button = new QToolButton(this);
-    m_button->setArrowType(Qt::DownArrow);
-    m_button->setFocusPolicy(Qt::NoFocus);
-    m_button->setCursor(Qt::ArrowCursor);
-    m_button->setAutoRaise(false);
-    connect(m_button, &QToolButton::clicked, this, &TRxCalcEdit::OpenCalculator);
+    button_ = new QToolButton(this);
+    button_->setArrowType(Qt::DownArrow);
+    button_->setFocusPolicy(Qt::NoFocus);
+    button_->setCursor(Qt::ArrowCursor);
+    button_->setAutoRaise(false);
+    connect(button_, &QToolButton::clicked, this, &TRxCalcEdit::OpenCalculator);
     connect(this, &QLineEdit::textEdited, this, &TRxCalcEdit::OnTextEdited);
     ShowValueText();
 }
 
 long double TRxCalcEdit::Value() const
 {
-    if (m_editing)
-        m_value = TextToValue(text(), Separators(), m_minValue, m_maxValue);
-    return m_value;
+    if (editing_)
+        value_ = TextToValue(text(), Separators(), minValue_, maxValue_);
+    return value_;
 }
 
 void TRxCalcEdit::SetValue(long double value)
 {
-    m_value = ClampValue(value, m_minValue, m_maxValue);
+    value_ = ClampValue(value, minValue_, maxValue_);
     ShowValueText();
 }
 
 void TRxCalcEdit::ReapplyBounds()
 {
     const long double current = Value();
-    m_value = ClampValue(current, m_minValue, m_maxValue);
+    value_ = ClampValue(current, minValue_, maxValue_);
     ShowValueText();
 }
 
 void TRxCalcEdit::SetMinValue(long double value)
 {
-    m_minValue = value;
+    minValue_ = value;
     ReapplyBounds();
 }
 
 void TRxCalcEdit::SetMaxValue(long double value)
 {
-    m_maxValue = value;
+    maxValue_ = value;
     ReapplyBounds();
 }
 
 void TRxCalcEdit::SetDecimalPlaces(int places)
 {
     Value();
-    m_decimalPlaces = std::clamp(places, 0, 18);
+    decimalPlaces_ = std::clamp(places, 0, 18);
     ShowValueText();
 }
 
 void TRxCalcEdit::SetDisplayFormat(const QString &format)
 {
     Value();
-    m_displayFormat = format;
+    displayFormat_ = format;
     ShowValueText();
 }
 
@@ -235,10 +235,10 @@ void TRxCalcEdit::SetDisplayFormat(const QString &format)
 // display format otherwise.
 void TRxCalcEdit::ShowValueText()
 {
-    m_editing = hasFocus();
-    setText(m_editing ? FormatEditing(m_value, m_decimalPlaces, Separators())
-                      : FormatDisplay(m_value, m_displayFormat, Separators()));
-    m_lastGoodText = text();
+    editing_ = hasFocus();
+    setText(editing_ ? FormatEditing(value_, decimalPlaces_, Separators())
+                      : FormatDisplay(value_, displayFormat_, Separators()));
+    lastGoodText_ = text();
 }
 
 void TRxCalcEdit::keyPressEvent(QKeyEvent *event)
@@ -266,10 +266,10 @@ void TRxCalcEdit::keyPressEvent(QKeyEvent *event)
             candidate.remove(at, selectedText().size());
         }
         candidate.insert(at, key);
-        if (IsAcceptableTyping(candidate, Separators(), m_decimalPlaces, NonNegative())) {
-            m_editing = true;
+        if (IsAcceptableTyping(candidate, Separators(), decimalPlaces_, NonNegative())) {
+            editing_ = true;
             insert(QString(key));
-            m_lastGoodText = text();
+            lastGoodText_ = text();
         } else {
             QApplication::beep();
         }
@@ -283,13 +283,13 @@ void TRxCalcEdit::keyPressEvent(QKeyEvent *event)
 // typed key could also have produced; otherwise it is undone.
 void TRxCalcEdit::OnTextEdited(const QString &newText)
 {
-    if (IsAcceptableTyping(newText, Separators(), m_decimalPlaces, NonNegative())) {
-        m_editing = true;
-        m_lastGoodText = newText;
+    if (IsAcceptableTyping(newText, Separators(), decimalPlaces_, NonNegative())) {
+        editing_ = true;
+        lastGoodText_ = newText;
         return;
     }
     QApplication::beep();
-    setText(m_lastGoodText);
+    setText(lastGoodText_);
 }
 
 void TRxCalcEdit::focusInEvent(QFocusEvent *event)
@@ -297,7 +297,7 @@ void TRxCalcEdit::focusInEvent(QFocusEvent *event)
     QLineEdit::focusInEvent(event);
     if (event->reason() == Qt::PopupFocusReason)
         return;  // back from the calculator or a context menu: the text stays as it is
-    if (m_editing)
+    if (editing_)
         return;  // back in an active window: the edit goes on where it was
     ShowValueText();
     if (event->reason() != Qt::MouseFocusReason)
@@ -307,7 +307,7 @@ void TRxCalcEdit::focusInEvent(QFocusEvent *event)
 void TRxCalcEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    if (event->reason() == Qt::PopupFocusReason || m_calculator)
+    if (event->reason() == Qt::PopupFocusReason || calculator_)
         return;  // the calculator or a context menu took the focus: not a loss
     if (event->reason() == Qt::ActiveWindowFocusReason)
         return;  // another window became active: the edit goes on when this one comes back
@@ -321,31 +321,31 @@ void TRxCalcEdit::resizeEvent(QResizeEvent *event)
     const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
     const int side = std::max(height() - 2 * frame, 8);
     const int width = std::min(side, 17);
-    m_button->setGeometry(this->width() - frame - width, frame, width, side);
+    button_->setGeometry(this->width() - frame - width, frame, width, side);
     setTextMargins(0, 0, width, 0);
 }
 
 void TRxCalcEdit::OpenCalculator()
 {
-    if (m_calculator || !isEnabled() || isReadOnly())
+    if (calculator_ || !isEnabled() || isReadOnly())
         return;
     const auto start = ParseNumberText(text(), Separators());
-    m_calculator = new TRxCalculatorPopup(this, start ? *start : m_value, Separators());
-    connect(m_calculator, &TRxCalculatorPopup::Accepted, this, &TRxCalcEdit::ApplyCalculatorResult);
-    connect(m_calculator, &TRxCalculatorPopup::Closed, this, [this] {
-        m_calculator = nullptr;
+    calculator_ = new TRxCalculatorPopup(this, start ? *start : value_, Separators());
+    connect(calculator_, &TRxCalculatorPopup::Accepted, this, &TRxCalcEdit::ApplyCalculatorResult);
+    connect(calculator_, &TRxCalculatorPopup::Closed, this, [this] {
+        calculator_ = nullptr;
         setFocus(Qt::PopupFocusReason);
     });
-    m_calculator->adjustSize();
+    calculator_->adjustSize();
     QPoint at = mapToGlobal(QPoint(0, height()));
     if (const QScreen *screen = this->screen()) {
         const QRect area = screen->availableGeometry();
-        if (at.y() + m_calculator->height() > area.bottom())
-            at.setY(mapToGlobal(QPoint(0, 0)).y() - m_calculator->height());
-        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - m_calculator->width())));
+        if (at.y() + calculator_->height() > area.bottom())
+            at.setY(mapToGlobal(QPoint(0, 0)).y() - calculator_->height());
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - calculator_->width())));
     }
-    m_calculator->move(at);
-    m_calculator->show();
+    calculator_->move(at);
+    calculator_->show();
 }
 
 // The calculator's result is taken as if typed: rounded to the decimals a typed text
@@ -356,8 +356,8 @@ void TRxCalcEdit::ApplyCalculatorResult(long double result)
         QApplication::beep();
         return;
     }
-    const QString newText = FormatEditing(RoundToDecimals(result, m_decimalPlaces), m_decimalPlaces, Separators());
-    m_editing = true;
+    const QString newText = FormatEditing(RoundToDecimals(result, decimalPlaces_), decimalPlaces_, Separators());
+    editing_ = true;
     setText(newText);
-    m_lastGoodText = newText;
+    lastGoodText_ = newText;
 }

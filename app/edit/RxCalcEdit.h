@@ -37,10 +37,10 @@ private:
     void Press(const QString &caption);
     void Refresh();
 
-    TCalculatorEngine m_engine;
-    TNumberSeparators m_seps;
-    QLabel *m_display = nullptr;
-    bool m_closedSignalled = false;
+    TCalculatorEngine engine_;
+    TNumberSeparators seps_;
+    QLabel *display_ = nullptr;
+    bool closedSignalled_ = false;
 };
 
 class TRxCalcEdit : public QLineEdit {
@@ -52,17 +52,17 @@ public:
     // text that is no number reads as MinValue).
     long double Value() const;
     void SetValue(long double value);
-    long double MinValue() const { return m_minValue; }
+    long double MinValue() const { return minValue_; }
     void SetMinValue(long double value);
-    long double MaxValue() const { return m_maxValue; }
+    long double MaxValue() const { return maxValue_; }
     void SetMaxValue(long double value);
-    int DecimalPlaces() const { return m_decimalPlaces; }
+    int DecimalPlaces() const { return decimalPlaces_; }
     void SetDecimalPlaces(int places);
-    QString DisplayFormat() const { return m_displayFormat; }
+    QString DisplayFormat() const { return displayFormat_; }
     void SetDisplayFormat(const QString &format);
 
-    QToolButton *DropDownButton() const { return m_button; }
-    TRxCalculatorPopup *Calculator() const { return m_calculator; }
+    QToolButton *DropDownButton() const { return button_; }
+    TRxCalculatorPopup *Calculator() const { return calculator_; }
     void OpenCalculator();
 
 protected:
@@ -77,15 +77,15 @@ private:
     void ShowValueText();
     void ReapplyBounds();
     TNumberSeparators Separators() const { return TNumberSeparators::Current(); }
-    bool NonNegative() const { return RangeIsNonNegative(m_minValue, m_maxValue); }
+    bool NonNegative() const { return RangeIsNonNegative(minValue_, maxValue_); }
 
-    mutable long double m_value = 0;
-    bool m_editing = false;  // the text is the editing text, not yet converted
-    long double m_minValue = 0;
-    long double m_maxValue = 0;
-    int m_decimalPlaces = 2;
-    QString m_displayFormat = QStringLiteral(",0.##");
-    QString m_lastGoodText;
-    QToolButton *m_button = nullptr;
-    TRxCalculatorPopup *m_calculator = nullptr;
+    mutable long double value_ = 0;
+    bool editing_ = false;  // the text is the editing text, not yet converted
+    long double minValue_ = 0;
+    long double maxValue_ = 0;
+    int decimalPlaces_ = 2;
+    QString displayFormat_ = QStringLiteral(",0.##");
+    QString lastGoodText_;
+    QToolButton *button_ = nullptr;
+    TRxCalculatorPopup *calculator_ = nullptr;
 };
