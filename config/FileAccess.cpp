@@ -1,5 +1,5 @@
-// The rules of reading a file whole and of a record's rows, the same on every system; the
-// system's calls are in FileAccess_<system>.cpp.
+// The rules of reading a file whole, of a record's rows and of a failure's cause, the same on
+// every system; the system's calls and error codes are in FileAccess_<system>.cpp.
 
 #include "FileAccess.h"
 #include "FileCalls.h"
@@ -29,6 +29,19 @@ TFileRead ReadFileWhole(const QString &path, qint64 maxBytes)
         read.Bytes.clear();
     }
     return read;
+}
+
+TFileFailure FileFailureOf(int systemError)
+{
+    TFileFailure failure;
+    failure.SystemError = systemError;
+    failure.SystemText = SystemErrorText(systemError);
+    failure.Cause = systemError == 0 ? TFileCause::None : TFileCause::Other;
+    for (const TFileErrorCauses &causes : SystemFileErrorCauses()) {
+        if (causes.Errors.contains(systemError))
+            failure.Cause = causes.Cause;
+    }
+    return failure;
 }
 
 TRecordFile::~TRecordFile()

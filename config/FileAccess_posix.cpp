@@ -146,28 +146,24 @@ TFileFailure WriteInto(const QByteArray &path, const QByteArray &bytes)
 
 }  // namespace
 
-TFileFailure FileFailureOf(int systemError)
+QString SystemErrorText(int systemError)
 {
-    TFileFailure failure;
-    failure.SystemError = systemError;
-    failure.SystemText = qt_error_string(systemError);
-    switch (systemError) {
-    case 0: failure.Cause = TFileCause::None; break;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: failure.Cause = TFileCause::NoSpace; break;
-    case EACCES:
-    case EPERM: failure.Cause = TFileCause::NoPermission; break;
-    case EROFS: failure.Cause = TFileCause::ReadOnly; break;
-    case ENAMETOOLONG:
-    case EILSEQ: failure.Cause = TFileCause::BadName; break;
-    case EISDIR: failure.Cause = TFileCause::IsFolder; break;
-    case ENOENT:
-    case ENOTDIR: failure.Cause = TFileCause::NoFolder; break;
-    case ELOOP: failure.Cause = TFileCause::LinkLoop; break;
-    default: failure.Cause = TFileCause::Other; break;
-    }
-    return failure;
+    return qt_error_string(systemError);
+}
+
+const QList<TFileErrorCauses> &SystemFileErrorCauses()
+{
+    using C = TFileCause;
+    static const QList<TFileErrorCauses> causes = {
+        {{ENOSPC, EDQUOT, EFBIG}, C::NoSpace},
+        {{EACCES, EPERM}, C::NoPermission},
+        {{EROFS}, C::ReadOnly},
+        {{ENAMETOOLONG, EILSEQ}, C::BadName},
+        {{EISDIR}, C::IsFolder},
+        {{ENOENT, ENOTDIR}, C::NoFolder},
+        {{ELOOP}, C::LinkLoop},
+    };
+    return causes;
 }
 
 bool WritesInto(const QString &path)

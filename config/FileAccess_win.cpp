@@ -281,33 +281,24 @@ std::wstring FinalPathOf(const std::wstring &path)
 
 }  // namespace
 
-TFileFailure FileFailureOf(int systemError)
+QString SystemErrorText(int systemError)
 {
-    TFileFailure failure;
-    failure.SystemError = systemError;
-    failure.SystemText = SystemText(DWORD(systemError));
-    switch (DWORD(systemError)) {
-    case ERROR_SUCCESS: failure.Cause = TFileCause::None; break;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
-    case ERROR_FILE_TOO_LARGE: failure.Cause = TFileCause::NoSpace; break;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_PRIVILEGE_NOT_HELD: failure.Cause = TFileCause::NoPermission; break;
-    case ERROR_WRITE_PROTECT: failure.Cause = TFileCause::ReadOnly; break;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_DIRECTORY: failure.Cause = TFileCause::BadName; break;
-    case ERROR_DIRECTORY_NOT_SUPPORTED: failure.Cause = TFileCause::IsFolder; break;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH: failure.Cause = TFileCause::NoFolder; break;
-    case ERROR_CANT_RESOLVE_FILENAME: failure.Cause = TFileCause::LinkLoop; break;
-    default: failure.Cause = TFileCause::Other; break;
-    }
-    return failure;
+    return SystemText(DWORD(systemError));
+}
+
+const QList<TFileErrorCauses> &SystemFileErrorCauses()
+{
+    using C = TFileCause;
+    static const QList<TFileErrorCauses> causes = {
+        {{ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_DISK_QUOTA_EXCEEDED, ERROR_FILE_TOO_LARGE}, C::NoSpace},
+        {{ERROR_ACCESS_DENIED, ERROR_PRIVILEGE_NOT_HELD}, C::NoPermission},
+        {{ERROR_WRITE_PROTECT}, C::ReadOnly},
+        {{ERROR_INVALID_NAME, ERROR_BAD_PATHNAME, ERROR_FILENAME_EXCED_RANGE, ERROR_DIRECTORY}, C::BadName},
+        {{ERROR_DIRECTORY_NOT_SUPPORTED}, C::IsFolder},
+        {{ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_DRIVE, ERROR_BAD_NETPATH}, C::NoFolder},
+        {{ERROR_CANT_RESOLVE_FILENAME}, C::LinkLoop},
+    };
+    return causes;
 }
 
 bool WritesInto(const QString &path)

@@ -1,11 +1,12 @@
 #pragma once
 // The system's file calls beneath the rules that FileAccess.cpp keeps for every system (the
-// size limit of a read, a record's whole rows); FileAccess_<system>.cpp holds them. A handle
-// is a descriptor (Linux) or a HANDLE (Windows), -1 for none.
+// size limit of a read, a record's whole rows, the cause of an error); FileAccess_<system>.cpp
+// holds them. A handle is a descriptor (Linux) or a HANDLE (Windows), -1 for none.
 
 #include "FileAccess.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -21,3 +22,12 @@ TFileFailure WriteRowAt(intptr_t handle, qint64 offset, const QByteArray &row);
 void CutBackTo(intptr_t handle, qint64 size);
 // The failure of a call on a record that is not open.
 TFileFailure NotOpenFailure();
+
+// The system's own words for an error code.
+QString SystemErrorText(int systemError);
+// System error codes of one cause. Any code of no listed cause is TFileCause::Other, 0 none.
+struct TFileErrorCauses {
+    QList<int> Errors;
+    TFileCause Cause;
+};
+const QList<TFileErrorCauses> &SystemFileErrorCauses();

@@ -2,6 +2,8 @@
 
 #include "ComPortShared.h"
 #include "ErrorReport.h"
+#include "PortCalls.h"
+#include "PortInfo.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -157,6 +159,43 @@ void TComHandOver::Dispatch(TCustomComPort *port, const std::shared_ptr<State> &
 }
 
 // ---------------------------------------------------------------------------------------------
+// Opening and closing: the order of the steps and what a failed one means
+
+void OpenPort(TPortSteps &steps, bool withThread)
+{
+    if (const TStepFailure failure = steps.OpenDevice())
+        throw EComPort(EComPort::OpenFailed, *failure);
+    const auto check = [&steps](const TStepFailure &failure, int code) {
+        if (failure) {
+            steps.CloseDevice();
+            throw EComPort(code, *failure);
+        }
+    };
+    check(steps.SetQueues(), EComPort::SetupFailed);
+    check(steps.ApplySettings(), EComPort::SetStateFailed);
+    check(steps.ApplyTimeouts(), EComPort::SetTimeoutsFailed);
+    // Whatever arrived while the port was closed is not an answer to anything of ours.
+    check(steps.PurgeInput(), EComPort::PurgeFailed);
+    if (withThread)
+        check(steps.StartThread(), EComPort::OpenFailed);
+}
+
+void ClosePort(TPortSteps &steps)
+{
+    // The event thread learns first that the port is closing: the purge may end its wait.
+    steps.BeginClose();
+    // A device that has gone fails the purge; the port is released all the same, and the
+    // failure is the close's own only while the device is there: a device pulled out is told
+    // by what the next use of the port meets.
+    const int purgeError = steps.PurgeBoth();
+    if (!steps.StopThread())
+        return;
+    steps.CloseDevice();
+    if (purgeError && !steps.LineGone() && !DeviceGoneError(purgeError))
+        throw EComPort(EComPort::PurgeFailed, purgeError);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TCustomComPort, TComPort: the system-neutral properties
 
 QString TCustomComPort::Port() const
@@ -173,6 +212,29 @@ void TCustomComPort::SetPort(const QString &name)
         Close();
         Open();
     }
+}
+
+TCustomComPort::~TCustomComPort()
+{
+    try {
+        Close();
+    } catch (...) {
+        // the device is let go all the same; nobody is left to tell
+    }
+}
+
+void TCustomComPort::Open()
+{
+    if (Connected())
+        return;
+    OpenPort(*SystemPortSteps(*this), Events != 0);
+}
+
+void TCustomComPort::Close()
+{
+    if (!Connected())
+        return;
+    ClosePort(*SystemPortSteps(*this));
 }
 
 TComPort::TComPort(QObject *owner) : TCustomComPort(owner)

@@ -2,8 +2,9 @@
 // Serial port component: TCustomComPort / TComPort, the EComPort error and the
 // event thread that hands received-byte events over to the user-interface thread.
 // This unit is the only code of the program that knows the system's serial calls: this header
-// and CPort.cpp serve every system, CPort_posix.cpp holds termios, ioctl and poll, and
-// CPort_win.cpp the Win32 communications calls. The build takes the source of its system.
+// and CPort.cpp serve every system (the order of opening and closing with what a failed step
+// means, see PortCalls.h), CPort_posix.cpp holds termios, ioctl and poll, and CPort_win.cpp
+// the Win32 communications calls. The build takes the source of its system.
 
 #include <QObject>
 #include <QString>
@@ -119,7 +120,10 @@ public:
 private:
     // The system's side: the open device and its event thread.
     struct Impl;
-    std::unique_ptr<Impl> d;
+    struct ImplDeleter {
+        void operator()(Impl *impl) const;
+    };
+    std::unique_ptr<Impl, ImplDeleter> d;
     QString port_;
 
     // For the dispatch of a received-character event: the number of bytes queued now.
@@ -129,6 +133,7 @@ private:
 
     friend class TComThread;
     friend class TComHandOver;
+    friend class TPortSystem;
 };
 
 class TComPort : public TCustomComPort {

@@ -4,6 +4,7 @@
 #include "CPort.h"
 
 #include "ComPortShared.h"
+#include "PortCalls.h"
 #include "PortInfo.h"
 
 #include <QDeadlineTimer>
@@ -142,6 +143,7 @@ bool LineHungUp(int fd)
 
 struct TCustomComPort::Impl {
     int fd = -1;
+    bool exclusive = false;  // the tty's exclusive flag is ours to clear
     std::unique_ptr<TComThread> thread;
 };
 
@@ -262,13 +264,9 @@ int TCustomComPort::QueuedForDispatch(TComEvents got)
 
 TCustomComPort::TCustomComPort(QObject *owner) : QObject(owner), d(new Impl), port_(QStringLiteral("ttyS0")) {}
 
-TCustomComPort::~TCustomComPort()
+void TCustomComPort::ImplDeleter::operator()(Impl *impl) const
 {
-    try {
-        Close();
-    } catch (...) {
-        // the descriptor is released all the same; nobody is left to tell
-    }
+    delete impl;
 }
 
 bool TCustomComPort::Connected() const
@@ -276,95 +274,122 @@ bool TCustomComPort::Connected() const
     return d->fd >= 0;
 }
 
-void TCustomComPort::Open()
-{
-    if (d->fd >= 0)
-        return;
+// ---------------------------------------------------------------------------------------------
+// The steps of opening and closing (their order is CPort.cpp's)
 
-    const QString path = port_.startsWith(QLatin1Char('/')) ? port_ : QStringLiteral("/dev/") + port_;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        throw EComPort(EComPort::OpenFailed, errno);
+class TPortSystem final : public TPortSteps {
+public:
+    explicit TPortSystem(TCustomComPort &port) : port_(port), d_(*port.d) {}
 
-    bool exclusive = false;
-    auto fail = [&](int code, int err) {
-        if (exclusive)
-            ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        throw EComPort(code, err);
-    };
-
-    // Not shared: the lock keeps out every other opener (root included), the tty's exclusive
-    // flag keeps out ordinary users that do not lock. The lock comes first, so that a port
-    // held by someone else never gets its exclusive flag cleared by us.
-    if (flock(fd, LOCK_EX | LOCK_NB) < 0)
-        fail(EComPort::OpenFailed, errno);
-    if (ioctl(fd, TIOCEXCL) < 0)
-        fail(EComPort::OpenFailed, errno);
-    exclusive = true;
+    TStepFailure OpenDevice() override
+    {
+        const QString &name = port_.port_;
+        const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        // Not shared: the lock keeps out every other opener (root included), the tty's
+        // exclusive flag keeps out ordinary users that do not lock. The lock comes first, so
+        // that a port held by someone else never gets its exclusive flag cleared by us.
+        if (flock(fd, LOCK_EX | LOCK_NB) < 0 || ioctl(fd, TIOCEXCL) < 0) {
+            const int err = errno;
+            ::close(fd);
+            return err;
+        }
+        d_.fd = fd;
+        d_.exclusive = true;
+        return {};
+    }
 
     // Queue sizes (Buffer.InputSize / OutputSize): the Linux tty layer has fixed queues and
     // nothing to set, so this step cannot fail here. The property is kept for its callers.
+    TStepFailure SetQueues() override { return {}; }
 
-    termios tio{};
-    if (tcgetattr(fd, &tio) < 0)
-        fail(EComPort::SetStateFailed, errno);
-    if (const int err = BuildTermios(*this, tio))
-        fail(EComPort::SetStateFailed, err);
-    if (tcsetattr(fd, TCSANOW, &tio) < 0)
-        fail(EComPort::SetStateFailed, errno);
-    const bool dtrOn = FlowControl.ControlDTR != dtrDisable;
-    const bool rtsOn = FlowControl.ControlRTS == rtsEnable || FlowControl.ControlRTS == rtsToggle;
-    if (const int err = SetModemLine(fd, dtrOn, TIOCM_DTR))
-        fail(EComPort::SetStateFailed, err);
-    if (FlowControl.ControlRTS != rtsHandshake) {
-        if (const int err = SetModemLine(fd, rtsOn, TIOCM_RTS))
-            fail(EComPort::SetStateFailed, err);
-    }
-
-    // Time-outs: the read time-outs live in the termios above (VMIN/VTIME); the write
-    // time-out bounds Write() itself. Nothing is left to fail with
-    // EComPort::SetTimeoutsFailed.
-
-    // Whatever arrived while the port was closed is not an answer to anything of ours.
-    if (tcflush(fd, TCIFLUSH) < 0)
-        fail(EComPort::PurgeFailed, errno);
-
-    std::unique_ptr<TComThread> thread;
-    if (Events != 0) {
-        thread = std::make_unique<TComThread>(this, fd, Events);
-        if (const int err = thread->Start()) {
-            thread.reset();
-            fail(EComPort::OpenFailed, err);
+    TStepFailure ApplySettings() override
+    {
+        const int fd = d_.fd;
+        termios tio{};
+        if (tcgetattr(fd, &tio) < 0)
+            return errno;
+        if (const int err = BuildTermios(port_, tio))
+            return err;
+        if (tcsetattr(fd, TCSANOW, &tio) < 0)
+            return errno;
+        const TComFlowControl &flow = port_.FlowControl;
+        const bool dtrOn = flow.ControlDTR != dtrDisable;
+        const bool rtsOn = flow.ControlRTS == rtsEnable || flow.ControlRTS == rtsToggle;
+        if (const int err = SetModemLine(fd, dtrOn, TIOCM_DTR))
+            return err;
+        if (flow.ControlRTS != rtsHandshake) {
+            if (const int err = SetModemLine(fd, rtsOn, TIOCM_RTS))
+                return err;
         }
+        return {};
     }
-    d->fd = fd;
-    d->thread = std::move(thread);
-}
 
-void TCustomComPort::Close()
+    // Time-outs: the read time-outs live in the termios of the settings (VMIN/VTIME); the
+    // write time-out bounds Write() itself. Nothing is left to fail.
+    TStepFailure ApplyTimeouts() override { return {}; }
+
+    TStepFailure PurgeInput() override
+    {
+        if (tcflush(d_.fd, TCIFLUSH) < 0)
+            return errno;
+        return {};
+    }
+
+    TStepFailure StartThread() override
+    {
+        auto thread = std::make_unique<TComThread>(&port_, d_.fd, port_.Events);
+        if (const int err = thread->Start())
+            return err;
+        d_.thread = std::move(thread);
+        return {};
+    }
+
+    void BeginClose() override
+    {
+        // The exclusive flag belongs to the tty and would outlive this descriptor while
+        // another one holds the tty: clear it, or the next ordinary opener gets EBUSY.
+        ReleaseExclusive();
+    }
+
+    int PurgeBoth() override { return tcflush(d_.fd, TCIOFLUSH) < 0 ? errno : 0; }
+
+    bool StopThread() override
+    {
+        if (d_.thread) {
+            d_.thread->Stop();
+            d_.thread.reset();
+        }
+        return true;
+    }
+
+    void CloseDevice() override
+    {
+        ReleaseExclusive();
+        ::close(d_.fd);
+        d_.fd = -1;
+    }
+
+    // The event thread's hang-up ends only its own watch; the purge's error tells the rest.
+    bool LineGone() override { return false; }
+
+private:
+    void ReleaseExclusive()
+    {
+        if (d_.exclusive)
+            ioctl(d_.fd, TIOCNXCL);
+        d_.exclusive = false;
+    }
+
+    TCustomComPort &port_;
+    TCustomComPort::Impl &d_;
+};
+
+std::unique_ptr<TPortSteps> SystemPortSteps(TCustomComPort &port)
 {
-    if (d->fd < 0)
-        return;
-    const int fd = d->fd;
-
-    // The exclusive flag belongs to the tty and would outlive this descriptor while another
-    // one holds the tty: clear it, or the next ordinary opener gets EBUSY.
-    ioctl(fd, TIOCNXCL);
-    // Discard what is queued both ways. A vanished device answers EIO here; the port is
-    // released all the same, and the failure is the close's own only while the device is
-    // there: a device pulled out is told by what the next use of the port meets.
-    const int purgeError = tcflush(fd, TCIOFLUSH) < 0 ? errno : 0;
-
-    if (d->thread) {
-        d->thread->Stop();
-        d->thread.reset();
-    }
-    ::close(fd);
-    d->fd = -1;
-
-    if (purgeError && !DeviceGoneError(purgeError))
-        throw EComPort(EComPort::PurgeFailed, purgeError);
+    return std::make_unique<TPortSystem>(port);
 }
 
 int TCustomComPort::Write(const void *buffer, int count)

@@ -5,6 +5,7 @@
 
 #include "ComEventLoop_win.h"
 #include "ComPortShared.h"
+#include "PortCalls.h"
 #include "PortInfo.h"
 
 #include <QElapsedTimer>
@@ -344,13 +345,9 @@ int TCustomComPort::QueuedForDispatch(TComEvents got)
 
 TCustomComPort::TCustomComPort(QObject *owner) : QObject(owner), d(new Impl), port_(QStringLiteral("COM1")) {}
 
-TCustomComPort::~TCustomComPort()
+void TCustomComPort::ImplDeleter::operator()(Impl *impl) const
 {
-    try {
-        Close();
-    } catch (...) {
-        // the handle is released all the same; nobody is left to tell
-    }
+    delete impl;
 }
 
 bool TCustomComPort::Connected() const
@@ -358,87 +355,119 @@ bool TCustomComPort::Connected() const
     return d->handle != INVALID_HANDLE_VALUE;
 }
 
-void TCustomComPort::Open()
-{
-    if (Connected())
-        return;
+// ---------------------------------------------------------------------------------------------
+// The steps of opening and closing (their order is CPort.cpp's)
 
-    const std::wstring path = (QStringLiteral("\\\\.\\") + port_).toStdWString();
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        throw EComPort(EComPort::OpenFailed, int(GetLastError()));
-    d->handle = handle;
-    d->lineGone = false;
-    d->abandoned = false;
+class TPortSystem final : public TPortSteps {
+public:
+    explicit TPortSystem(TCustomComPort &port) : port_(port) {}
 
-    auto fail = [&](int code) {
-        const DWORD err = GetLastError();
-        CloseHandle(handle);
-        d->handle = INVALID_HANDLE_VALUE;
-        throw EComPort(code, int(err));
-    };
-
-    if (!SetupComm(handle, DWORD(Buffer.InputSize), DWORD(Buffer.OutputSize)))
-        fail(EComPort::SetupFailed);
-    DCB dcb = BuildDcb(*this);
-    if (!SetCommState(handle, &dcb))
-        fail(EComPort::SetStateFailed);
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = DWORD(Timeouts.ReadInterval);  // -1: MAXDWORD
-    timeouts.ReadTotalTimeoutMultiplier = DWORD(Timeouts.ReadTotalMultiplier);
-    timeouts.ReadTotalTimeoutConstant = DWORD(Timeouts.ReadTotalConstant);
-    timeouts.WriteTotalTimeoutMultiplier = DWORD(Timeouts.WriteTotalMultiplier);
-    timeouts.WriteTotalTimeoutConstant = DWORD(Timeouts.WriteTotalConstant);
-    if (!SetCommTimeouts(handle, &timeouts))
-        fail(EComPort::SetTimeoutsFailed);
-    // Whatever arrived before the port was opened is not an answer to anything of ours: a
-    // driver starts with an empty queue, a pseudo-terminal behind Wine's COM port may not.
-    if (!PurgeComm(handle, PURGE_RXCLEAR))
-        fail(EComPort::PurgeFailed);
-
-    if (Events != 0) {
-        auto thread = std::make_unique<TComThread>(this, d.get(), Events);
-        if (const DWORD err = thread->Start()) {
-            thread.reset();
-            SetLastError(err);
-            fail(EComPort::OpenFailed);
-        }
-        d->thread = std::move(thread);
+    TStepFailure OpenDevice() override
+    {
+        const std::wstring path = (QStringLiteral("\\\\.\\") + port_.port_).toStdWString();
+        const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return int(GetLastError());
+        d().handle = handle;
+        d().lineGone = false;
+        d().abandoned = false;
+        return {};
     }
-}
 
-void TCustomComPort::Close()
-{
-    if (!Connected())
-        return;
-    const HANDLE handle = d->handle;
+    TStepFailure SetQueues() override
+    {
+        if (!SetupComm(d().handle, DWORD(port_.Buffer.InputSize), DWORD(port_.Buffer.OutputSize)))
+            return int(GetLastError());
+        return {};
+    }
+
+    TStepFailure ApplySettings() override
+    {
+        DCB dcb = BuildDcb(port_);
+        if (!SetCommState(d().handle, &dcb))
+            return int(GetLastError());
+        return {};
+    }
+
+    TStepFailure ApplyTimeouts() override
+    {
+        const TComTimeouts &given = port_.Timeouts;
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = DWORD(given.ReadInterval);  // -1: MAXDWORD
+        timeouts.ReadTotalTimeoutMultiplier = DWORD(given.ReadTotalMultiplier);
+        timeouts.ReadTotalTimeoutConstant = DWORD(given.ReadTotalConstant);
+        timeouts.WriteTotalTimeoutMultiplier = DWORD(given.WriteTotalMultiplier);
+        timeouts.WriteTotalTimeoutConstant = DWORD(given.WriteTotalConstant);
+        if (!SetCommTimeouts(d().handle, &timeouts))
+            return int(GetLastError());
+        return {};
+    }
+
+    // A driver starts with an empty queue, a pseudo-terminal behind Wine's COM port may not.
+    TStepFailure PurgeInput() override
+    {
+        if (!PurgeComm(d().handle, PURGE_RXCLEAR))
+            return int(GetLastError());
+        return {};
+    }
+
+    TStepFailure StartThread() override
+    {
+        auto thread = std::make_unique<TComThread>(&port_, &d(), port_.Events);
+        if (const DWORD err = thread->Start())
+            return int(err);
+        d().thread = std::move(thread);
+        return {};
+    }
 
     // The event thread learns first that the port is closing: the purge ends its wait, which
     // must not be taken for a port that cannot wait.
-    if (d->thread)
-        d->thread->BeginStop();
-    // Abort what is pending both ways. A device that has gone fails here; the port is
-    // released all the same, and the failure is the close's own only while the device is
-    // there: a device pulled out is told by what the next use of the port meets.
-    const DWORD purgeError =
-        PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT) ? 0 : GetLastError();
-
-    if (d->thread && !d->thread->Stop()) {
-        // The event thread is stuck in a driver's call: it is left running, and with it the
-        // handle and everything of the port that it uses; the port is closed all the same.
-        (void)d->thread.release();
-        (void)d.release();
-        d = std::make_unique<Impl>();
-        return;
+    void BeginClose() override
+    {
+        if (d().thread)
+            d().thread->BeginStop();
     }
-    d->thread.reset();
-    if (!d->abandoned.load())
-        CloseHandle(handle);
-    d->handle = INVALID_HANDLE_VALUE;
 
-    if (purgeError && !d->lineGone.load() && !DeviceGoneError(int(purgeError)))
-        throw EComPort(EComPort::PurgeFailed, int(purgeError));
+    // Aborts what is pending both ways.
+    int PurgeBoth() override
+    {
+        return PurgeComm(d().handle, PURGE_TXABORT | PURGE_RXABORT) ? 0 : int(GetLastError());
+    }
+
+    bool StopThread() override
+    {
+        if (d().thread && !d().thread->Stop()) {
+            // The event thread is stuck in a driver's call: it is left running, and with it
+            // the handle and everything of the port that it uses.
+            (void)d().thread.release();
+            (void)port_.d.release();
+            port_.d.reset(new TCustomComPort::Impl);
+            return false;
+        }
+        d().thread.reset();
+        return true;
+    }
+
+    void CloseDevice() override
+    {
+        if (!d().abandoned.load())
+            CloseHandle(d().handle);
+        d().handle = INVALID_HANDLE_VALUE;
+    }
+
+    bool LineGone() override { return d().lineGone.load(); }
+
+private:
+    // Looked up each time: a port whose thread is left running gets a new one.
+    TCustomComPort::Impl &d() { return *port_.d; }
+
+    TCustomComPort &port_;
+};
+
+std::unique_ptr<TPortSteps> SystemPortSteps(TCustomComPort &port)
+{
+    return std::make_unique<TPortSystem>(port);
 }
 
 int TCustomComPort::Write(const void *buffer, int count)

@@ -1,6 +1,7 @@
 #include "PortInfo.h"
 
 #include "CPort.h"
+#include "PortCalls.h"
 
 QString TPortDescription::Text() const
 {
@@ -45,6 +46,17 @@ TPortStage PortFailureStage(const std::exception &e)
     default:
         return TPortStage::InUse;
     }
+}
+
+TPortCause ClassifyPortError(int err, TPortStage stage)
+{
+    if (err <= 0)
+        return TPortCause::None;
+    for (const TPortErrorCauses &causes : SystemPortErrorCauses()) {
+        if (causes.Errors.contains(err))
+            return stage == TPortStage::Opening ? causes.Opening : causes.InUse;
+    }
+    return TPortCause::Other;
 }
 
 bool DeviceGoneError(int err)

@@ -57,7 +57,7 @@ enum class TPortStage {
     InUse,
 };
 
-// What a system error says about a port. Sorted once per system (PortInfo_<system>.cpp);
+// What a system error says about a port. Each system lists its codes once (PortInfo_<system>.cpp);
 // the window program and the command-line companion each put the cause into words.
 enum class TPortCause {
     None,          // no system error known

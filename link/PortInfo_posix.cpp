@@ -1,5 +1,6 @@
 // Port descriptions and failure causes on Linux: sysfs, /dev, /proc and errno.
 
+#include "PortCalls.h"
 #include "PortInfo.h"
 
 #include <QDir>
@@ -120,32 +121,22 @@ TPortDescription DescribePort(const QString &name, const QString &sysRoot, const
     return d;
 }
 
-TPortCause ClassifyPortError(int err, TPortStage stage)
+const QList<TPortErrorCauses> &SystemPortErrorCauses()
 {
-    const bool opening = stage == TPortStage::Opening;
-    switch (err) {
-    case ENOENT:
-    case ENODEV:
-        return TPortCause::NoSuchPort;
-    case ENXIO:
-        return opening ? TPortCause::NoDevice : TPortCause::Gone;
-    case EIO:  // a tty that has been hung up: the adapter was pulled out, the pty's other end closed
-        return opening ? TPortCause::NoLine : TPortCause::Gone;
-    case EACCES:
-    case EPERM:
-        return TPortCause::NoPermission;
-    case EBUSY:        // another opener's exclusive use
-    case EWOULDBLOCK:  // EAGAIN too: its lock
-        return TPortCause::Busy;
-    case EISDIR:
-        return TPortCause::IsFolder;
-    case ENOTTY:
-        return TPortCause::NotSerial;
-    case EINVAL:
-        return TPortCause::BadSettings;
-    default:
-        return err > 0 ? TPortCause::Other : TPortCause::None;
-    }
+    using C = TPortCause;
+    static const QList<TPortErrorCauses> causes = {
+        {{ENOENT, ENODEV}, C::NoSuchPort, C::NoSuchPort},
+        {{ENXIO}, C::NoDevice, C::Gone},
+        // a tty that has been hung up: the adapter was pulled out, the pty's other end closed
+        {{EIO}, C::NoLine, C::Gone},
+        {{EACCES, EPERM}, C::NoPermission, C::NoPermission},
+        // another opener's exclusive use; its lock (EAGAIN too)
+        {{EBUSY, EWOULDBLOCK}, C::Busy, C::Busy},
+        {{EISDIR}, C::IsFolder, C::IsFolder},
+        {{ENOTTY}, C::NotSerial, C::NotSerial},
+        {{EINVAL}, C::BadSettings, C::BadSettings},
+    };
+    return causes;
 }
 
 QStringList PortHolders(const QString &path)

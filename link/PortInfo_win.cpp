@@ -1,6 +1,7 @@
 // Port descriptions and failure causes on Windows: the device manager's ports class
 // (SetupAPI) and Win32 error codes.
 
+#include "PortCalls.h"
 #include "PortInfo.h"
 
 #include <windows.h>
@@ -96,43 +97,29 @@ QList<TPortDescription> DescribePorts(const QStringList &names, const QString &,
     return all;
 }
 
-TPortCause ClassifyPortError(int err, TPortStage stage)
+const QList<TPortErrorCauses> &SystemPortErrorCauses()
 {
-    const bool opening = stage == TPortStage::Opening;
-    switch (err) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return opening ? TPortCause::NoSuchPort : TPortCause::Gone;
-    case ERROR_INVALID_NAME:
-        return TPortCause::BadName;
-    case ERROR_ACCESS_DENIED:
+    using C = TPortCause;
+    static const QList<TPortErrorCauses> causes = {
+        {{ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}, C::NoSuchPort, C::Gone},
+        {{ERROR_INVALID_NAME}, C::BadName, C::BadName},
         // A COM port is opened by one program at a time; an open port's driver refuses the
         // handle once its device has been pulled out.
-        return opening ? TPortCause::Busy : TPortCause::Gone;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-    case ERROR_LOCK_VIOLATION:  // Wine: the device is another program's alone (EBUSY)
-        return TPortCause::Busy;
-    case ERROR_BAD_COMMAND:  // the driver of a USB adapter that was pulled out
-    case ERROR_BROKEN_PIPE:  // Wine: the other end of a pseudo-terminal closed
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_NO_SUCH_DEVICE:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-        return opening ? TPortCause::NoDevice : TPortCause::Gone;
-    case ERROR_SEM_TIMEOUT:
+        {{ERROR_ACCESS_DENIED}, C::Busy, C::Gone},
+        // ERROR_LOCK_VIOLATION: Wine's word for a device that is another program's alone (EBUSY)
+        {{ERROR_SHARING_VIOLATION, ERROR_BUSY, ERROR_LOCK_VIOLATION}, C::Busy, C::Busy},
+        // ERROR_BAD_COMMAND: the driver of a USB adapter that was pulled out; ERROR_BROKEN_PIPE:
+        // Wine, the other end of a pseudo-terminal closed
+        {{ERROR_BAD_COMMAND, ERROR_BROKEN_PIPE, ERROR_GEN_FAILURE, ERROR_DEV_NOT_EXIST, ERROR_NO_SUCH_DEVICE,
+          ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED},
+         C::NoDevice, C::Gone},
         // A Bluetooth serial port whose device is off or out of range: the open gives up
         // after about 20 s; in use, the device has gone out of reach.
-        return opening ? TPortCause::NoAnswer : TPortCause::Gone;
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NOT_SUPPORTED:
-        return opening ? TPortCause::NotSerial : TPortCause::Other;
-    case ERROR_INVALID_PARAMETER:
-        return opening ? TPortCause::BadSettings : TPortCause::Other;
-    default:
-        return err > 0 ? TPortCause::Other : TPortCause::None;
-    }
+        {{ERROR_SEM_TIMEOUT}, C::NoAnswer, C::Gone},
+        {{ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED}, C::NotSerial, C::Other},
+        {{ERROR_INVALID_PARAMETER}, C::BadSettings, C::Other},
+    };
+    return causes;
 }
 
 QStringList PortHolders(const QString &)

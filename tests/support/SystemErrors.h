@@ -21,6 +21,15 @@ struct TPortErrorSample {
 };
 QList<TPortErrorSample> PortErrorSamples();
 
+// What each system gives the two above (SystemErrors_<system>.cpp): an error of each kind of
+// open failure it has, and its errors beyond no error at all.
+struct TOpenFailureError {
+    TOpenFailure Kind;
+    int Err;
+};
+QList<TOpenFailureError> SystemOpenFailureErrors();
+QList<TPortErrorSample> SystemPortErrorSamples();
+
 // Holds the single-instance guard under lockName (the name the system knows it by) as a copy
 // run with rights this user lacks (Windows: a mutex that this user may not open, as an
 // administrator's copy makes it) until the returned object goes; null where this system has

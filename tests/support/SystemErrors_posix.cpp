@@ -2,24 +2,17 @@
 
 #include <cerrno>
 
-int SampleSystemError(TOpenFailure kind)
+QList<TOpenFailureError> SystemOpenFailureErrors()
 {
-    switch (kind) {
-    case TOpenFailure::Gone: return ENOENT;
-    case TOpenFailure::NoPermission: return EACCES;
-    case TOpenFailure::Busy: return EBUSY;
-    case TOpenFailure::Other: return EIO;
-    case TOpenFailure::None: break;
-    }
-    return 0;
+    using F = TOpenFailure;
+    return {{F::Gone, ENOENT}, {F::NoPermission, EACCES}, {F::Busy, EBUSY}, {F::Other, EIO}};
 }
 
-QList<TPortErrorSample> PortErrorSamples()
+QList<TPortErrorSample> SystemPortErrorSamples()
 {
     using S = TPortStage;
     using C = TPortCause;
     return {
-        {"no system error", -1, S::Opening, C::None},
         {"no such port", ENOENT, S::Opening, C::NoSuchPort},
         {"held by another program", EBUSY, S::Opening, C::Busy},
         {"locked by another program", EWOULDBLOCK, S::Opening, C::Busy},

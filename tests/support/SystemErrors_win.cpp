@@ -2,24 +2,18 @@
 
 #include <windows.h>
 
-int SampleSystemError(TOpenFailure kind)
+QList<TOpenFailureError> SystemOpenFailureErrors()
 {
-    switch (kind) {
-    case TOpenFailure::Gone: return ERROR_FILE_NOT_FOUND;
-    case TOpenFailure::Busy: return ERROR_ACCESS_DENIED;
-    case TOpenFailure::Other: return ERROR_INVALID_PARAMETER;
-    case TOpenFailure::NoPermission:  // a port another program holds is the denied access
-    case TOpenFailure::None: break;
-    }
-    return 0;
+    // No permission has no error of its own: a port another program holds is the denied access.
+    using F = TOpenFailure;
+    return {{F::Gone, ERROR_FILE_NOT_FOUND}, {F::Busy, ERROR_ACCESS_DENIED}, {F::Other, ERROR_INVALID_PARAMETER}};
 }
 
-QList<TPortErrorSample> PortErrorSamples()
+QList<TPortErrorSample> SystemPortErrorSamples()
 {
     using S = TPortStage;
     using C = TPortCause;
     return {
-        {"no system error", -1, S::Opening, C::None},
         {"no such port", ERROR_FILE_NOT_FOUND, S::Opening, C::NoSuchPort},
         {"held by another program", ERROR_ACCESS_DENIED, S::Opening, C::Busy},
         {"held on the Linux side (Wine)", ERROR_LOCK_VIOLATION, S::Opening, C::Busy},
