@@ -16,6 +16,7 @@
 #include "ModeWindow.h"
 #include "ParameterEdit.h"
 #include "ParameterTree.h"
+#include "PortMessages.h"
 #include "ProverWindow.h"
 #include "RunMemory.h"
 #include "ScreenFit.h"
@@ -471,8 +472,13 @@ ConfigExchange &TForm1::Exchange()
 {
     if (!exchange_) {
         ConfigExchangeHooks hooks;
-        hooks.ShowWarning = [this](const QString &text) { ::ShowWarning(this, text); };
-        hooks.ShowInformation = [this](const QString &text) { ::ShowInformation(this, text); };
+        hooks.Tell = [this](TExchangeNotice notice, std::exception_ptr failure) {
+            const QString text = ExchangeNoticeText(notice, failure, ComPort1->Port());
+            if (notice == TExchangeNotice::WriteDone)
+                ::ShowInformation(this, text);
+            else
+                ::ShowWarning(this, text);
+        };
         hooks.ReportError = &ReportException;
         hooks.MarkRootSaved = [this] {
             nodes_[0]->setText(0, QString::fromUtf8(RootTextSaved));

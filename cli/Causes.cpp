@@ -129,3 +129,26 @@ QString FileCause(int err)
     }
     return FileCauseText(failure);
 }
+
+QString PortListingText(const TPortDescription &port)
+{
+    if (!port.FriendlyName.isEmpty())
+        return port.FriendlyName;
+    switch (port.Kind) {
+    case TPortKind::UsbAdapter: {
+        QString text = QStringLiteral("USB adapter %1 %2").arg(port.Maker, port.Product);
+        if (!port.Driver.isEmpty())
+            text += QStringLiteral(", driver %1").arg(port.Driver);
+        if (!port.ById.isEmpty())
+            text += QStringLiteral(", %1").arg(port.ById);
+        return text;
+    }
+    case TPortKind::BoardUart:
+        return QStringLiteral("serial port of the computer's main board");
+    case TPortKind::Virtual:
+        return QStringLiteral("virtual port, leads to %1").arg(port.Pty);
+    case TPortKind::Unknown:
+        break;
+    }
+    return QStringLiteral("serial port");
+}

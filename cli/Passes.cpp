@@ -3,6 +3,7 @@
 #include "Commands.h"
 
 #include "ConfigFile.h"
+#include "ConfigProblems.h"
 #include "ModeMap.h"
 #include "Output.h"
 #include "ProverRun.h"

@@ -10,6 +10,7 @@
 #include "FuzzSupport.h"
 
 #include "ConfigFile.h"
+#include "ConfigProblems.h"
 #include "RegisterMap.h"
 
 #include <QByteArray>

@@ -5,7 +5,7 @@
 #include "Messages.h"
 #include "ModeMap.h"
 #include "ModeRecorder.h"
-#include "PortInfo.h"
+#include "PortMessages.h"
 #include "Receive.h"
 #include "ScreenFit.h"
 #include "SteadyButtons.h"

@@ -1,6 +1,7 @@
 // The configuration file of both programs: its text with where the values came from, and
 // the reader's refusals as each program words them.
 #include "ConfigFile.h"
+#include "ConfigProblems.h"
 #include "ConfigText.h"
 #include "RegisterMap.h"
 
