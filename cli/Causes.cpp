@@ -41,10 +41,10 @@ QString PortCause(int err, const QString &path, TPortStage stage, const QStringL
     case TPortCause::Other:
         break;
     }
-    return SystemCauseWords(err);
+    return SystemCauseText(err);
 }
 
-QString SystemCauseWords(int err)
+QString SystemCauseText(int err)
 {
     // The core's file access knows the system's words for its error codes: a cause that
     // files share (no space, no permission) in the same words, else the system's own.

@@ -18,7 +18,7 @@
 // Windows: GetLastError()); holders are the programs that hold a busy port.
 QString PortCause(int err, const QString &path, TPortStage stage, const QStringList &holders = {});
 // The words for a port failure with err that has no cause of the companion's: the system's own.
-QString SystemCauseWords(int err);
+QString SystemCauseText(int err);
 // The cause of a failure of the port, with the component's own text when it carries no
 // error number.
 QString PortFailureCause(const std::exception &e, const QString &path, TPortStage stage);

@@ -2,13 +2,13 @@
 
 #include "CPort.h"
 #include "Causes.h"
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
 #include "ConfigProblems.h"
 #include "ExchangeResults.h"
 #include "Console.h"
 #include "ExchangeCycle.h"
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "Output.h"
 #include "PortInfo.h"
 #include "RegisterMap.h"
@@ -459,7 +459,7 @@ void StartMode(TDeviceLink &link, const TModeCommand &command, const QString &na
 // is reached or the run is asked to end.
 void PollMode(TDeviceLink &link, const TModeMap &map, const TModeOptions &mode)
 {
-    TModeRecord record(map);
+    TModeRecordRows record(map);
     if (!mode.Json)
         WriteOutput(record.CsvHeader());
     QElapsedTimer clock;

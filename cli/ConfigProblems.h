@@ -2,7 +2,7 @@
 // The companion's words (English) for why the configuration file's reader refused a file:
 // the reader reports each reason as a structured problem.
 
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
 
 #include <QString>
 

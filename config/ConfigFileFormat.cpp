@@ -1,4 +1,4 @@
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
 
 #include "EditLimits.h"
 #include "ParameterTree.h"
