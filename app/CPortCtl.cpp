@@ -2,6 +2,7 @@
 
 #include "ErrorReport.h"
 #include "PortInfo.h"
+#include "PortMessages.h"
 
 #include <QAbstractItemView>
 #include <QSignalBlocker>
@@ -87,7 +88,7 @@ void TComComboBox::FillPortList()
                     ListUserRoot.isEmpty() ? DefaultUserPortDirectory() : ListUserRoot);
     QStringList tips;
     for (const TPortDescription &port : DescribePorts(names, ListSysRoot, ListDevRoot))
-        tips << port.Text();
+        tips << PortDescriptionText(port);
     QStringList shownNames, shownTips;
     for (int i = 0; i < count(); ++i) {
         shownNames << itemText(i);

@@ -3,15 +3,16 @@
 #include "About.h"
 #include "CPortCtl.h"
 #include "ConfigExchange.h"
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 #include "FileAccess.h"
-#include "FileWords.h"
+#include "FileMessages.h"
 #include "Globals.h"
 #include "Messages.h"
 #include "ModeLauncher.h"
-#include "ModeRecorder.h"
+#include "ModeRecordWriter.h"
 #include "ParameterEdit.h"
 #include "ParameterTree.h"
+#include "PortMessages.h"
 #include "ProverWindow.h"
 #include "RunMemory.h"
 #include "ScreenFit.h"
@@ -170,7 +171,7 @@ TForm1::TForm1(QWidget *parent)
     connect(TimerWaitAnswer, &QTimer::timeout, this,
             [this] { Guarded([this] { TimerWaitAnswerTimer(); }); });
 
-    files_ = std::make_unique<TConfigFiles>(this, [this] {
+    fileCommands_ = std::make_unique<TConfigFileCommands>(this, [this] {
         nodes_[0]->setText(0, QString::fromUtf8(RootTextModified));
         ShowNode(NodeAt(0));
     });
@@ -230,14 +231,14 @@ void TForm1::BuildMenus()
     SaveToFile = N1->addAction(QStringLiteral("Сохранить конфигурацию в файл…"));
     SaveToFile->setObjectName(QStringLiteral("SaveToFile"));
     SaveToFile->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
-    connect(SaveToFile, &QAction::triggered, this, [this] { Guarded([this] { files_->Save(); }); });
+    connect(SaveToFile, &QAction::triggered, this, [this] { Guarded([this] { fileCommands_->Save(); }); });
     OpenFromFile = N1->addAction(QStringLiteral("Открыть конфигурацию из файла…"));
     OpenFromFile->setObjectName(QStringLiteral("OpenFromFile"));
     OpenFromFile->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
-    connect(OpenFromFile, &QAction::triggered, this, [this] { Guarded([this] { files_->Open(); }); });
+    connect(OpenFromFile, &QAction::triggered, this, [this] { Guarded([this] { fileCommands_->Open(); }); });
     CompareWithFile = N1->addAction(QStringLiteral("Сравнить с файлом…"));
     CompareWithFile->setObjectName(QStringLiteral("CompareWithFile"));
-    connect(CompareWithFile, &QAction::triggered, this, [this] { Guarded([this] { files_->Compare(); }); });
+    connect(CompareWithFile, &QAction::triggered, this, [this] { Guarded([this] { fileCommands_->Compare(); }); });
 
     N11 = bar->addMenu(QStringLiteral("Режим работы"));
     N11->setObjectName(QStringLiteral("N11"));
@@ -453,7 +454,7 @@ void TForm1::N13Click()
         return;  // nothing chosen: record, root and grid stay as they were
     nodes_[0]->setText(0, QString::fromUtf8(RootTextModified));
     ShowNode(NodeAt(index));
-    files_->ChangedByHand();
+    fileCommands_->ChangedByHand();
 }
 
 // ---- Configuration exchange (wired by the configuration read and write) ----
@@ -462,15 +463,20 @@ ConfigExchange &TForm1::Exchange()
 {
     if (!exchange_) {
         ConfigExchangeHooks hooks;
-        hooks.ShowWarning = [this](const QString &text) { ::ShowWarning(this, text); };
-        hooks.ShowInformation = [this](const QString &text) { ::ShowInformation(this, text); };
+        hooks.Tell = [this](TExchangeNotice notice, std::exception_ptr failure) {
+            const QString text = ExchangeNoticeText(notice, failure, ComPort1->Port());
+            if (notice == TExchangeNotice::WriteDone)
+                ::ShowInformation(this, text);
+            else
+                ::ShowWarning(this, text);
+        };
         hooks.ReportError = &ReportException;
         hooks.MarkRootSaved = [this] {
             nodes_[0]->setText(0, QString::fromUtf8(RootTextSaved));
-            files_->MarkSaved();
+            fileCommands_->MarkSaved();
         };
         hooks.ShowRoot = [this] { ShowNode(NodeAt(0)); };
-        hooks.ReadDone = [this] { files_->ReadFromDevice(ComPort1->Port()); };
+        hooks.ReadDone = [this] { fileCommands_->ReadFromDevice(ComPort1->Port()); };
         exchange_ = std::make_unique<ConfigExchange>(*ComPort1, *TimerReadCfgInPribor, *TimerWaitAnswer,
                                                      std::move(hooks));
     }
@@ -511,13 +517,13 @@ void TForm1::RecordReadingsClick(bool checked)
         return;
     const QString folder = QFileDialog::getExistingDirectory(
         this, QStringLiteral("Папка для записи показаний"),
-        QFileInfo(recordFolder_).isDir() ? recordFolder_ : TConfigFiles::DocumentsFolder());
+        QFileInfo(recordFolder_).isDir() ? recordFolder_ : TConfigFileCommands::DocumentsFolder());
     // A folder the records cannot be made in is told now, not by every mode window.
     const TFileFailure failure = folder.isEmpty() ? TFileFailure{} : ProbeRecordFolder(folder);
     if (failure.Failed())
         ShowWarning(this, QStringLiteral("В этой папке нельзя записывать показания: файл в ней не создаётся.\n\n"
                                          "Папка: %1\nПричина: %2.\n\nВыберите другую папку.")
-                              .arg(QDir::toNativeSeparators(folder), FileCauseWords(failure)));
+                              .arg(QDir::toNativeSeparators(folder), FileCauseMessage(failure)));
     const bool taken = !folder.isEmpty() && !failure.Failed();
     if (taken) {
         recordFolder_ = folder;
@@ -537,7 +543,7 @@ void TForm1::ProcessRecordClick()
     TRunMemory memory(*settings);
     QString start = OfferedRecord(recordFolder_, memory.LastRecord());
     if (start.isEmpty())
-        start = recordFolder_.isEmpty() ? files_->StartFolder() : recordFolder_;
+        start = recordFolder_.isEmpty() ? fileCommands_->StartFolder() : recordFolder_;
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Запись режима ТПР по ТПУ"), start,
                                                       QStringLiteral("Записи показаний (*.csv);;Все файлы (*)"));
     if (path.isEmpty())
@@ -545,7 +551,7 @@ void TForm1::ProcessRecordClick()
     TProverContext context;
     context.Port = ComPort1->Port();
     context.Config = DeviceConfig;
-    const TConfigOrigin &origin = files_->Origin();
+    const TConfigOrigin &origin = fileCommands_->Origin();
     context.ConfigKnown = origin.ReadAt.isValid() || !origin.OpenedFrom.isEmpty();
     if (!origin.OpenedFrom.isEmpty())
         context.ConfigSource = QStringLiteral("открыта из файла %1").arg(QFileInfo(origin.OpenedFrom).fileName());
@@ -585,7 +591,7 @@ void TForm1::dropEvent(QDropEvent *event)
         return;
     event->acceptProposedAction();
     // Opened once the drop is over: the program that dragged the file waits for its end.
-    QTimer::singleShot(0, this, [this, path] { Guarded([&] { files_->OpenFile(path); }); });
+    QTimer::singleShot(0, this, [this, path] { Guarded([&] { fileCommands_->OpenFile(path); }); });
 }
 
 // ---- About and exit ----
@@ -619,15 +625,15 @@ void TForm1::UserGuide1Click()
 
 bool TForm1::MayExit()
 {
-    if (!files_->Unsaved())
+    if (!fileCommands_->Unsaved())
         return true;
     const int answer = AskChoice(this,
                                  QStringLiteral("Значения в программе изменены вручную и ещё не записаны в прибор и не "
                                                 "сохранены в файл.\n\nСохранить их в файл перед выходом?"),
                                  {QStringLiteral("Сохранить…"), QStringLiteral("Выйти без сохранения"), QStringLiteral("Отмена")});
     if (answer == 0)
-        files_->Save();  // ends only once saved
-    return answer == 1 || (answer == 0 && !files_->Unsaved());
+        fileCommands_->Save();  // ends only once saved
+    return answer == 1 || (answer == 0 && !fileCommands_->Unsaved());
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

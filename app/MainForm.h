@@ -12,7 +12,7 @@
 
 class ConfigExchange;
 enum class TModeId;
-class TConfigFiles;
+class TConfigFileCommands;
 class QAction;
 class QContextMenuEvent;
 class QLabel;
@@ -100,7 +100,7 @@ public:
     QTreeWidgetItem *NodeAt(int index) const;
     int AbsoluteIndex(const QTreeWidgetItem *node) const;
 
-    TConfigFiles &Files() { return *files_; }
+    TConfigFileCommands &FileCommands() { return *fileCommands_; }
     // Where every mode window opened keeps its record; empty while RecordReadings is off.
     QString RecordFolder() const;
 
@@ -161,7 +161,7 @@ private:
 
     QTreeWidgetItem *nodes_[NodeCount] = {};
     std::unique_ptr<ConfigExchange> exchange_;
-    std::unique_ptr<TConfigFiles> files_;
+    std::unique_ptr<TConfigFileCommands> fileCommands_;
     QString recordFolder_;  // the last chosen, kept from run to run
     bool createdOk_ = true;
     bool centred_ = false;

@@ -110,7 +110,7 @@ QString CutText(TCutPass::TWhy why)
 namespace {
 
 // The mode of a record by the companion's name, as the menu names it.
-QString ModeWords(const QString &name)
+QString ModeNameText(const QString &name)
 {
     static const QList<QPair<QString, QString>> modes{
         {QStringLiteral("tpr-tpu1"), QStringLiteral("ТПР по ТПУ1")}, {QStringLiteral("tpr-tpu2"), QStringLiteral("ТПР по ТПУ2")},
@@ -124,7 +124,7 @@ QString ModeWords(const QString &name)
 }
 
 // A field of a row by its key, as the record's header names it.
-QString FieldWords(const QString &key)
+QString FieldNameText(const QString &key)
 {
     if (key == QStringLiteral("time"))
         return QStringLiteral("время (time)");
@@ -160,8 +160,8 @@ QString RefusalText(const TRefusal &refusal, const QString &fileName)
             cause = QStringLiteral("это не запись показаний прибора: нет заголовка записи");
         break;
     case TRefusalCause::OtherMode:
-        cause = ModeWords(d).isEmpty() ? QStringLiteral("это запись не режима «ТПР по ТПУ»")
-                                       : QStringLiteral("это запись режима «%1», а не «ТПР по ТПУ»").arg(ModeWords(d));
+        cause = ModeNameText(d).isEmpty() ? QStringLiteral("это запись не режима «ТПР по ТПУ»")
+                                          : QStringLiteral("это запись режима «%1», а не «ТПР по ТПУ»").arg(ModeNameText(d));
         break;
     case TRefusalCause::BadRow:
         if (d == QStringLiteral("fields"))
@@ -170,7 +170,7 @@ QString RefusalText(const TRefusal &refusal, const QString &fileName)
             cause = QStringLiteral("слишком длинная строка");
         else
             cause = QStringLiteral("не читается поле %1%2: «%3»")
-                        .arg(FieldWords(d), refusal.Column > 0 ? QStringLiteral(" (поле %1)").arg(refusal.Column) : QString(),
+                        .arg(FieldNameText(d), refusal.Column > 0 ? QStringLiteral(" (поле %1)").arg(refusal.Column) : QString(),
                              refusal.Text);
         break;
     case TRefusalCause::CutFile:

@@ -8,7 +8,7 @@
 
 #include "Measure.h"
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "ProverRun.h"
 #include "RunChart.h"
 #include "RunReport.h"
@@ -28,7 +28,7 @@ namespace {
 // pass of about 20 s every 30 s, K about 100 pulses per litre over 50 litres.
 QByteArray DayRecord(int rows)
 {
-    const TModeRecord header(ModeMapOf(TModeId::TprTpu1));
+    const TModeRecordRows header(ModeMapOf(TModeId::TprTpu1));
     QByteArray text = header.CsvHeader().toUtf8();
     text.reserve(rows * 200);
     std::mt19937 random(12);
@@ -49,7 +49,7 @@ QByteArray DayRecord(int rows)
         }
         const double f = inCycle < 20 ? 250 + spread(random) * 1e4 : 0.5;
         const QString row = QStringLiteral("%1,on,%2,%3,%4,%5,%6,%7,%8,%9,0,0,0,0,0,0,0,0,0,0,0,0\n")
-                                .arg(TModeRecord::TimeText(start.addSecs(r)))
+                                .arg(TModeRecordRows::TimeText(start.addSecs(r)))
                                 .arg(f, 0, 'f', 3)
                                 .arg(f / 100 * 3.6, 0, 'f', 4)
                                 .arg(n, 0, 'f', 2)

@@ -41,10 +41,10 @@ QString PortCause(int err, const QString &path, TPortStage stage, const QStringL
     case TPortCause::Other:
         break;
     }
-    return SystemCauseWords(err);
+    return SystemCauseText(err);
 }
 
-QString SystemCauseWords(int err)
+QString SystemCauseText(int err)
 {
     // The core's file access knows the system's words for its error codes: a cause that
     // files share (no space, no permission) in the same words, else the system's own.
@@ -128,4 +128,27 @@ QString FileCause(int err)
         break;
     }
     return FileCauseText(failure);
+}
+
+QString PortListingText(const TPortDescription &port)
+{
+    if (!port.FriendlyName.isEmpty())
+        return port.FriendlyName;
+    switch (port.Kind) {
+    case TPortKind::UsbAdapter: {
+        QString text = QStringLiteral("USB adapter %1 %2").arg(port.Maker, port.Product);
+        if (!port.Driver.isEmpty())
+            text += QStringLiteral(", driver %1").arg(port.Driver);
+        if (!port.ById.isEmpty())
+            text += QStringLiteral(", %1").arg(port.ById);
+        return text;
+    }
+    case TPortKind::BoardUart:
+        return QStringLiteral("serial port of the computer's main board");
+    case TPortKind::Virtual:
+        return QStringLiteral("virtual port, leads to %1").arg(port.Pty);
+    case TPortKind::Unknown:
+        break;
+    }
+    return QStringLiteral("serial port");
 }

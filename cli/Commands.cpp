@@ -2,11 +2,13 @@
 
 #include "CPort.h"
 #include "Causes.h"
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
+#include "ConfigProblems.h"
+#include "ExchangeResults.h"
 #include "Console.h"
 #include "ExchangeCycle.h"
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "Output.h"
 #include "PortInfo.h"
 #include "RegisterMap.h"
@@ -157,10 +159,10 @@ public:
         }
         if (result.Outcome == TExchangeOutcome::Interrupted)
             throw TInterruptedRun(watch_.ExitStatus(),
-                                  QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_, watch_.What())));
+                                  QStringLiteral("%1 on port %2: %3").arg(what, shown_, ExchangeResultText(result, timeoutMs_, watch_.What())));
         if (result.Ok())
             return result.Answer;
-        QString text = QStringLiteral("%1 on port %2: %3").arg(what, shown_, result.Describe(timeoutMs_));
+        QString text = QStringLiteral("%1 on port %2: %3").arg(what, shown_, ExchangeResultText(result, timeoutMs_));
         if (result.Outcome == TExchangeOutcome::NoAnswer || result.Outcome == TExchangeOutcome::BadCrc
             || result.Outcome == TExchangeOutcome::WrongAnswer) {
             // A program that shares the port without a lock takes answers meant for us.
@@ -316,7 +318,7 @@ int RunPorts(bool json)
     if (!json) {
         QString text;
         for (const TPortDescription &d : ports)
-            text += QStringLiteral("%1\t%2\n").arg(d.Name, d.Text());
+            text += QStringLiteral("%1\t%2\n").arg(d.Name, PortListingText(d));
         WriteOutput(text);
         return ExitOk;
     }
@@ -332,7 +334,7 @@ int RunPorts(bool json)
                                 {QStringLiteral("serial"), d.Serial},
                                 {QStringLiteral("by_id"), d.ById},
                                 {QStringLiteral("pty"), d.Pty},
-                                {QStringLiteral("text"), d.Text()}});
+                                {QStringLiteral("text"), PortListingText(d)}});
     }
     WriteOutput(QJsonDocument(list).toJson(QJsonDocument::Indented));
     return ExitOk;
@@ -457,7 +459,7 @@ void StartMode(TDeviceLink &link, const TModeCommand &command, const QString &na
 // is reached or the run is asked to end.
 void PollMode(TDeviceLink &link, const TModeMap &map, const TModeOptions &mode)
 {
-    TModeRecord record(map);
+    TModeRecordRows record(map);
     if (!mode.Json)
         WriteOutput(record.CsvHeader());
     QElapsedTimer clock;

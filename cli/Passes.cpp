@@ -2,7 +2,8 @@
 // CSV, from the core's processing; the words of its refusals.
 #include "Commands.h"
 
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
+#include "ConfigProblems.h"
 #include "ModeMap.h"
 #include "Output.h"
 #include "ProverRun.h"

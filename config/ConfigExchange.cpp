@@ -2,7 +2,6 @@
 
 #include "CPort.h"
 #include "Globals.h"
-#include "PortInfo.h"
 #include "Receive.h"
 #include "modbus.h"
 
@@ -37,10 +36,10 @@ void ConfigExchange::Enable(QTimer &timer)
         timer.start();
 }
 
-void ConfigExchange::Show(const std::function<void(const QString &)> &hook, const char *text)
+void ConfigExchange::Tell(TExchangeNotice notice, std::exception_ptr failure)
 {
-    if (hook)
-        hook(QString::fromUtf8(text));
+    if (hooks_.Tell)
+        hooks_.Tell(notice, std::move(failure));
 }
 
 void ConfigExchange::SendOrGiveUp(const uint8_t *frame, int size)
@@ -58,9 +57,8 @@ void ConfigExchange::SendOrGiveUp(const uint8_t *frame, int size)
         } catch (const std::exception &) {
             // the descriptor is released all the same; the box below says enough
         }
-        // The fixed text, and under it why the port could not be used.
-        if (hooks_.ShowWarning)
-            hooks_.ShowWarning(WithFailureCause(QString::fromUtf8(PortBusyText), e, port_.Port()));
+        // The window words it with why the port could not be used.
+        Tell(TExchangeNotice::PortBusy, std::current_exception());
     }
 }
 
@@ -119,7 +117,7 @@ void ConfigExchange::Received(int count)
         ExchangeState = ExchangeIdle;
         if (hooks_.MarkRootSaved)
             hooks_.MarkRootSaved();
-        Show(hooks_.ShowInformation, WriteDoneText);
+        Tell(TExchangeNotice::WriteDone);
     }
 }
 
@@ -166,5 +164,5 @@ void ConfigExchange::AnswerTimeout()
 {
     waitTimer_.stop();
     ExchangeState = ExchangeFailed;
-    Show(hooks_.ShowWarning, NoLinkText);
+    Tell(TExchangeNotice::NoLink);
 }

@@ -15,18 +15,21 @@
 class QTimer;
 class TCustomComPort;
 
-// Texts of the exchange's message boxes.
-inline constexpr const char *PortBusyText = "Порт занят! Выберите другой порт.";
-inline constexpr const char *NoLinkText = "Нет связи!";
-inline constexpr const char *WriteDoneText = "Загрузка конфигурации произведена успешно!";
+// What the exchange tells the user, each in a modal box with an OK button; the window
+// words it.
+enum class TExchangeNotice {
+    PortBusy,   // warning: the port could not be opened or written (with the failure)
+    NoLink,     // warning: no answer within the time-out
+    WriteDone,  // information: the device has taken the configuration
+};
 
 // Answer lengths of the two read blocks (function 3, 38 and 15 registers).
 inline constexpr int Block1AnswerLength = 2 * 38 + 5;
 inline constexpr int Block2AnswerLength = 2 * 15 + 5;
 
 struct ConfigExchangeHooks {
-    std::function<void(const QString &)> ShowWarning;      // modal warning, OK button
-    std::function<void(const QString &)> ShowInformation;  // modal information, OK button
+    // What to tell; failure for PortBusy (empty otherwise).
+    std::function<void(TExchangeNotice, std::exception_ptr failure)> Tell;
     std::function<void(std::exception_ptr)> ReportError;   // the general error report
     std::function<void()> MarkRootSaved;                   // root text without the asterisk
     std::function<void()> ShowRoot;                        // rebuilds the grid for the root
@@ -51,7 +54,7 @@ private:
     static void Enable(QTimer &timer);
     // Opens the port and writes frame; on failure ends the exchange with the busy message.
     void SendOrGiveUp(const uint8_t *frame, int size);
-    void Show(const std::function<void(const QString &)> &hook, const char *text);
+    void Tell(TExchangeNotice notice, std::exception_ptr failure = {});
 
     TCustomComPort &port_;
     QTimer &readTimer_;

@@ -9,7 +9,8 @@
 
 #include "FuzzSupport.h"
 
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
+#include "ConfigProblems.h"
 #include "RegisterMap.h"
 
 #include <QByteArray>

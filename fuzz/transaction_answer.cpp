@@ -9,6 +9,7 @@
 
 #include "FuzzSupport.h"
 
+#include "ExchangeResults.h"
 #include "Transaction.h"
 #include "modbus.h"
 
@@ -150,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         result.Answer = QByteArray(reinterpret_cast<const char *>(collector.Bytes()), length);
         result.ExceptionCode = collector.ExceptionCode();
         result.Attempts = 1;
-        fuzz::Check(!result.Describe(1000).isEmpty());
+        fuzz::Check(!ExchangeResultText(result, 1000).isEmpty());
         fuzz::Check(HexBytes(collector.Bytes(), held).size() == std::max(3 * held - 1, 0));
     }
     return 0;

@@ -31,9 +31,6 @@ struct TPortDescription {
     QString ById;  // the /dev/serial/by-id link that leads to the port (full path), if any
     QString Pty;   // virtual port: the pseudo-terminal it leads to ("/dev/pts/3")
     QString FriendlyName;  // the name the system gives the device ("USB Serial Port (COM5)"), if any
-
-    // One line in Russian that tells what the port is, for tooltips and listings.
-    QString Text() const;
 };
 
 // Describes the port that ListSerialPorts listed as name. Linux: a name without "/" lives in
@@ -105,17 +102,16 @@ QStringList PortHolders(const QString &path);
 // Windows does not tell: always empty there.
 QStringList PortSharers(const QString &path);
 
-// The cause, in Russian, for the message boxes; empty for None. err is the system error
-// behind it, told in the system's words when the cause is no other; holders (see
-// PortHolders) are named for a busy port.
-QString PortCauseText(TPortCause cause, int err, const QStringList &holders = {});
-// The cause of a failure to open with system error err (PortCauseText at opening); empty
-// when err tells nothing (0 or -1).
-QString OpenFailureCause(int err, const QStringList &holders = {});
 // The system's name and words for err, as "EIO (Input/output error)" or "31 (...)".
 QString SystemErrorNote(int err);
 
-// text, and under it, as a second paragraph, the cause of the port failure e on the port
-// named portName (as the port list names it); text alone when e carries no system error.
-QString WithFailureCause(const QString &text, const std::exception &e, const QString &portName = {});
-QString WithFailureCause(const QString &text, std::exception_ptr e, const QString &portName = {});
+// What a port failure comes to: its cause (at the stage the failure belongs to), the system
+// error behind it, and, for a busy port, the programs that hold it.
+struct TPortFailure {
+    TPortCause Cause = TPortCause::None;
+    int Err = 0;
+    QStringList Holders;
+};
+// The failure e of the port named portName (as the port list names it); the holders of a
+// busy port are looked up only when portName is given.
+TPortFailure PortFailureOf(const std::exception &e, const QString &portName = {});

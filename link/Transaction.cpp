@@ -28,22 +28,6 @@ bool CrcEnds(const uint8_t *frame, int length)
 
 }  // namespace
 
-QString ModbusExceptionName(uint8_t code)
-{
-    switch (code) {
-    case 1: return QStringLiteral("illegal function");
-    case 2: return QStringLiteral("illegal data address");
-    case 3: return QStringLiteral("illegal data value");
-    case 4: return QStringLiteral("server device failure");
-    case 5: return QStringLiteral("acknowledge");
-    case 6: return QStringLiteral("server device busy");
-    case 8: return QStringLiteral("memory parity error");
-    case 10: return QStringLiteral("gateway path unavailable");
-    case 11: return QStringLiteral("gateway target device failed to respond");
-    default: return QStringLiteral("unknown exception");
-    }
-}
-
 QString HexBytes(const uint8_t *bytes, int count)
 {
     QString text;
@@ -54,54 +38,6 @@ QString HexBytes(const uint8_t *bytes, int count)
         text += QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
     }
     return text;
-}
-
-QString TExchangeResult::Describe(int timeoutMs, const QString &interruptedBy) const
-{
-    const QString attempts = Attempts == 1 ? QStringLiteral("1 attempt") : QStringLiteral("%1 attempts").arg(Attempts);
-    const QString interrupted = interruptedBy.isEmpty() ? QStringLiteral("interrupted") : QStringLiteral("interrupted by ") + interruptedBy;
-    // What the last request sent got, for an exchange that ended before the next was sent.
-    const auto lastSent = [&] {
-        TExchangeResult last = *this;
-        const bool sentOutcome = LastSent != TExchangeOutcome::NoisyLine && LastSent != TExchangeOutcome::Interrupted;
-        last.Outcome = sentOutcome ? LastSent : TExchangeOutcome::NoAnswer;
-        return last.Describe(timeoutMs);
-    };
-    switch (Outcome) {
-    case TExchangeOutcome::Answer:
-        return QStringLiteral("answer");
-    case TExchangeOutcome::Exception:
-        return QStringLiteral("the device answered with exception %1 (%2)")
-            .arg(ExceptionCode)
-            .arg(ModbusExceptionName(ExceptionCode));
-    case TExchangeOutcome::NoAnswer: {
-        if (Received <= 0)
-            return QStringLiteral("no answer within %1 ms (%2)").arg(timeoutMs).arg(attempts);
-        const QString when = Attempts > 1 ? QStringLiteral("the last time ") : QString();
-        const QString came = Expected > Received
-            ? QStringLiteral("%1%2 of the answer's %3 bytes came").arg(when).arg(Received).arg(Expected)
-            : QStringLiteral("%1%2 bytes came that made no answer").arg(when).arg(Received);
-        return QStringLiteral("no complete answer within %1 ms (%2; %3)").arg(timeoutMs).arg(attempts, came);
-    }
-    case TExchangeOutcome::BadCrc:
-        return QStringLiteral("answers with a bad CRC (%1)").arg(attempts);
-    case TExchangeOutcome::WrongAnswer:
-        return QStringLiteral("answers that do not fit the request (%1): %2")
-            .arg(attempts, HexBytes(reinterpret_cast<const uint8_t *>(Answer.constData()), int(Answer.size())));
-    case TExchangeOutcome::NoisyLine: {
-        const QString noisy = QStringLiteral("the line is never quiet: %1 bytes came within %2 ms").arg(NoiseBytes).arg(timeoutMs);
-        if (!Sent())
-            return noisy + QStringLiteral(", so the request was not sent");
-        return QStringLiteral("%1; then %2, so the request was not sent again").arg(lastSent(), noisy);
-    }
-    case TExchangeOutcome::Interrupted:
-        if (!Sent())
-            return interrupted + QStringLiteral(" before the request was sent");
-        if (LastSent == TExchangeOutcome::Interrupted)
-            return QStringLiteral("%1 while the answer was awaited (the request was sent, %2)").arg(interrupted, attempts);
-        return QStringLiteral("%1; then %2 before the request was sent again").arg(lastSent(), interrupted);
-    }
-    return {};
 }
 
 int ExpectedAnswerLength(const uint8_t *request, int size)

@@ -61,15 +61,8 @@ struct TExchangeResult {
 
     bool Ok() const { return Outcome == TExchangeOutcome::Answer; }
     bool Sent() const { return Attempts > 0; }
-    // What went wrong, for a message, saying whether the request was sent: "no answer within
-    // 1000 ms (3 attempts)", "the device answered with exception 2 (illegal data address)",
-    // "the line is never quiet: ..., so the request was not sent". interruptedBy names what
-    // ended an Interrupted exchange ("Ctrl+C").
-    QString Describe(int timeoutMs, const QString &interruptedBy = {}) const;
 };
 
-// The name of a Modbus exception code ("illegal data address").
-QString ModbusExceptionName(uint8_t code);
 // Bytes as "0A 03 00 00".
 QString HexBytes(const uint8_t *bytes, int count);
 

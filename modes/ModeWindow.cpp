@@ -1,11 +1,11 @@
 #include "ModeWindow.h"
 
 #include "Globals.h"
-#include "FileWords.h"
+#include "FileMessages.h"
 #include "Messages.h"
 #include "ModeMap.h"
-#include "ModeRecorder.h"
-#include "PortInfo.h"
+#include "ModeRecordWriter.h"
+#include "PortMessages.h"
 #include "Receive.h"
 #include "ScreenFit.h"
 #include "SteadyButtons.h"
@@ -228,12 +228,12 @@ bool TModeWindow::StartRecording(const QString &folder, const QString &modeName)
     const TModeMap *map = Map();
     if (!map)
         return false;
-    auto recorder = std::make_unique<TModeRecorder>(*map, SharedS2Base());
+    auto recorder = std::make_unique<TModeRecordWriter>(*map, SharedS2Base());
     const TFileFailure failure = recorder->Start(folder, modeName, QDateTime::currentDateTime());
     if (failure.Failed()) {
         ShowWarning(parentWidget(), QStringLiteral("Запись показаний не начата: файл не создан.\n\nФайл: %1\nПричина: %2."
                                                    "\n\nОкно режима откроется без записи.")
-                                        .arg(QDir::toNativeSeparators(recorder->Path()), FileCauseWords(failure)));
+                                        .arg(QDir::toNativeSeparators(recorder->Path()), FileCauseMessage(failure)));
         return false;
     }
     recorder_ = std::move(recorder);
@@ -263,7 +263,7 @@ void TModeWindow::Record(bool values)
         ShowWarning(this, QStringLiteral("Запись показаний прекращена: в файл не удалось записать строку.\n\n"
                                          "Файл: %1\nПричина: %2.\n\nЗаписанные строки сохранены в файле; "
                                          "опрос прибора продолжается.")
-                              .arg(QDir::toNativeSeparators(path), FileCauseWords(failure)));
+                              .arg(QDir::toNativeSeparators(path), FileCauseMessage(failure)));
     });
 }
 

@@ -25,7 +25,7 @@
 
 class QLabel;
 class QTimer;
-class TModeRecorder;
+class TModeRecordWriter;
 struct TModeMap;
 
 // A push button with the integer tag the start/stop logic keeps on it.
@@ -140,7 +140,7 @@ private:
     TSendFailure failure_;
     bool exitRequested_ = false;
     bool inTick_ = false;
-    std::unique_ptr<TModeRecorder> recorder_;
+    std::unique_ptr<TModeRecordWriter> recorder_;
     QString recordSuffix_;  // what the caption carries for the record
 };
 

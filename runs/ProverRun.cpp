@@ -1,7 +1,7 @@
 #include "ProverRun.h"
 
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "PassFinder.h"
 
 #include <QFile>
@@ -33,7 +33,7 @@ TRefusal Refusal(TRefusalCause cause, qint64 line, const QString &detail)
 
 QByteArray HeaderOf(const TModeMap &map)
 {
-    QByteArray header = TModeRecord(map).CsvHeader().toUtf8();
+    QByteArray header = TModeRecordRows(map).CsvHeader().toUtf8();
     header.chop(1);  // its newline
     return header;
 }

@@ -746,7 +746,7 @@ private slots:
         fields[8] = "1e3";  // t12_us
         lines[2] = fields.join(',');
         Save(QStringLiteral("bad.csv"), lines.join('\n'));
-        Save(QStringLiteral("tq.csv"), TModeRecord(ModeMapOf(TModeId::Tq)).CsvHeader());
+        Save(QStringLiteral("tq.csv"), TModeRecordRows(ModeMapOf(TModeId::Tq)).CsvHeader());
         if (arguments.contains(QStringLiteral("CONF"))) {
             QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("c.json"))} + Link()).Status, 0);
             QFile file(Path(QStringLiteral("c.json")));

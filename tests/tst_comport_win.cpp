@@ -6,6 +6,7 @@
 #include "Globals.h"
 #include "ModeTestRig.h"
 #include "PortInfo.h"
+#include "PortMessages.h"
 #include "SimOnCom9.h"
 #include "modbus.h"
 

@@ -1,7 +1,7 @@
 // The main window reads and writes the configuration over a pty against the device
 // simulator at 9600 baud; its message boxes are the real ones, answered by the test.
 #include "CauseText.h"
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 #include "CPort.h"
 #include "Globals.h"
 #include "MainForm.h"
@@ -227,7 +227,7 @@ void TestConfigE2E::failedReadKeepsHandEdit()
     device_->WithModel([](sim::SimModel &m) { return m.SetHoldingU32(22, 1000), 0; });
     form_->N6->trigger();
     QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 5000));
-    const TConfigOrigin origin = form_->Files().Origin();
+    const TConfigOrigin origin = form_->FileCommands().Origin();
     form_->EditParameterFn = [](QWidget *, int) { return DeviceConfig.PackCount = 4321, true; };
     EditedNodeIndex = 21;  // "Преднабор (N)"
     form_->N13Click();
@@ -240,9 +240,9 @@ void TestConfigE2E::failedReadKeepsHandEdit()
     QCOMPARE(boxes_->Texts, QStringList{QStringLiteral("Нет связи!")});
     QCOMPARE(DeviceConfig.PackCount, 4321u);
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
-    QVERIFY(form_->Files().Unsaved());
-    QCOMPARE(form_->Files().Origin().ReadAt, origin.ReadAt);
-    QVERIFY(form_->Files().Origin().ChangedByHand);
+    QVERIFY(form_->FileCommands().Unsaved());
+    QCOMPARE(form_->FileCommands().Origin().ReadAt, origin.ReadAt);
+    QVERIFY(form_->FileCommands().Origin().ChangedByHand);
 
     form_->N8->trigger();
     QVERIFY(WaitFor([&] { return boxes_->Texts.size() == 2 && Idle(); }, 5000));

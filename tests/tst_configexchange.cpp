@@ -3,6 +3,7 @@
 #include "CauseText.h"
 #include "CPort.h"
 #include "ConfigExchange.h"
+#include "PortMessages.h"
 #include "Globals.h"
 #include "PtyPair.h"
 #include "RegisterMap.h"
@@ -122,11 +123,16 @@ struct Rig {
         port.StopBits = sbTwoStopBits;
         port.SetPort(portPath);
         ConfigExchangeHooks hooks;
-        hooks.ShowWarning = [this](const QString &t) {
+        // As the main window words them.
+        hooks.Tell = [this](TExchangeNotice notice, std::exception_ptr failure) {
+            const QString t = ExchangeNoticeText(notice, failure, port.Port());
+            if (notice == TExchangeNotice::WriteDone) {
+                informations << t;
+                return;
+            }
             warnings << t;
             lastWarningAt = Clock::now();
         };
-        hooks.ShowInformation = [this](const QString &t) { informations << t; };
         hooks.ReportError = [this](std::exception_ptr e) {
             try {
                 std::rethrow_exception(e);

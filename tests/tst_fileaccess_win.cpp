@@ -4,7 +4,7 @@
 // gives.
 
 #include "FileReplace_win.h"
-#include "FileWords.h"
+#include "FileMessages.h"
 
 #include <QStringList>
 #include <QtTest>
@@ -126,9 +126,9 @@ private slots:
         QVERIFY(calls.Paused <= RetryMs + RetryPauseMs);
         // What the window program tells of it.
         if (failure.Cause == TFileCause::FolderNoWrite)
-            QCOMPARE(FileCauseWords(failure), QStringLiteral("нет прав на запись в папку"));
+            QCOMPARE(FileCauseMessage(failure), QStringLiteral("нет прав на запись в папку"));
         if (failure.Failed())
-            QCOMPARE(EarlierFileWords(failure, exists, QStringLiteral("C:/f/t.json")),
+            QCOMPARE(EarlierFileMessage(failure, exists, QStringLiteral("C:/f/t.json")),
                      half ? QStringLiteral("Прежнего файла под этим именем больше нет. Конфигурация записана в файл "
                                            "C:\\f\\~t; переименуйте его в «t.json».")
                           : QStringLiteral("Прежний файл остался без изменений."));

@@ -3,7 +3,7 @@
 // simulator at the line speed; a recorded run whose rows karven-cli gives alike for the same
 // answers; a save on a full disk and a record that cannot grow (a file-size limit).
 
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 #include "ConfigText.h"
 #include "Globals.h"
 #include "MainForm.h"
@@ -108,7 +108,7 @@ private slots:
     {
         form_->N6->trigger();
         QVERIFY(WaitFor([&] { return form_->NodeAt(0)->text(0) == QString::fromUtf8(RootTextSaved); }, 10000));
-        QCOMPARE(form_->Files().Origin().Port, Link());
+        QCOMPARE(form_->FileCommands().Origin().Port, Link());
         form_->EditParameterFn = [](QWidget *, int) { DeviceConfig.PackCount = 4321; return true; };
         EditedNodeIndex = 21;
         form_->N13Click();
@@ -123,7 +123,7 @@ private slots:
         DeviceConfig = {};
         Through(form_->OpenFromFile, Path("companion.json"));
         QCOMPARE(PackConfigRegistersOf(DeviceConfig), DeviceWords());
-        QCOMPARE(form_->Files().Origin().Port, Link());  // as the companion's file says
+        QCOMPARE(form_->FileCommands().Origin().Port, Link());  // as the companion's file says
     }
 
     // The rows the window writes for the answers of a TPR-by-TPU run, off and then started
@@ -137,7 +137,7 @@ private slots:
         }});
         form_->RecordReadings->trigger();
         QCOMPARE(*done, 1);
-        QVERIFY(!QFileInfo(TConfigFiles::DocumentsFolder()).isDir() || QDir(start) == QDir(TConfigFiles::DocumentsFolder()));
+        QVERIFY(!QFileInfo(TConfigFileCommands::DocumentsFolder()).isDir() || QDir(start) == QDir(TConfigFileCommands::DocumentsFolder()));
         QCOMPARE(QDir(form_->RecordFolder()), QDir(dir_.path()));
 
         QString path, caption;
@@ -252,7 +252,7 @@ private slots:
         QTemporaryDir folder(Path(QStringLiteral("full-XXXXXX")));
         const QString file = folder.filePath(QStringLiteral("backup.json"));
         QVERIFY(!existing || PutFile(file, "the earlier backup"));
-        form_->Files().ReadFromDevice(Link());
+        form_->FileCommands().ReadFromDevice(Link());
         QString message;
         std::vector<std::function<void(QWidget *)>> steps{[&](QWidget *modal) { driver::ChooseFile(modal, file); }};
         if (existing)

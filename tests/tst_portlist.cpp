@@ -4,6 +4,8 @@
 #include "CPortCtl.h"
 #include "MainForm.h"
 #include "PortInfo.h"
+#include "PortMessages.h"
+#include "Causes.h"
 #include "MessageBoxCloser.h"
 #include "PtyPair.h"
 
@@ -216,7 +218,7 @@ void TestPortList::systemList()
     for (const QString &name : list) {
         const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
-        qInfo("%s: %s", qPrintable(name), qPrintable(DescribePort(name).Text()));
+        qInfo("%s: %s", qPrintable(name), qPrintable(PortDescriptionText(DescribePort(name))));
     }
     qInfo("serial ports here: %s", qPrintable(list.join(QStringLiteral(", "))));
 }
@@ -226,17 +228,21 @@ void TestPortList::describePort_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("english");  // the companion's listing
     const QString byId = QStringLiteral("/serial/by-id/usb-ttyUSB0-if00");
     QTest::newRow("usb adapter") << QStringLiteral("ttyUSB0") << int(TPortKind::UsbAdapter)
-        << QStringLiteral("USB-адаптер Acme Devices RS485 Cable, драйвер ftdi_sio, <dev>") + byId;
+        << QStringLiteral("USB-адаптер Acme Devices RS485 Cable, драйвер ftdi_sio, <dev>") + byId
+        << QStringLiteral("USB adapter Acme Devices RS485 Cable, driver ftdi_sio, <dev>") + byId;
     QTest::newRow("usb without names") << QStringLiteral("ttyACM0") << int(TPortKind::UsbAdapter)
-        << QStringLiteral("USB-адаптер VID 1a2b PID 3c4d, драйвер cdc_acm, <dev>/serial/by-id/usb-ttyACM0-if00");
+        << QStringLiteral("USB-адаптер VID 1a2b PID 3c4d, драйвер cdc_acm, <dev>/serial/by-id/usb-ttyACM0-if00")
+        << QStringLiteral("USB adapter VID 1a2b PID 3c4d, driver cdc_acm, <dev>/serial/by-id/usb-ttyACM0-if00");
     QTest::newRow("board uart") << QStringLiteral("ttyS0") << int(TPortKind::BoardUart)
-        << QStringLiteral("Последовательный порт на системной плате");
+        << QStringLiteral("Последовательный порт на системной плате")
+        << QStringLiteral("serial port of the computer's main board");
     QTest::newRow("virtual by path") << QStringLiteral("<run>/ttyKarven") << int(TPortKind::Virtual)
-        << QStringLiteral("Виртуальный порт, ведёт к <pty>");
+        << QStringLiteral("Виртуальный порт, ведёт к <pty>") << QStringLiteral("virtual port, leads to <pty>");
     QTest::newRow("not a port") << QStringLiteral("tty0") << int(TPortKind::Unknown)
-        << QStringLiteral("Последовательный порт");
+        << QStringLiteral("Последовательный порт") << QStringLiteral("serial port");
 }
 
 void TestPortList::describePort()
@@ -244,6 +250,7 @@ void TestPortList::describePort()
     QFETCH(QString, name);
     QFETCH(int, kind);
     QFETCH(QString, text);
+    QFETCH(QString, english);
     PtyPair pty;
     QVERIFY(pty.IsOpen());
     FakeTree tree(pty);
@@ -253,7 +260,8 @@ void TestPortList::describePort()
     };
     const TPortDescription d = DescribePort(place(name), tree.Sys(), tree.Dev());
     QCOMPARE(int(d.Kind), kind);
-    QCOMPARE(d.Text(), place(text));
+    QCOMPARE(PortDescriptionText(d), place(text));
+    QCOMPARE(PortListingText(d), place(english));
 }
 
 void TestPortList::selectorShowsPortEntry_data()
@@ -388,7 +396,7 @@ void TestPortList::selectorFollowsHardware()
     combo.SetComPort(&com);
     combo.SetComProperty(cpPort);
     QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
-    QCOMPARE(combo.toolTip(), DescribePort(QStringLiteral("ttyUSB0"), tree.Sys(), tree.Dev()).Text());
+    QCOMPARE(combo.toolTip(), PortDescriptionText(DescribePort(QStringLiteral("ttyUSB0"), tree.Sys(), tree.Dev())));
 
     // Pulled out, and another adapter plugged in: the next opening shows the change, the
     // chosen port stays chosen though no entry shows it.

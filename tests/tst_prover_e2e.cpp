@@ -3,7 +3,7 @@
 // simulator printed, within the bound its spread gives, and every measurement it completed
 // must be found, no more.
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "ProverRun.h"
 #include "SimModel.h"
 
@@ -65,7 +65,7 @@ struct VirtualRun {
 
     sim::SimModel Model;
     const TModeMap &Map;
-    TModeRecord Record;
+    TModeRecordRows Record;
     QDateTime Start{QDate(2026, 12, 9), QTime(10, 0), Qt::UTC};
     double Now = 0;
     QByteArray Csv;

@@ -280,7 +280,7 @@ private slots:
             maker.Row(i, v);
         const QByteArray good = maker.Text();
         const QByteArray header = good.left(good.indexOf('\n') + 1);
-        QByteArray other = TModeRecord(ModeMapOf(TModeId::TprTpr)).CsvHeader().toUtf8() + "2026-12-09T08:00:00.000Z,on,1,2,3,4,5,6\n";
+        QByteArray other = TModeRecordRows(ModeMapOf(TModeId::TprTpr)).CsvHeader().toUtf8() + "2026-12-09T08:00:00.000Z,on,1,2,3,4,5,6\n";
         QByteArray nul = good;
         nul[nul.lastIndexOf(',') - 2] = 0;
         QByteArray badField = good;

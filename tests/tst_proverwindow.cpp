@@ -4,12 +4,12 @@
 // tables parsed as a Russian spreadsheet reads them, the prover profiles kept, and refused
 // records named by their line.
 
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 #include "Globals.h"
 #include "MainForm.h"
 #include "MessageBoxCloser.h"
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "ProverWindow.h"
 #include "RecordMaker.h"
 #include "RunChart.h"
@@ -157,7 +157,7 @@ private slots:
         TForm1 form;
         DeviceConfig = TDeviceConfig{};
         DeviceConfig.Tpu1KFactor2 = 99.75f;
-        form.Files().ReadFromDevice(QStringLiteral("COM3"));
+        form.FileCommands().ReadFromDevice(QStringLiteral("COM3"));
         const QList<QAction *> items = form.N11->actions();
         QCOMPARE(items.indexOf(form.ProcessRecord), items.indexOf(form.RecordReadings) + 1);
 
@@ -372,7 +372,7 @@ private slots:
         const QList<QByteArray> lines = HandMadeRecord().split('\n');
         QList<QByteArray> bad = lines[3].split(',');
         bad[2] = "abc";
-        QTest::newRow("another mode's record") << TModeRecord(ModeMapOf(TModeId::TprTpr)).CsvHeader().toUtf8() + "x\n" << 1;
+        QTest::newRow("another mode's record") << TModeRecordRows(ModeMapOf(TModeId::TprTpr)).CsvHeader().toUtf8() + "x\n" << 1;
         QTest::newRow("a bad row") << lines[0] + '\n' + lines[1] + '\n' + lines[2] + '\n' + bad.join(',') + '\n' << 4;
         QTest::newRow("a NUL") << lines[0] + '\n' + lines[1] + '\n' + lines[2].left(16) + '\0' + "\n" << 3;
     }
@@ -428,7 +428,7 @@ private slots:
         QByteArray big = lines[0] + '\n';
         const QDateTime start = TRecordMaker::DefaultStart();
         for (int r = 0; big.size() < 100 * 1024 * 1024; ++r)
-            big += TModeRecord::TimeText(start.addSecs(r)).toLatin1() + values + '\n';
+            big += TModeRecordRows::TimeText(start.addSecs(r)).toLatin1() + values + '\n';
         QVERIFY(PutFile(path, big));
         QSettings settings(Path(QStringLiteral("closing.ini")), QSettings::IniFormat);
         TfmProverRun window(nullptr, context_, settings);

@@ -4,6 +4,7 @@
 #include "CPort.h"
 #include "PtyPair.h"
 #include "SimDevice.h"
+#include "ExchangeResults.h"
 #include "Transaction.h"
 #include "modbus.h"
 
@@ -91,7 +92,7 @@ private slots:
         QCOMPARE(int(result.ExceptionCode), exception);
         QCOMPARE(trace.filter(QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms -> "))).size(), attempts);
         if (exception)
-            QVERIFY(result.Describe(1000).contains(ModbusExceptionName(uint8_t(exception))));
+            QVERIFY(ExchangeResultText(result, 1000).contains(ModbusExceptionName(uint8_t(exception))));
         if (outcome == int(TExchangeOutcome::Answer)) {
             // The answer is the one the simulator sent last, with a good CRC.
             const auto log = device_->Log();
@@ -188,7 +189,7 @@ private slots:
         noiseSource.reset();
         QCOMPARE(int(result.Outcome), outcome);
         QCOMPARE(result.Attempts, attempts);
-        QVERIFY2(result.Describe(1000).contains(message), qPrintable(result.Describe(1000)));
+        QVERIFY2(ExchangeResultText(result, 1000).contains(message), qPrintable(ExchangeResultText(result, 1000)));
         // A judged answer is acted on at once; a line that never falls quiet (or part of an
         // answer) is given up after one time-out.
         if (outcome == int(TExchangeOutcome::NoisyLine))

@@ -2,7 +2,7 @@
 // The box about a port that could not be used: its fixed text, then, as a second paragraph,
 // the cause of the given kind.
 
-#include "PortInfo.h"
+#include "PortMessages.h"
 #include "SystemErrors.h"
 
 #include <QString>

@@ -1,12 +1,12 @@
 #pragma once
 // Records of a TPR-by-TPU run for tests, byte for byte as the window program and
-// `karven-cli mode tpr-tpu1` write them: each row is made by the programs' own TModeRecord
+// `karven-cli mode tpr-tpu1` write them: each row is made by the programs' own TModeRecordRows
 // from the status and values answers a device would give.
 //
 // TRecordMaker takes rows of values one by one; Play makes a whole prover run of them from
 // a script of passes, for either way a device may update a pass's values.
 
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -44,7 +44,7 @@ public:
 private:
     int channel_;
     QDateTime start_;
-    TModeRecord record_;
+    TModeRecordRows record_;
     QByteArray text_;
     int rows_ = 0;
 };

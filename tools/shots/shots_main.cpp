@@ -17,7 +17,7 @@
 #include "About.h"
 #include "CPortCtl.h"
 #include "CompareWindow.h"
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 #include "GeneratorWindow.h"
 #include "Globals.h"
 #include "InputDialog.h"
@@ -28,7 +28,7 @@
 #include "ProgramIdentity.h"
 #include "ProverWindow.h"
 #include "ModeMap.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "RegisterMap.h"
 #include "RxCalcEdit.h"
 
@@ -448,7 +448,7 @@ void ShootFiles(TForm1 &form)
     backup.PackCount += 500;
     backup.TqVoltage = (backup.TqVoltage + 1) % 9;
     const QDateTime monthAgo(QDate(2026, 11, 9), QTime(8, 15), Qt::UTC);
-    const QString backupPath = QDir(folder).filePath(TConfigFiles::DefaultFileName(monthAgo.toLocalTime()));
+    const QString backupPath = QDir(folder).filePath(TConfigFileCommands::DefaultFileName(monthAgo.toLocalTime()));
     QString text = QString::fromUtf8(
         ConfigFileText(backup, PackConfigRegistersOf(backup), TConfigOrigin::Device(form.ComPort1->Port(), monthAgo)));
     QFile out(backupPath);
@@ -484,7 +484,7 @@ void ShootFiles(TForm1 &form)
     }
     edited.close();
     QTimer::singleShot(0, [] { ShootMessageBox(QStringLiteral("message-file-refused")); });
-    form.Files().OpenFile(editedPath);
+    form.FileCommands().OpenFile(editedPath);
 
     QTimer::singleShot(0, [folder] { ChooseFile(folder); });
     form.RecordReadings->trigger();
@@ -505,7 +505,7 @@ void ShootFiles(TForm1 &form)
 // detectors, 12 passes of about 20 s at a steady flow, the values set at the closing detector.
 QByteArray ProverRecord()
 {
-    QByteArray text = TModeRecord(ModeMapOf(TModeId::TprTpu1)).CsvHeader().toUtf8();
+    QByteArray text = TModeRecordRows(ModeMapOf(TModeId::TprTpu1)).CsvHeader().toUtf8();
     std::mt19937 random(29);
     std::normal_distribution<double> spread(0, 1);
     const QDateTime start(QDate(2026, 12, 9), QTime(7, 15), Qt::UTC);
@@ -520,7 +520,7 @@ QByteArray ProverRecord()
             s1 += n, s2 += whole, s3 += t;
         }
         text += QStringLiteral("%1,on,%2,%3,%4,%5,%6,%7,%8,%9,0,0,0,0,0,0,0,0,0,0,0,0\n")
-                    .arg(TModeRecord::TimeText(start.addSecs(r)))
+                    .arg(TModeRecordRows::TimeText(start.addSecs(r)))
                     .arg(f, 0, 'f', 3)
                     .arg(f / 100.02 * 3.6 * (1 + 0.001 * spread(random)), 0, 'f', 4)
                     .arg(n, 0, 'f', 2)

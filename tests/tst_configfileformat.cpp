@@ -1,6 +1,7 @@
 // The configuration file of both programs: its text with where the values came from, and
 // the reader's refusals as each program words them.
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
+#include "ConfigProblems.h"
 #include "ConfigText.h"
 #include "RegisterMap.h"
 
@@ -39,7 +40,7 @@ const ConfigField *Field(const QString &name)
 
 }  // namespace
 
-class TestConfigFile : public QObject {
+class TestConfigFileFormat : public QObject {
     Q_OBJECT
 
 private slots:
@@ -212,5 +213,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestConfigFile)
-#include "tst_configfile.moc"
+QTEST_GUILESS_MAIN(TestConfigFileFormat)
+#include "tst_configfileformat.moc"

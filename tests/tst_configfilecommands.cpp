@@ -3,12 +3,12 @@
 // Wine the files lie on a Z: path (beside the test program).
 
 #include "CompareWindow.h"
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 #include "ConfigText.h"
 #include "Generator_f.h"
 #include "Globals.h"
 #include "MainForm.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 #include "ModeTestRig.h"
 #include "RegisterMap.h"
 #include "TQ.h"
@@ -50,7 +50,7 @@ QString SampleText()
 
 }  // namespace
 
-class TestConfigFiles : public QObject {
+class TestConfigFileCommands : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir_;
@@ -74,7 +74,7 @@ class TestConfigFiles : public QObject {
     void HoldSample()
     {
         DeviceConfig = Sample();
-        form_->Files().ReadFromDevice(QStringLiteral("COM3"));
+        form_->FileCommands().ReadFromDevice(QStringLiteral("COM3"));
         form_->NodeAt(0)->setText(0, QString::fromUtf8(RootTextSaved));
         form_->ShowNode(form_->NodeAt(0));
     }
@@ -142,7 +142,7 @@ private slots:
         done = driver::InTurn({Choose("b.json")});
         form_->SaveToFile->trigger();
         QCOMPARE(*done, 1);
-        QVERIFY(!form_->Files().Unsaved());
+        QVERIFY(!form_->FileCommands().Unsaved());
         const TConfigFileCheck again = ReadConfigFile(FileContent(Path("b.json")), TFileUse::Write, false);
         QVERIFY(again.Ok() && again.Config.PackVoltage == 5);
         QCOMPARE(again.Origin.OpenedFrom, opened);
@@ -203,7 +203,7 @@ private slots:
         QVERIFY2(said.contains(says), qPrintable(said));
         QCOMPARE(DeviceConfig.PackCount, packCount);
         QCOMPARE(QFile::exists(Path("out.json")), steps.contains("out.json"));
-        QCOMPARE(form_->Files().Unsaved(), state == "edited" && packCount == 500);
+        QCOMPARE(form_->FileCommands().Unsaved(), state == "edited" && packCount == 500);
     }
 
     // A name without an extension gets ".json"; a write-protected file is asked about once
@@ -271,7 +271,7 @@ private slots:
             said = static_cast<QMessageBox *>(modal)->text(), details = static_cast<QMessageBox *>(modal)->detailedText();
             driver::Click(modal, QStringLiteral("Не открывать"));
         }});
-        QVERIFY(!form_->Files().OpenFile(Path("many.json")) && *done == 1);
+        QVERIFY(!form_->FileCommands().OpenFile(Path("many.json")) && *done == 1);
         QVERIFY2(said.contains("… и ещё 1 (все значения — в подробностях)"), qPrintable(said));
         for (const char *field : fields)
             QVERIFY2(details.contains(QStringLiteral("(%1): значение 5000000").arg(field)), field);
@@ -348,7 +348,7 @@ private slots:
         QVERIFY(bytes.isEmpty() || PutFile(path, bytes));
         QString message;
         auto done = driver::InTurn({driver::Answer(QStringLiteral("OK"), &message)});
-        QVERIFY(!form_->Files().OpenFile(path));
+        QVERIFY(!form_->FileCommands().OpenFile(path));
         QCOMPARE(*done, 1);  // one message, no question
         QVERIFY2(message.startsWith(QStringLiteral("Конфигурация из файла не открыта.")), qPrintable(message));
         for (const QString &reason : reasons)
@@ -356,7 +356,7 @@ private slots:
         QCOMPARE(Words(DeviceConfig), Words(Sample()));
         QCOMPARE(Grid(), grid);
         QCOMPARE(Root(), QString::fromUtf8(RootTextSaved));
-        QCOMPARE(form_->Files().Origin().Port, QStringLiteral("COM3"));
+        QCOMPARE(form_->FileCommands().Origin().Port, QStringLiteral("COM3"));
     }
 
     void compare_data()
@@ -494,12 +494,12 @@ private slots:
         }
         QStringList lines = QString::fromUtf8(FileContent(window->RecordPath())).split('\n', Qt::SkipEmptyParts);
         QVERIFY(!lines.isEmpty());
-        QCOMPARE(lines.takeFirst() + '\n', TModeRecord(*FindModeMap(values ? u"tq" : u"gen-f")).CsvHeader());
+        QCOMPARE(lines.takeFirst() + '\n', TModeRecordRows(*FindModeMap(values ? u"tq" : u"gen-f")).CsvHeader());
         for (QString &line : lines)
             line = line.section(',', 1);
         QCOMPARE(lines, rows);
     }
 };
 
-QTEST_MAIN(TestConfigFiles)
-#include "tst_configfiles.moc"
+QTEST_MAIN(TestConfigFileCommands)
+#include "tst_configfilecommands.moc"

@@ -1,18 +1,18 @@
 #pragma once
 // The record of one mode window's run in a CSV file: the companion's header and rows
-// (config/ModeRecord), one row per values answer (per status answer for a mode without
+// (config/ModeRecordRows), one row per values answer (per status answer for a mode without
 // values), each on the disk before the next answer is taken (config/FileAccess).
 
 #include "FileAccess.h"
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 
 #include <QDateTime>
 #include <QString>
 
-class TModeRecorder {
+class TModeRecordWriter {
 public:
-    // s2Base: the base the window shows S2 against (TModeRecord::UseS2Base), or null.
-    explicit TModeRecorder(const TModeMap &map, uint32_t *s2Base = nullptr);
+    // s2Base: the base the window shows S2 against (TModeRecordRows::UseS2Base), or null.
+    explicit TModeRecordWriter(const TModeMap &map, uint32_t *s2Base = nullptr);
 
     // Makes "<folder>/<modeName> 2026-12-09 14-05-31.csv" (with " (2)" and on where that
     // name is taken) and writes the header into it.
@@ -27,7 +27,7 @@ public:
 private:
     TFileFailure Write(bool row, const QDateTime &time);
 
-    TModeRecord record_;
+    TModeRecordRows record_;
     TRecordFile file_;
     QString path_;
 };

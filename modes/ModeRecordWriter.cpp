@@ -1,17 +1,17 @@
-#include "ModeRecorder.h"
+#include "ModeRecordWriter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-TModeRecorder::TModeRecorder(const TModeMap &map, uint32_t *s2Base) : record_(map)
+TModeRecordWriter::TModeRecordWriter(const TModeMap &map, uint32_t *s2Base) : record_(map)
 {
     if (s2Base)
         record_.UseS2Base(*s2Base);
 }
 
-TFileFailure TModeRecorder::Start(const QString &folder, const QString &modeName, const QDateTime &localTime)
+TFileFailure TModeRecordWriter::Start(const QString &folder, const QString &modeName, const QDateTime &localTime)
 {
     const QString stem = QDir(folder).filePath(
         QStringLiteral("%1 %2").arg(modeName, localTime.toString(QStringLiteral("yyyy-MM-dd HH-mm-ss"))));
@@ -29,17 +29,17 @@ TFileFailure TModeRecorder::Start(const QString &folder, const QString &modeName
     return failure;
 }
 
-TFileFailure TModeRecorder::TakeStatus(const QByteArray &answer, const QDateTime &time)
+TFileFailure TModeRecordWriter::TakeStatus(const QByteArray &answer, const QDateTime &time)
 {
     return Write(record_.TakeStatus(answer), time);
 }
 
-TFileFailure TModeRecorder::TakeValues(const QByteArray &answer, const QDateTime &time)
+TFileFailure TModeRecordWriter::TakeValues(const QByteArray &answer, const QDateTime &time)
 {
     return Write(record_.TakeValues(answer), time);
 }
 
-TFileFailure TModeRecorder::Write(bool row, const QDateTime &time)
+TFileFailure TModeRecordWriter::Write(bool row, const QDateTime &time)
 {
     if (!row || !file_.IsOpen())
         return {};
@@ -49,7 +49,7 @@ TFileFailure TModeRecorder::Write(bool row, const QDateTime &time)
     return failure;
 }
 
-QString TModeRecorder::FileName() const
+QString TModeRecordWriter::FileName() const
 {
     return QFileInfo(path_).fileName();
 }

@@ -1,7 +1,7 @@
 // The record of a mode run, fed with answers as they come from the line: one row per values
 // answer (per status answer for a mode without values), S2 relative to its value when the
 // mode was seen starting, a real that is no number as CSV readers take it.
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 
 #include <QtTest>
 
@@ -44,7 +44,7 @@ QByteArray ValuesAnswer(const TModeMap &map, const QStringList &values)
 
 }  // namespace
 
-class TestModeRecord : public QObject {
+class TestModeRecordRows : public QObject {
     Q_OBJECT
 
 private slots:
@@ -84,7 +84,7 @@ private slots:
         QFETCH(QString, json);
         const TModeMap *map = FindModeMap(mode);
         QVERIFY(map);
-        TModeRecord record(*map);
+        TModeRecordRows record(*map);
         QVERIFY2(record.CsvHeader().startsWith(header), qPrintable(record.CsvHeader()));
         const QDateTime time(QDate(2026, 12, 9), QTime(3, 11, 8, 150), Qt::OffsetFromUTC, 3 * 3600);
         const QString stamp = QStringLiteral("2026-12-09T00:11:08.150Z,");
@@ -105,5 +105,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestModeRecord)
-#include "tst_moderecord.moc"
+QTEST_GUILESS_MAIN(TestModeRecordRows)
+#include "tst_moderecordrows.moc"

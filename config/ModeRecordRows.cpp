@@ -1,4 +1,4 @@
-#include "ModeRecord.h"
+#include "ModeRecordRows.h"
 
 #include "ValueText.h"
 
@@ -27,12 +27,12 @@ QString CsvReal(float value, const uint8_t *answer, const TValueRow &row)
 
 }  // namespace
 
-TModeRecord::TModeRecord(const TModeMap &map)
+TModeRecordRows::TModeRecordRows(const TModeMap &map)
     : map_(&map), texts_(int(map.Rows.size())), numbers_(int(map.Rows.size()), QStringLiteral("null"))
 {
 }
 
-QString TModeRecord::CsvHeader() const
+QString TModeRecordRows::CsvHeader() const
 {
     QStringList header{QStringLiteral("time"), QStringLiteral("mode")};
     for (const TValueRow &row : map_->Rows)
@@ -40,7 +40,7 @@ QString TModeRecord::CsvHeader() const
     return header.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
-bool TModeRecord::TakeStatus(const QByteArray &answer)
+bool TModeRecordRows::TakeStatus(const QByteArray &answer)
 {
     on_ = answer.size() > map_->StatusByteOffset && map_->StatusBitSet(reinterpret_cast<const uint8_t *>(answer.constData()));
     if (map_->RelativeS2)
@@ -48,7 +48,7 @@ bool TModeRecord::TakeStatus(const QByteArray &answer)
     return !map_->HasValues();
 }
 
-bool TModeRecord::TakeValues(const QByteArray &answer)
+bool TModeRecordRows::TakeValues(const QByteArray &answer)
 {
     const auto *bytes = reinterpret_cast<const uint8_t *>(answer.constData());
     for (size_t r = 0; r < map_->Rows.size(); ++r) {
@@ -72,18 +72,18 @@ bool TModeRecord::TakeValues(const QByteArray &answer)
     return true;
 }
 
-QString TModeRecord::TimeText(const QDateTime &time)
+QString TModeRecordRows::TimeText(const QDateTime &time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
-QString TModeRecord::CsvRow(const QDateTime &time) const
+QString TModeRecordRows::CsvRow(const QDateTime &time) const
 {
     return (QStringList{TimeText(time), on_ ? QStringLiteral("on") : QStringLiteral("off")} + texts_).join(QLatin1Char(','))
          + QLatin1Char('\n');
 }
 
-QString TModeRecord::JsonLine(const QDateTime &time) const
+QString TModeRecordRows::JsonLine(const QDateTime &time) const
 {
     // Keys in the grid's order; the captions are in `karven-cli mode --help`.
     QString line = QStringLiteral("{\"time\":\"%1\",\"mode\":\"%2\"").arg(TimeText(time), on_ ? QStringLiteral("on") : QStringLiteral("off"));

@@ -119,7 +119,8 @@ struct TConfigProblem {
     }
 };
 
-// What reading a file gave: the configuration, or every reason it was refused.
+// What reading a file gave: the configuration, or every reason it was refused (each
+// program words the reasons for its users).
 struct TConfigFileCheck {
     TDeviceConfig Config{};
     // The fields whose value is null (a real the device held as no number). For a write
@@ -145,12 +146,6 @@ TConfigFileCheck ReadConfigFile(const QByteArray &text, TFileUse use, bool allow
 // register order. Values are compared as the device holds them (their register words); a
 // null in the file equals any real in config that is no number.
 QList<const ConfigField *> DifferingFields(const TConfigFileCheck &file, const TDeviceConfig &config);
-
-// A problem in the companion's words (English), without the file's name:
-// "parameter PackCount (Пачка импульсов / Преднабор (N)): value 5.7 is not allowed; it may be ...".
-QString ConfigProblemText(const TConfigProblem &problem);
-// What a value may be, in the same words: "a whole number from 100 to 100000".
-QString AllowedValuesText(const TAllowedValues &allowed);
 
 // The value of a field as the file holds it (a JSON number; null for a real that is no number).
 QString FieldValueText(const ConfigField &field, const TDeviceConfig &config);

@@ -17,9 +17,9 @@
 
 #include <cstdint>
 
-class TModeRecord {
+class TModeRecordRows {
 public:
-    explicit TModeRecord(const TModeMap &map);
+    explicit TModeRecordRows(const TModeMap &map);
 
     const TModeMap &Map() const { return *map_; }
     // "time,mode,<the grid's captions>\n"

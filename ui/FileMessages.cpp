@@ -1,4 +1,4 @@
-#include "FileWords.h"
+#include "FileMessages.h"
 
 #include "ValueText.h"
 
@@ -10,13 +10,13 @@
 namespace {
 
 // A limit as the file writes numbers: with a point, decimals only where it has them.
-QString LimitWords(long double value)
+QString LimitText(long double value)
 {
     // With the decimal separator the words around it speak of ("знаков после запятой").
     return QString::number(double(value), 'f', std::floor(value) == value ? 0 : 2).replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
-QString DecimalsWords(int decimals)
+QString DecimalsText(int decimals)
 {
     switch (decimals) {
     case 0:
@@ -31,7 +31,7 @@ QString DecimalsWords(int decimals)
 }
 
 // The parameter as the tree names it, with the file's name of its field.
-QString ParameterWords(const ConfigField *field)
+QString ParameterText(const ConfigField *field)
 {
     if (!field)
         return QString();
@@ -41,7 +41,7 @@ QString ParameterWords(const ConfigField *field)
 
 }  // namespace
 
-QString AllowedWords(const TAllowedValues &allowed)
+QString AllowedValuesMessage(const TAllowedValues &allowed)
 {
     using K = TAllowedValues::TKind;
     switch (allowed.Kind) {
@@ -54,20 +54,20 @@ QString AllowedWords(const TAllowedValues &allowed)
         return QStringLiteral("один из кодов ") + codes.join(QStringLiteral(", "));
     }
     case K::Whole:
-        return QStringLiteral("целое число от %1 до %2").arg(LimitWords(allowed.Min), LimitWords(allowed.Max));
+        return QStringLiteral("целое число от %1 до %2").arg(LimitText(allowed.Min), LimitText(allowed.Max));
     case K::AnyReal:
         return QStringLiteral("вещественное число");
     case K::Real:
         return QStringLiteral("число от %1 до %2, %3")
-            .arg(LimitWords(allowed.Min), LimitWords(allowed.Max), DecimalsWords(allowed.Decimals));
+            .arg(LimitText(allowed.Min), LimitText(allowed.Max), DecimalsText(allowed.Decimals));
     }
     return {};
 }
 
-QString ProblemWords(const TConfigProblem &problem)
+QString ProblemMessage(const TConfigProblem &problem)
 {
     using K = TConfigProblemKind;
-    const QString parameter = ParameterWords(problem.Field);
+    const QString parameter = ParameterText(problem.Field);
     switch (problem.Kind) {
     case K::Utf16:
         return QStringLiteral("файл записан в кодировке UTF-16; сохраните его в UTF-8");
@@ -115,7 +115,7 @@ QString ProblemWords(const TConfigProblem &problem)
     case K::ValueNotAllowed:
     case K::OutOfRange: {
         QString words = QStringLiteral("%1: значение %2 недопустимо; допускается %3")
-                            .arg(parameter, problem.Value, AllowedWords(problem.Allowed));
+                            .arg(parameter, problem.Value, AllowedValuesMessage(problem.Allowed));
         // What the device can hold instead, shown as the grid would show it.
         if (!problem.Detail.isEmpty())
             words += QStringLiteral(" (открытое как есть, оно станет %1: прибор хранит число с одинарной точностью)")
@@ -124,7 +124,7 @@ QString ProblemWords(const TConfigProblem &problem)
     }
     case K::NullNotAllowed:
         return QStringLiteral("%1: значение null (прибор хранил не число) недопустимо; допускается %2")
-            .arg(parameter, AllowedWords(problem.Allowed));
+            .arg(parameter, AllowedValuesMessage(problem.Allowed));
     case K::NullWithoutRegisters:
         return QStringLiteral("%1: значение null берётся из «registers», а там не %2 целых чисел от 0 до 65535")
             .arg(parameter)
@@ -143,7 +143,7 @@ QString ProblemWords(const TConfigProblem &problem)
     return {};
 }
 
-QString FileCauseWords(const TFileFailure &failure)
+QString FileCauseMessage(const TFileFailure &failure)
 {
     switch (failure.Cause) {
     case TFileCause::None:
@@ -172,7 +172,7 @@ QString FileCauseWords(const TFileFailure &failure)
     return QStringLiteral("ошибка системы %1: %2").arg(failure.SystemError).arg(failure.SystemText);
 }
 
-QString EarlierFileWords(const TFileFailure &failure, bool existed, const QString &path)
+QString EarlierFileMessage(const TFileFailure &failure, bool existed, const QString &path)
 {
     if (!failure.WrittenTo.isEmpty())
         return QStringLiteral("Прежнего файла под этим именем больше нет. Конфигурация записана в файл %1; "
@@ -181,7 +181,7 @@ QString EarlierFileWords(const TFileFailure &failure, bool existed, const QStrin
     return existed ? QStringLiteral("Прежний файл остался без изменений.") : QString();
 }
 
-QString OriginWords(const TConfigOrigin &origin)
+QString OriginMessage(const TConfigOrigin &origin)
 {
     QStringList parts;
     if (origin.ReadAt.isValid())

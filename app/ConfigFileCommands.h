@@ -2,8 +2,8 @@
 // The main window's configuration files: the program's configuration saved to a file,
 // a file opened (chosen in the system's file dialog or dropped on the window) and a file
 // compared with the program's configuration. One file format, one reader and one writer
-// with the command-line companion (config/ConfigFile, config/FileAccess); the words are
-// the window program's own (FileWords). Nothing here talks to the device: an opened file
+// with the command-line companion (config/ConfigFileFormat, config/FileAccess); the words are
+// the window program's own (FileMessages). Nothing here talks to the device: an opened file
 // fills DeviceConfig, which reaches the device only through "Загрузить конфигурацию в
 // прибор".
 //
@@ -11,7 +11,7 @@
 // file, changed by hand after that), which a saved file records, and whether they were
 // changed by hand since they were last read, opened, written or saved.
 
-#include "ConfigFile.h"
+#include "ConfigFileFormat.h"
 
 #include <QDateTime>
 #include <QString>
@@ -20,11 +20,11 @@
 
 class QWidget;
 
-class TConfigFiles {
+class TConfigFileCommands {
 public:
     // ShowOpened: the record was replaced from a file; the window puts the asterisk on
     // the root and shows the root's rows.
-    TConfigFiles(QWidget *window, std::function<void()> showOpened);
+    TConfigFileCommands(QWidget *window, std::function<void()> showOpened);
 
     // What happened to the program's values.
     void ReadFromDevice(const QString &port);  // a read filled the whole record

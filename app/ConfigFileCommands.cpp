@@ -1,8 +1,8 @@
-#include "ConfigFiles.h"
+#include "ConfigFileCommands.h"
 
 #include "CompareWindow.h"
 #include "FileAccess.h"
-#include "FileWords.h"
+#include "FileMessages.h"
 #include "Globals.h"
 #include "Messages.h"
 #include "RegisterMap.h"
@@ -55,59 +55,59 @@ QString ExactValueText(const ConfigField &field, const TDeviceConfig &config, co
     return value;
 }
 
-QString CauseWords(const TFileFailure &failure)
+QString CauseMessage(const TFileFailure &failure)
 {
     // Unfit's own words stand as they are.
-    return failure.Cause == TFileCause::Other && failure.SystemError == 0 ? failure.SystemText : FileCauseWords(failure);
+    return failure.Cause == TFileCause::Other && failure.SystemError == 0 ? failure.SystemText : FileCauseMessage(failure);
 }
 
 }  // namespace
 
-TConfigFiles::TConfigFiles(QWidget *window, std::function<void()> showOpened)
+TConfigFileCommands::TConfigFileCommands(QWidget *window, std::function<void()> showOpened)
     : window_(window), showOpened_(std::move(showOpened))
 {
 }
 
-void TConfigFiles::ReadFromDevice(const QString &port)
+void TConfigFileCommands::ReadFromDevice(const QString &port)
 {
     origin_ = TConfigOrigin::Device(port);
     unsaved_ = false;
 }
 
-void TConfigFiles::MarkSaved()
+void TConfigFileCommands::MarkSaved()
 {
     unsaved_ = false;
 }
 
-void TConfigFiles::ChangedByHand()
+void TConfigFileCommands::ChangedByHand()
 {
     origin_.ChangedByHand = true;
     unsaved_ = true;
 }
 
-QString TConfigFiles::DefaultFileName(const QDateTime &localTime)
+QString TConfigFileCommands::DefaultFileName(const QDateTime &localTime)
 {
     return QStringLiteral("Карвен-12Т %1.json").arg(localTime.toString(QStringLiteral("yyyy-MM-dd HH-mm")));
 }
 
-QString TConfigFiles::StartFolder() const
+QString TConfigFileCommands::StartFolder() const
 {
     return !folder_.isEmpty() && QFileInfo(folder_).isDir() ? folder_ : DocumentsFolder();
 }
 
-QString TConfigFiles::DocumentsFolder()
+QString TConfigFileCommands::DocumentsFolder()
 {
     // A documents folder that is not there would be taken by the dialogs as a file name.
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
-void TConfigFiles::NoteFolder(const QString &path)
+void TConfigFileCommands::NoteFolder(const QString &path)
 {
     folder_ = QFileInfo(path).absolutePath();
 }
 
-bool TConfigFiles::DeviceIdle() const
+bool TConfigFileCommands::DeviceIdle() const
 {
     if (!ExchangeUnderWay())
         return true;
@@ -115,7 +115,7 @@ bool TConfigFiles::DeviceIdle() const
     return false;
 }
 
-void TConfigFiles::Save()
+void TConfigFileCommands::Save()
 {
     if (!DeviceIdle())
         return;
@@ -141,18 +141,18 @@ void TConfigFiles::Save()
     if (!failure.Failed())
         failure = WriteFileWhole(path, ConfigFileText(DeviceConfig, PackConfigRegistersOf(DeviceConfig), origin_));
     if (failure.Failed()) {
-        QString after = EarlierFileWords(failure, existed, path);
+        QString after = EarlierFileMessage(failure, existed, path);
         if (!after.isEmpty())
             after.prepend(QStringLiteral("\n\n"));
         ShowWarning(window_, QStringLiteral("Конфигурация не сохранена.\n\nФайл: %1\nПричина: %2.%3")
-                                 .arg(Shown(path), CauseWords(failure), after));
+                                 .arg(Shown(path), CauseMessage(failure), after));
         return;
     }
     unsaved_ = false;
     NoteFolder(path);
 }
 
-bool TConfigFiles::MayReplace(const QString &path) const
+bool TConfigFileCommands::MayReplace(const QString &path) const
 {
     // The dialog has asked whether to replace the file; what protects it is asked about
     // once more, by name.
@@ -172,7 +172,7 @@ bool TConfigFiles::MayReplace(const QString &path) const
                        QStringLiteral("Заменить"), QStringLiteral("Отмена"));
 }
 
-bool TConfigFiles::ReadWhole(const QString &path, const QString &what, QByteArray &bytes) const
+bool TConfigFileCommands::ReadWhole(const QString &path, const QString &what, QByteArray &bytes) const
 {
     TFileRead read;
     read.Failure = Unfit(path);
@@ -182,16 +182,16 @@ bool TConfigFiles::ReadWhole(const QString &path, const QString &what, QByteArra
         bytes = read.Bytes;
         return true;
     }
-    ShowWarning(window_, QStringLiteral("%1\n\nФайл: %2\nПричина: %3.").arg(what, Shown(path), CauseWords(read.Failure)));
+    ShowWarning(window_, QStringLiteral("%1\n\nФайл: %2\nПричина: %3.").arg(what, Shown(path), CauseMessage(read.Failure)));
     return false;
 }
 
-void TConfigFiles::ShowRefusal(const QString &head, const QString &path, const QList<TConfigProblem> &problems,
+void TConfigFileCommands::ShowRefusal(const QString &head, const QString &path, const QList<TConfigProblem> &problems,
                                const QString &tail) const
 {
     QStringList reasons;
     for (const TConfigProblem &problem : problems)
-        reasons << ProblemWords(problem);
+        reasons << ProblemMessage(problem);
     QString text = QStringLiteral("%1\n\nФайл: %2\n\n").arg(head, Shown(path));
     if (reasons.size() == 1) {
         text += QStringLiteral("Причина: %1.").arg(reasons.first());
@@ -205,7 +205,7 @@ void TConfigFiles::ShowRefusal(const QString &head, const QString &path, const Q
     ShowWarning(window_, text, reasons.size() > ReasonsShown ? ReasonList(reasons) : QString());
 }
 
-void TConfigFiles::Open()
+void TConfigFileCommands::Open()
 {
     if (!DeviceIdle())
         return;
@@ -215,7 +215,7 @@ void TConfigFiles::Open()
         OpenFile(path);
 }
 
-bool TConfigFiles::OpenFile(const QString &path)
+bool TConfigFileCommands::OpenFile(const QString &path)
 {
     if (!DeviceIdle())
         return false;
@@ -229,7 +229,7 @@ bool TConfigFiles::OpenFile(const QString &path)
     if (check.OnlyOutOfRange()) {
         QStringList reasons;
         for (const TConfigProblem &problem : check.Problems)
-            reasons << ProblemWords(problem);
+            reasons << ProblemMessage(problem);
         const bool more = reasons.size() > ReasonsShown;
         const QString text = QStringLiteral("В файле есть значения вне пределов, которые допускают окна ввода "
                                             "параметров.\n\nФайл: %1\n\n%2\n\nОткрыть файл с этими значениями?")
@@ -266,7 +266,7 @@ bool TConfigFiles::OpenFile(const QString &path)
     return true;
 }
 
-void TConfigFiles::Compare()
+void TConfigFileCommands::Compare()
 {
     if (!DeviceIdle())
         return;
@@ -309,7 +309,7 @@ void TConfigFiles::Compare()
         rows << row;
     }
     QString about = QStringLiteral("Файл: %1").arg(Shown(path));
-    if (const QString origin = OriginWords(check.Origin); !origin.isEmpty())
+    if (const QString origin = OriginMessage(check.Origin); !origin.isEmpty())
         about += QStringLiteral("\nЗначения в файле: ") + origin;
     if (!zeros.isEmpty())
         about += QStringLiteral("\n") + zeros;
