@@ -16,7 +16,7 @@
 #include "Imitation_TPU.h"
 #include "MeasureWindow.h"
 #include "ModeTestRig.h"
-#include "SimDevice.h"
+#include "SimFixture.h"
 #include "SoakOracle.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
@@ -30,7 +30,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -205,15 +204,10 @@ void TestSoakModes::soak()
     const int total = SoakCount("KARVEN_SOAK_EXCHANGES", 300);
     const uint64_t seed = uint64_t(SoakCount("KARVEN_SOAK_SEED", 20261208));
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    sim::SimOptions options;
-    options.linkPath = (dir.path() + QStringLiteral("/ttyS0")).toStdString();
-    options.seed = seed;
-    sim::SimDevice device(options);
-    std::string error;
-    QVERIFY2(device.Start(&error), error.c_str());
-    const QString link = QString::fromStdString(device.LinkPath());
+    SimFixture sim;
+    QVERIFY(sim.Start(SoakOptions(seed)));
+    sim::SimDevice &device = sim.Device();
+    const QString link = sim.Link();
     device.SetRandomFaults(seed, SoakFaultMix());
 
     struct Named {

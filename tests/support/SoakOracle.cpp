@@ -80,6 +80,13 @@ int SoakCount(const char *name, int fallback)
     return value > 0 ? value : fallback;
 }
 
+sim::SimOptions SoakOptions(uint64_t seed)
+{
+    sim::SimOptions options;
+    options.seed = seed;
+    return options;
+}
+
 std::array<double, sim::FaultKindCount> SoakFaultMix()
 {
     std::array<double, sim::FaultKindCount> p{};

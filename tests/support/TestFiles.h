@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
 
 // The file's bytes, or "(none)" when it cannot be read.
 inline QByteArray FileContent(const QString &path)
@@ -24,3 +27,41 @@ inline QString TestFolder()
 {
     return QDir(QStringLiteral("Z:/tmp")).exists() ? QStringLiteral("Z:/tmp") : QDir::tempPath();
 }
+
+// What a folder holds, hidden entries and system files too, by name.
+inline QStringList FolderEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// A row of the whole-file writer's table: the situation the test sets up for the target
+// file t in a folder of the row's own, the cause the write must fail with (TFileCause),
+// t's content after the write and what the folder holds after.
+struct TWriteWholeRow {
+    QString Situation;
+    int Cause = 0;
+    QByteArray After;
+    QStringList Entries;
+    QTemporaryDir Dir{TestFolder() + QStringLiteral("/karven-files-XXXXXX")};
+    QString Target = Dir.filePath(QStringLiteral("t"));
+
+    static void AddColumns()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("cause");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QStringList>("entries");
+    }
+    // The row of the running test.
+    TWriteWholeRow()
+    {
+        QFETCH(QString, situation);
+        QFETCH(int, cause);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, entries);
+        Situation = situation;
+        Cause = cause;
+        After = after;
+        Entries = entries;
+    }
+};
