@@ -304,8 +304,8 @@ private slots:
         QVERIFY(lines[0].startsWith(QStringLiteral("time,mode,\"Частота, Гц\",Расход,")));
         std::vector<std::vector<uint8_t>> answers;
         for (const sim::LogEntry &e : sim_->Log())
-            if (e.kind == sim::LogEntry::Reply && e.bytes.size() > 1 && e.bytes[1] == 4)
-                answers.push_back(e.bytes);
+            if (e.Kind == sim::LogEntry::Reply && e.Bytes.size() > 1 && e.Bytes[1] == 4)
+                answers.push_back(e.Bytes);
         QCOMPARE(answers.size(), size_t(3));
         const auto &rows = ModeMapOf(TModeId::TprTpu1).Rows;
         const uint32_t s2Base = WordSwappedCount(answers[0].data() + rows[ModeRows::TprTpuS2Row].Offset);
@@ -339,7 +339,7 @@ private slots:
         QCOMPARE(json.Status, 0);
         const auto log = sim_->Log();
         const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) {
-            return e.kind == sim::LogEntry::Reply && e.bytes.size() > 1 && e.bytes[1] == 4;
+            return e.Kind == sim::LogEntry::Reply && e.Bytes.size() > 1 && e.Bytes[1] == 4;
         });
         QVERIFY(reply != log.rend());
         QStringList keys, expectedKeys;
@@ -349,7 +349,7 @@ private slots:
             expectedKeys << QLatin1String(row.Key);
         QCOMPARE(keys, expectedKeys);
         const QJsonObject values = QJsonDocument::fromJson(json.Out.toUtf8()).object().value(QStringLiteral("values")).toObject();
-        QCOMPARE(float(values.value(QStringLiteral("frequency_hz")).toDouble()), WordSwappedFloat(reply->bytes.data() + rows[0].Offset));
+        QCOMPARE(float(values.value(QStringLiteral("frequency_hz")).toDouble()), WordSwappedFloat(reply->Bytes.data() + rows[0].Offset));
     }
 
     // Once started, every ending of a run stops the mode, and says so when it went wrong.
@@ -402,7 +402,7 @@ private slots:
                 QVERIFY(QTest::qWaitFor([&] {
                     const auto log = sim_->Log();
                     trace += process.readAllStandardError();
-                    return std::any_of(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.fault == sim::Fault::NoReply; })
+                    return std::any_of(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.Fault == sim::Fault::NoReply; })
                         && trace.endsWith('\n') && trace.mid(trace.lastIndexOf('\n', -2) + 1).contains(" ms -> ");
                 }, 10000));
                 if (ending == QLatin1String("INT wait"))

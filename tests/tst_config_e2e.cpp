@@ -268,7 +268,7 @@ void TestConfigE2E::failures()
     } else if (failure == QLatin1String("gone2")) {
         const std::string link = link_.toStdString();
         sim_->SetLogListener([link](const sim::LogEntry &e) {
-            if (e.kind == sim::LogEntry::Request)
+            if (e.Kind == sim::LogEntry::Request)
                 ::unlink(link.c_str());
         });
     } else if (failure == QLatin1String("busy")) {

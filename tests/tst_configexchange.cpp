@@ -405,7 +405,7 @@ void TestConfigExchange::errorAtSecondRequestThenTimeout()
     // The port disappears between the two blocks: the reopen for block 2 fails.
     const std::string link = link_.toStdString();
     sim_->SetLogListener([link](const sim::LogEntry &e) {
-        if (e.kind == sim::LogEntry::Request)
+        if (e.Kind == sim::LogEntry::Request)
             ::unlink(link.c_str());
     });
     const TDeviceConfig fromDevice = DeviceRecord();

@@ -154,10 +154,10 @@ private slots:
         QList<QPair<QByteArray, QByteArray>> pairs;
         QByteArray status;
         for (const sim::LogEntry &e : sim_->Log()) {
-            const QByteArray bytes(reinterpret_cast<const char *>(e.bytes.data()), qsizetype(e.bytes.size()));
-            if (e.kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 1)
+            const QByteArray bytes(reinterpret_cast<const char *>(e.Bytes.data()), qsizetype(e.Bytes.size()));
+            if (e.Kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 1)
                 status = bytes;
-            else if (e.kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 4)
+            else if (e.Kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 4)
                 pairs.append({status, bytes});
         }
         const int rows = int(window.size()) - 1;

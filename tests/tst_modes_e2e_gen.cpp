@@ -53,8 +53,8 @@ QList<double> RequestTimesMs(const sim::SimDevice &device)
     QList<double> out;
     const auto origin = sim::Clock::time_point{};
     for (const sim::LogEntry &e : device.Log())
-        if (e.kind == sim::LogEntry::Request)
-            out << std::chrono::duration<double, std::milli>(e.time - origin).count();
+        if (e.Kind == sim::LogEntry::Request)
+            out << std::chrono::duration<double, std::milli>(e.Time - origin).count();
     return out;
 }
 
@@ -259,7 +259,7 @@ void TestModesE2eGen::freeWhileAnswerStreams()
         QVERIFY(WaitFor([&] {
             const std::vector<sim::LogEntry> log = sim_->Log();
             for (size_t k = before; k < log.size(); ++k)
-                if (log[k].kind == sim::LogEntry::Reply)
+                if (log[k].Kind == sim::LogEntry::Reply)
                     return true;
             return false;
         }, 5000));

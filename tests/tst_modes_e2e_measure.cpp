@@ -95,8 +95,8 @@ TMeasureWindow *ActiveMeasureWindow()
 
 bool IsWrite(const sim::LogEntry &e, int coil, bool on)
 {
-    return e.kind == sim::LogEntry::Request && e.bytes.size() == 8 && e.bytes[1] == 5 && e.bytes[3] == coil
-        && e.bytes[4] == (on ? 0xFF : 0x00);
+    return e.Kind == sim::LogEntry::Request && e.Bytes.size() == 8 && e.Bytes[1] == 5 && e.Bytes[3] == coil
+        && e.Bytes[4] == (on ? 0xFF : 0x00);
 }
 
 std::vector<uint8_t> Bytes(const char *hex)
@@ -213,9 +213,9 @@ void TestModesE2eMeasure::startWatchStop()
     const std::vector<sim::LogEntry> log = dev.Log();
     std::vector<std::vector<uint8_t>> requests;
     for (const sim::LogEntry &e : log) {
-        if (e.kind == sim::LogEntry::Request) {
-            QVERIFY(e.crcGood);
-            requests.push_back(e.bytes);
+        if (e.Kind == sim::LogEntry::Request) {
+            QVERIFY(e.CrcGood);
+            requests.push_back(e.Bytes);
         }
     }
     QVERIFY(requests.size() >= 4);
@@ -227,7 +227,7 @@ void TestModesE2eMeasure::startWatchStop()
     QCOMPARE(requests[1], values);
     const bool wroteOn = std::any_of(log.begin(), log.end(), [&](const auto &e) { return IsWrite(e, coil, true); });
     const bool anyWrite = std::any_of(log.begin(), log.end(), [](const auto &e) {
-        return e.kind == sim::LogEntry::Request && e.bytes.size() > 1 && e.bytes[1] == 5;
+        return e.Kind == sim::LogEntry::Request && e.Bytes.size() > 1 && e.Bytes[1] == 5;
     });
     QCOMPARE(wroteOn, !watchOnly);
     QCOMPARE(anyWrite, !watchOnly);

@@ -128,10 +128,10 @@ void TestSim::answersEveryProgramRequest()
     }
     const auto log = sim_->Log();
     QCOMPARE(log.size(), size_t(2));
-    QCOMPARE(log[0].bytes, request);
-    QVERIFY(log[0].crcGood);
-    QCOMPARE(log[1].bytes, answer);
-    QVERIFY(log[1].crcGood);
+    QCOMPARE(log[0].Bytes, request);
+    QVERIFY(log[0].CrcGood);
+    QCOMPARE(log[1].Bytes, answer);
+    QVERIFY(log[1].CrcGood);
 }
 
 void TestSim::configWriteIsKeptAndReadBack()
@@ -179,8 +179,8 @@ void TestSim::replyIsPacedAtLineSpeed()
     const Bytes answer = client_.Transact(SimRequest(4, 0, 40), 85, 1000);
     QCOMPARE(answer.size(), size_t(85));
     const auto &arrivals = client_.Arrivals();
-    const double first = SimMs(client_.SentAt(), arrivals.front().time);
-    const double last = SimMs(client_.SentAt(), arrivals.back().time);
+    const double first = SimMs(client_.SentAt(), arrivals.front().Time);
+    const double last = SimMs(client_.SentAt(), arrivals.back().Time);
     // The request takes 9.2 ms on the line and the turnaround 5 ms before the first byte;
     // the answer itself 97 ms.
     QVERIFY2(first >= 12, qPrintable(QString::number(first)));
@@ -189,7 +189,7 @@ void TestSim::replyIsPacedAtLineSpeed()
     // The log's times agree with the line: the reply's span is 85 byte times.
     const auto log = sim_->Log();
     QCOMPARE(log.size(), size_t(2));
-    const double span = SimMs(log[1].time, log[1].end);
+    const double span = SimMs(log[1].Time, log[1].End);
     QVERIFY(std::abs(span - 85 * sim_->ByteTimeMs()) < 0.5);
 }
 
@@ -247,10 +247,10 @@ void TestSim::ignoresBadCrcAndOtherSlave()
     QCOMPARE(client_.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
     const auto log = sim_->Log();
     QCOMPARE(log.size(), size_t(5));
-    QCOMPARE(log[0].note, std::string("ignored: bad CRC"));
-    QCOMPARE(log[1].note, std::string("ignored: slave 11"));
-    QCOMPARE(log[2].note, std::string("ignored: slave 0"));
-    QCOMPARE(log[4].kind, sim::LogEntry::Reply);
+    QCOMPARE(log[0].Note, std::string("ignored: bad CRC"));
+    QCOMPARE(log[1].Note, std::string("ignored: slave 11"));
+    QCOMPARE(log[2].Note, std::string("ignored: slave 0"));
+    QCOMPARE(log[4].Kind, sim::LogEntry::Reply);
 }
 
 // With the standard CRC order the device takes and gives the low byte first, echoes too,
@@ -258,7 +258,7 @@ void TestSim::ignoresBadCrcAndOtherSlave()
 void TestSim::standardCrcOrder()
 {
     sim::SimOptions options;
-    options.crcLowFirst = true;
+    options.CrcLowFirst = true;
     StartDevice(options);
     auto lowFirst = [](Bytes frame) {
         std::swap(frame[frame.size() - 2], frame[frame.size() - 1]);
@@ -378,8 +378,8 @@ void TestSim::faultOnCommand()
 {
     QFETCH(sim::Fault, fault);
     sim::SimOptions options;
-    options.lateMs = 700;
-    options.splitPauseMs = 60;
+    options.LateMs = 700;
+    options.SplitPauseMs = 60;
     StartDevice(options);
     const Bytes request = SimRequest(1, 0, 8);
     const Bytes clean = client_.Transact(request, 6);
@@ -409,7 +409,7 @@ void TestSim::faultOnCommand()
         QCOMPARE(got, clean);
         double longestGap = 0;
         for (size_t i = 1; i < arrivals.size(); ++i)
-            longestGap = std::max(longestGap, SimMs(arrivals[i - 1].time, arrivals[i].time));
+            longestGap = std::max(longestGap, SimMs(arrivals[i - 1].Time, arrivals[i].Time));
         QVERIFY2(longestGap >= 40, qPrintable(QString::number(longestGap)));
         break;
     }
@@ -420,7 +420,7 @@ void TestSim::faultOnCommand()
         break;
     case sim::Fault::Late: {
         QCOMPARE(got, clean);
-        const double delay = SimMs(client_.SentAt(), arrivals.front().time);
+        const double delay = SimMs(client_.SentAt(), arrivals.front().Time);
         QVERIFY2(delay >= 650, qPrintable(QString::number(delay)));
         break;
     }
@@ -431,18 +431,18 @@ void TestSim::faultOnCommand()
         QVERIFY(arrivals.size() >= 2);
         size_t seen = 0, i = 0;
         while (seen < 6)
-            seen += arrivals[i++].bytes.size();
+            seen += arrivals[i++].Bytes.size();
         QCOMPARE(seen, size_t(6));
-        QVERIFY(SimMs(arrivals[i - 1].time, arrivals[i].time) >= 15);
+        QVERIFY(SimMs(arrivals[i - 1].Time, arrivals[i].Time) >= 15);
         break;
     }
     default:
         QFAIL("unexpected fault");
     }
     const auto log = sim_->Log();
-    QCOMPARE(log[3].kind, sim::LogEntry::Reply);
-    QCOMPARE(log[3].fault, fault);
-    QCOMPARE(log[3].crcGood, fault != sim::Fault::BadCrc && fault != sim::Fault::CrcLowHigh && fault != sim::Fault::NoReply);
+    QCOMPARE(log[3].Kind, sim::LogEntry::Reply);
+    QCOMPARE(log[3].Fault, fault);
+    QCOMPARE(log[3].CrcGood, fault != sim::Fault::BadCrc && fault != sim::Fault::CrcLowHigh && fault != sim::Fault::NoReply);
     // The fault was for one reply only.
     QCOMPARE(client_.Transact(request, 7, 500), clean);
 }
@@ -468,7 +468,7 @@ void TestSim::queuedFaultsRunOut()
 void TestSim::hangUpAndPlugBackIn()
 {
     sim::SimOptions options;
-    options.replugMs = 400;
+    options.ReplugMs = 400;
     StartDevice(options);
     const std::string link = sim_->LinkPath();
     const std::string firstPty = sim_->SlavePath();
@@ -477,10 +477,10 @@ void TestSim::hangUpAndPlugBackIn()
     const Bytes got = client_.Receive(1, 1000);
     QVERIFY(got.empty());
     QVERIFY(client_.HungUp());
-    QVERIFY(sim_->WaitForLog([](const auto &log) { return !log.empty() && log.back().kind == sim::LogEntry::HangUp; }, 1000));
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return !log.empty() && log.back().Kind == sim::LogEntry::HangUp; }, 1000));
     client_.Close();
     // Back after the pause, at the same link, on a fresh pty.
-    QVERIFY(sim_->WaitForLog([](const auto &log) { return log.back().kind == sim::LogEntry::PlugIn; }, 3000));
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return log.back().Kind == sim::LogEntry::PlugIn; }, 3000));
     QVERIFY(IsLink(link));
     QCOMPARE(sim_->LinkPath(), link);
     QVERIFY(client_.Open(link));
@@ -488,15 +488,15 @@ void TestSim::hangUpAndPlugBackIn()
 
     // A hang-up on demand, with the plug put back by hand.
     sim::SimOptions manual;
-    manual.replugMs = -1;
+    manual.ReplugMs = -1;
     StartDevice(manual);
     sim_->HangUpNow();
-    QVERIFY(sim_->WaitForLog([](const auto &log) { return !log.empty() && log.back().kind == sim::LogEntry::HangUp; }, 1000));
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return !log.empty() && log.back().Kind == sim::LogEntry::HangUp; }, 1000));
     QVERIFY(!IsLink(sim_->LinkPath()));
     QVERIFY(client_.Transact(SimRequest(1, 0, 8), 1, 300).empty());
     client_.Close();
     sim_->PlugBackIn();
-    QVERIFY(sim_->WaitForLog([](const auto &log) { return log.back().kind == sim::LogEntry::PlugIn; }, 1000));
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return log.back().Kind == sim::LogEntry::PlugIn; }, 1000));
     QVERIFY(client_.Open(sim_->LinkPath()));
     QCOMPARE(client_.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
     Q_UNUSED(firstPty);
@@ -514,13 +514,13 @@ void TestSim::randomFaultsFollowTheSeed()
         }
         // Late replies still on their way are not waited for; the log knows the draw.
         for (const auto &entry : sim_->Log())
-            if (entry.kind == sim::LogEntry::Reply)
-                faults.push_back(entry.fault);
+            if (entry.Kind == sim::LogEntry::Reply)
+                faults.push_back(entry.Fault);
         sim_->ClearFaults();
         return faults;
     };
     sim::SimOptions options;
-    options.lateMs = 50;
+    options.LateMs = 50;
     StartDevice(options);
     const auto first = run(99);
     const auto again = run(99);
@@ -554,7 +554,7 @@ void TestSim::linkRemovedOnStopOnlyIfOurs()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     sim::SimOptions options;
-    options.linkPath = link;
+    options.LinkPath = link;
     sim::SimDevice blocked(options);
     std::string error;
     QVERIFY(!blocked.Start(&error));

@@ -283,7 +283,7 @@ void TestSoakModes::soak()
         QVERIFY2(dropped.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(named.Name, dropped.join('\n'))));
         QVERIFY2(steps.Status > 0, named.Name);
         for (const sim::LogEntry &e : log)
-            if (e.kind == sim::LogEntry::Request && e.bytes.size() == 8 && e.bytes[1] == 5)
+            if (e.Kind == sim::LogEntry::Request && e.Bytes.size() == 8 && e.Bytes[1] == 5)
                 ++commands;
         exchanges += requests();
         valuesSteps += steps.Values;

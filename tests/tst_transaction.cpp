@@ -90,9 +90,9 @@ private slots:
         if (outcome == int(TExchangeOutcome::Answer)) {
             // The answer is the one the simulator sent last, with a good CRC.
             const auto log = sim_->Log();
-            const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) { return e.kind == sim::LogEntry::Reply; });
+            const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) { return e.Kind == sim::LogEntry::Reply; });
             QVERIFY(reply != log.rend());
-            QCOMPARE(result.Answer, QByteArray(reinterpret_cast<const char *>(reply->bytes.data()), int(reply->bytes.size())));
+            QCOMPARE(result.Answer, QByteArray(reinterpret_cast<const char *>(reply->Bytes.data()), int(reply->Bytes.size())));
         }
     }
 
@@ -110,13 +110,13 @@ private slots:
         const auto log = sim_->Log();
         double line = 0;
         for (size_t i = 0; i + 1 < log.size(); ++i) {
-            if (log[i].kind != sim::LogEntry::Reply)
+            if (log[i].Kind != sim::LogEntry::Reply)
                 continue;
-            line += std::chrono::duration<double, std::milli>(log[i].end - log[i].time).count();
-            QVERIFY(log[i + 1].kind == sim::LogEntry::Request);
+            line += std::chrono::duration<double, std::milli>(log[i].End - log[i].Time).count();
+            QVERIFY(log[i + 1].Kind == sim::LogEntry::Request);
             // The next request's first byte left after the silence (its log time is its last byte).
             const double requestMs = 8 * sim_->ByteTimeMs();
-            const double gap = std::chrono::duration<double, std::milli>(log[i + 1].time - log[i].end).count() - requestMs;
+            const double gap = std::chrono::duration<double, std::milli>(log[i + 1].Time - log[i].End).count() - requestMs;
             QVERIFY2(gap >= DefaultSilenceMs - 0.5, qPrintable(QString::number(gap)));
         }
         // Requests, turnarounds, replies and silences take about 300 ms; a wide margin for noisy cores.

@@ -142,9 +142,9 @@ class TestUnplug : public QObject {
     void StartDevice()
     {
         sim::SimOptions options;
-        options.replugMs = -1;       // back only when the test plugs it in
-        options.splitChunks = 3;
-        options.splitPauseMs = 400;  // time to pull the plug between the chunks
+        options.ReplugMs = -1;       // back only when the test plugs it in
+        options.SplitChunks = 3;
+        options.SplitPauseMs = 400;  // time to pull the plug between the chunks
         QVERIFY(sim_.Start(options));
         link_ = sim_.Link();
     }
@@ -283,7 +283,7 @@ void TestUnplug::portErrorsReportedOneAtATime()
         sim_->ClearLog();
         QVERIFY(WaitFor([&] {
             for (const sim::LogEntry &e : sim_->Log())
-                if (e.kind == sim::LogEntry::Reply && e.crcGood)
+                if (e.Kind == sim::LogEntry::Reply && e.CrcGood)
                     return true;
             return false;
         }, 6000));

@@ -18,8 +18,8 @@ bool SimFixture::Start(sim::SimOptions options)
         qWarning("no folder for the simulator's link: %s", qPrintable(dir_.errorString()));
         return false;
     }
-    if (options.linkPath.empty())
-        options.linkPath = Path(QStringLiteral("ttyV0")).toStdString();
+    if (options.LinkPath.empty())
+        options.LinkPath = Path(QStringLiteral("ttyV0")).toStdString();
     device_ = std::make_unique<sim::SimDevice>(options);
     std::string error;
     if (device_->Start(&error))
@@ -37,8 +37,8 @@ std::vector<std::vector<uint8_t>> SimFixture::Requests() const
 {
     std::vector<std::vector<uint8_t>> out;
     for (const sim::LogEntry &e : device_->Log())
-        if (e.kind == sim::LogEntry::Request)
-            out.push_back(e.bytes);
+        if (e.Kind == sim::LogEntry::Request)
+            out.push_back(e.Bytes);
     return out;
 }
 
