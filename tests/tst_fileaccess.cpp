@@ -59,9 +59,7 @@ private slots:
         const QByteArray row(1000, 'r');
         {
             TRecordFile record;
-            QVERIFY(!record.Open(path).Failed());
-            QVERIFY(!record.Append("head\n").Failed());
-            QVERIFY(!record.Append(row).Failed());
+            QVERIFY(RecordHeadAndRow(record, path, row));
             QCOMPARE(FileContent(path), QByteArray("head\n") + row);
         }
         TRecordFile again;

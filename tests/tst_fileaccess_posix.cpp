@@ -114,9 +114,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("Режим.csv"));
         const QByteArray row(1000, 'r');
         TRecordFile record;
-        QVERIFY(!record.Open(path).Failed());
-        QVERIFY(!record.Append("head\n").Failed());
-        QVERIFY(!record.Append(row).Failed());
+        QVERIFY(RecordHeadAndRow(record, path, row));
         {
             const TSizeLimit limit(2500);
             QVERIFY(!record.Append(row).Failed());

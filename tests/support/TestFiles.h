@@ -1,6 +1,9 @@
 #pragma once
-// Files in tests: a file's bytes, a file put in place, and the folder a test makes its own
-// folders in (under Wine the Linux side, through a Z: path as a user's dialog gives it).
+// Files in tests: a file's bytes, a file put in place, the folder a test makes its own
+// folders in (under Wine the Linux side, through a Z: path as a user's dialog gives it),
+// the rows of the whole-file writer's table and a record begun.
+
+#include "FileAccess.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -65,3 +68,10 @@ struct TWriteWholeRow {
         Entries = entries;
     }
 };
+
+// Opens the record at path and writes a head line and the row into it; whether all of it
+// went well.
+inline bool RecordHeadAndRow(TRecordFile &record, const QString &path, const QByteArray &row)
+{
+    return !record.Open(path).Failed() && !record.Append("head\n").Failed() && !record.Append(row).Failed();
+}
