@@ -24,9 +24,9 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     sim::SimOptions options;
-    options.linkPath = (dir.path() + QStringLiteral("/ttyV0")).toStdString();
-    options.baud = 9600;
-    options.turnaroundMs = 5;
+    options.LinkPath = (dir.path() + QStringLiteral("/ttyV0")).toStdString();
+    options.Baud = 9600;
+    options.TurnaroundMs = 5;
     sim::SimDevice device(options);
     std::string error;
     if (!device.Start(&error)) {
@@ -35,7 +35,7 @@ int main(int argc, char **argv)
     }
 
     TForm1 form;
-    form.ComPort1->SetPort(QString::fromStdString(options.linkPath));
+    form.ComPort1->SetPort(QString::fromStdString(options.LinkPath));
     form.show();
     QTreeWidgetItem *root = form.NodeAt(0);
     const QString saved = QString::fromUtf8(RootTextSaved);
@@ -73,7 +73,7 @@ int main(int argc, char **argv)
     const double readMedian = Median(reads);
     const double writeMedian = Median(writes);
     std::printf("configuration exchange, 9600 baud 8N2, turnaround %.0f ms, %zu runs (%d failed)\n",
-                options.turnaroundMs, reads.size(), failed);
+                options.TurnaroundMs, reads.size(), failed);
     std::printf("%-36s %10s %10s %8s %10s %10s\n", "", "median ms", "line ms", "ratio", "min ms", "max ms");
     std::printf("%-36s %10.1f %10.1f %8.2f %10.1f %10.1f\n", "read: command to filled grid", readMedian,
                 readLine, readMedian / readLine, *std::min_element(reads.begin(), reads.end()),

@@ -70,13 +70,13 @@ Fault FaultFromName(const std::string &name)
     return Fault::None;
 }
 
-SimDevice::SimDevice(SimOptions options) : m_options(std::move(options))
+SimDevice::SimDevice(SimOptions options) : options_(std::move(options))
 {
-    if (m_options.baud <= 0)
-        m_options.baud = 9600;
-    m_byteTime = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / m_options.baud));
-    m_model.Seed(m_options.seed);
-    m_model.SetProver(m_options.prover);
+    if (options_.Baud <= 0)
+        options_.Baud = 9600;
+    byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / options_.Baud));
+    model_.Seed(options_.Seed);
+    model_.SetProver(options_.Prover);
 }
 
 SimDevice::~SimDevice()
@@ -91,7 +91,7 @@ Clock::duration SimDevice::Ms(double ms) const
 
 double SimDevice::ByteTimeMs() const
 {
-    return std::chrono::duration<double, std::milli>(m_byteTime).count();
+    return std::chrono::duration<double, std::milli>(byteTime_).count();
 }
 
 bool SimDevice::Start(std::string *error)
@@ -102,67 +102,67 @@ bool SimDevice::Start(std::string *error)
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopRequested = m_hangUpRequested = m_plugInRequested = false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopRequested_ = hangUpRequested_ = plugInRequested_ = false;
     }
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0) {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
         if (error)
             *error = SystemError("eventfd");
         return false;
     }
     if (!OpenPty(error) || !PublishLink(error)) {
         ClosePty();
-        ::close(m_wakeFd);
-        m_wakeFd = -1;
+        ::close(wakeFd_);
+        wakeFd_ = -1;
         return false;
     }
-    m_lastAdvance = Clock::now();
-    m_lineFreeAt = m_lastAdvance;
+    lastAdvance_ = Clock::now();
+    lineFreeAt_ = lastAdvance_;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_running = true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = true;
     }
-    m_thread = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { Run(); });
     return true;
 }
 
 void SimDevice::Stop()
 {
-    if (m_thread.joinable()) {
+    if (thread_.joinable()) {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopRequested = true;
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopRequested_ = true;
         }
         Wake();
-        m_thread.join();
+        thread_.join();
     }
     RemoveLink();
     ClosePty();
-    if (m_wakeFd >= 0) {
-        ::close(m_wakeFd);
-        m_wakeFd = -1;
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+        wakeFd_ = -1;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_running = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
 }
 
 bool SimDevice::Running() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_running;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
 }
 
 std::string SimDevice::LinkPath() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_linkPath;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return linkPath_;
 }
 
 std::string SimDevice::SlavePath() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_slavePath;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slavePath_;
 }
 
 bool SimDevice::OpenPty(std::string *error)
@@ -192,36 +192,36 @@ bool SimDevice::OpenPty(std::string *error)
     if (::tcgetattr(slave, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CSTOPB | CLOCAL | CREAD;
-        ::cfsetispeed(&tio, SpeedFor(m_options.baud));
-        ::cfsetospeed(&tio, SpeedFor(m_options.baud));
+        ::cfsetispeed(&tio, SpeedFor(options_.Baud));
+        ::cfsetospeed(&tio, SpeedFor(options_.Baud));
         ::tcsetattr(slave, TCSANOW, &tio);
     }
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     // Let an ordinary user who runs the program open it even if we run as someone else.
     ::chmod(name, 0666);
-    m_masterFd = master;
-    m_slaveFd = slave;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_slavePath = name;
+    masterFd_ = master;
+    slaveFd_ = slave;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slavePath_ = name;
     return true;
 }
 
 void SimDevice::ClosePty()
 {
-    if (m_masterFd >= 0)
-        ::close(m_masterFd);
-    if (m_slaveFd >= 0)
-        ::close(m_slaveFd);
-    m_masterFd = m_slaveFd = -1;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_slavePath.clear();
+    if (masterFd_ >= 0)
+        ::close(masterFd_);
+    if (slaveFd_ >= 0)
+        ::close(slaveFd_);
+    masterFd_ = slaveFd_ = -1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slavePath_.clear();
 }
 
 bool SimDevice::PublishLink(std::string *error)
 {
     std::string link = LinkPath();  // a plug-in comes back at the same place
     if (link.empty())
-        link = m_options.linkPath;
+        link = options_.LinkPath;
     if (link.empty()) {
         if (::access("/dev", W_OK) == 0) {
             link = "/dev/ttyV0";
@@ -251,8 +251,8 @@ bool SimDevice::PublishLink(std::string *error)
         ::unlink(temporary.c_str());
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_linkPath = link;
+    std::lock_guard<std::mutex> lock(mutex_);
+    linkPath_ = link;
     return true;
 }
 
@@ -267,55 +267,55 @@ void SimDevice::RemoveLink()
 
 uint16_t SimDevice::Holding(int reg) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_model.Holding(reg);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Holding(reg);
 }
 
 void SimDevice::SetHolding(int reg, uint16_t value)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_model.SetHolding(reg, value);
+    std::lock_guard<std::mutex> lock(mutex_);
+    model_.SetHolding(reg, value);
 }
 
 uint16_t SimDevice::Input(int reg) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_model.Input(reg);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Input(reg);
 }
 
 void SimDevice::SetInput(int reg, uint16_t value)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_model.SetInput(reg, value);
+    std::lock_guard<std::mutex> lock(mutex_);
+    model_.SetInput(reg, value);
 }
 
 bool SimDevice::Coil(int coil) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_model.Coil(coil);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Coil(coil);
 }
 
 void SimDevice::SetCoil(int coil, bool on)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_model.SetCoil(coil, on);
+    std::lock_guard<std::mutex> lock(mutex_);
+    model_.SetCoil(coil, on);
 }
 
 void SimDevice::QueueFault(Fault fault, int count)
 {
     if (count <= 0)
         return;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_faultQueue.emplace_back(fault, count);
+    std::lock_guard<std::mutex> lock(mutex_);
+    faultQueue_.emplace_back(fault, count);
 }
 
 void SimDevice::SetRandomFaults(uint64_t seed, const std::array<double, FaultKindCount> &probabilities)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_faultRandom.seed(seed);
-    m_faultProbabilities = probabilities;
-    m_faultProbabilities[0] = 0;
-    m_randomFaults = true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    faultRandom_.seed(seed);
+    faultProbabilities_ = probabilities;
+    faultProbabilities_[0] = 0;
+    randomFaults_ = true;
 }
 
 void SimDevice::SetRandomFaultRate(uint64_t seed, double rate)
@@ -330,16 +330,16 @@ void SimDevice::SetRandomFaultRate(uint64_t seed, double rate)
 
 void SimDevice::ClearFaults()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_faultQueue.clear();
-    m_randomFaults = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    faultQueue_.clear();
+    randomFaults_ = false;
 }
 
 void SimDevice::HangUpNow()
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hangUpRequested = true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        hangUpRequested_ = true;
     }
     Wake();
 }
@@ -347,73 +347,73 @@ void SimDevice::HangUpNow()
 void SimDevice::PlugBackIn()
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_plugInRequested = true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        plugInRequested_ = true;
     }
     Wake();
 }
 
 std::vector<LogEntry> SimDevice::Log() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
 }
 
 void SimDevice::ClearLog()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_log.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
 }
 
 bool SimDevice::WaitForLog(const std::function<bool(const std::vector<LogEntry> &)> &pred, int timeoutMs) const
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_logChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pred(m_log); });
+    std::unique_lock<std::mutex> lock(mutex_);
+    return logChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pred(log_); });
 }
 
 void SimDevice::SetLogListener(std::function<void(const LogEntry &)> listener)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_listener = std::move(listener);
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener_ = std::move(listener);
 }
 
 void SimDevice::AddLog(LogEntry entry)
 {
     std::function<void(const LogEntry &)> listener;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_log.push_back(entry);
-        listener = m_listener;
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back(entry);
+        listener = listener_;
     }
-    m_logChanged.notify_all();
+    logChanged_.notify_all();
     if (listener)
         listener(entry);
 }
 
 void SimDevice::Wake()
 {
-    if (m_wakeFd >= 0) {
+    if (wakeFd_ >= 0) {
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
     }
 }
 
 Fault SimDevice::PickFault()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_faultQueue.empty()) {
-        const Fault fault = m_faultQueue.front().first;
-        if (--m_faultQueue.front().second <= 0)
-            m_faultQueue.erase(m_faultQueue.begin());
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!faultQueue_.empty()) {
+        const Fault fault = faultQueue_.front().first;
+        if (--faultQueue_.front().second <= 0)
+            faultQueue_.erase(faultQueue_.begin());
         return fault;
     }
-    if (!m_randomFaults)
+    if (!randomFaults_)
         return Fault::None;
-    double draw = std::uniform_real_distribution<double>(0.0, 1.0)(m_faultRandom);
+    double draw = std::uniform_real_distribution<double>(0.0, 1.0)(faultRandom_);
     for (int i = 1; i < FaultKindCount; ++i) {
-        if (draw < m_faultProbabilities[i])
+        if (draw < faultProbabilities_[i])
             return static_cast<Fault>(i);
-        draw -= m_faultProbabilities[i];
+        draw -= faultProbabilities_[i];
     }
     return Fault::None;
 }
@@ -423,42 +423,42 @@ void SimDevice::Run()
     for (;;) {
         bool stop, hangUp, plugIn;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            stop = m_stopRequested;
-            hangUp = m_hangUpRequested;
-            plugIn = m_plugInRequested;
-            m_hangUpRequested = m_plugInRequested = false;
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop = stopRequested_;
+            hangUp = hangUpRequested_;
+            plugIn = plugInRequested_;
+            hangUpRequested_ = plugInRequested_ = false;
         }
         if (stop)
             return;
         Clock::time_point now = Clock::now();
-        if (hangUp && m_masterFd >= 0)
+        if (hangUp && masterFd_ >= 0)
             DoHangUp(now);
-        if (m_hangUpPending && now >= m_hangUpAt)
+        if (hangUpPending_ && now >= hangUpAt_)
             DoHangUp(now);
-        if ((plugIn || (m_replugPending && now >= m_replugAt)) && m_masterFd < 0)
+        if ((plugIn || (replugPending_ && now >= replugAt_)) && masterFd_ < 0)
             DoPlugIn(now);
 
         FlushOutput(now);
-        Clock::time_point deadline = now + Ms(m_options.animateMs);
+        Clock::time_point deadline = now + Ms(options_.AnimateMs);
         ProcessInput(now, deadline);
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (now - m_lastAdvance >= Ms(m_options.animateMs)) {
-                m_model.Advance(std::chrono::duration<double>(now - m_lastAdvance).count());
-                m_lastAdvance = now;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (now - lastAdvance_ >= Ms(options_.AnimateMs)) {
+                model_.Advance(std::chrono::duration<double>(now - lastAdvance_).count());
+                lastAdvance_ = now;
             }
-            deadline = std::min(deadline, m_lastAdvance + Ms(m_options.animateMs));
+            deadline = std::min(deadline, lastAdvance_ + Ms(options_.AnimateMs));
         }
-        if (m_outNext < m_out.size())
-            deadline = std::min(deadline, m_out[m_outNext].due);
-        if (m_hangUpPending)
-            deadline = std::min(deadline, m_hangUpAt);
-        if (m_replugPending)
-            deadline = std::min(deadline, m_replugAt);
+        if (outNext_ < out_.size())
+            deadline = std::min(deadline, out_[outNext_].Due);
+        if (hangUpPending_)
+            deadline = std::min(deadline, hangUpAt_);
+        if (replugPending_)
+            deadline = std::min(deadline, replugAt_);
 
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_masterFd, POLLIN, 0}};
-        const nfds_t count = m_masterFd >= 0 ? 2 : 1;
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {masterFd_, POLLIN, 0}};
+        const nfds_t count = masterFd_ >= 0 ? 2 : 1;
         now = Clock::now();
         const auto wait = std::max(Clock::duration::zero(), deadline - now);
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
@@ -469,7 +469,7 @@ void SimDevice::Run()
             continue;  // a signal: look again
         if (fds[0].revents & POLLIN) {
             uint64_t value;
-            [[maybe_unused]] ssize_t n = ::read(m_wakeFd, &value, sizeof value);
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
         }
         if (count == 2 && (fds[1].revents & POLLIN))
             ReadInput(Clock::now());
@@ -480,50 +480,50 @@ void SimDevice::ReadInput(Clock::time_point now)
 {
     uint8_t chunk[512];
     for (;;) {
-        const ssize_t n = ::read(m_masterFd, chunk, sizeof chunk);
+        const ssize_t n = ::read(masterFd_, chunk, sizeof chunk);
         if (n <= 0)
             return;
         for (ssize_t i = 0; i < n; ++i) {
             // Each byte occupies the line for one byte time after the one before it.
-            m_lineFreeAt = std::max(now, m_lineFreeAt) + m_byteTime;
-            m_rx.push_back(chunk[i]);
-            m_rxEnd.push_back(m_lineFreeAt);
+            lineFreeAt_ = std::max(now, lineFreeAt_) + byteTime_;
+            rx_.push_back(chunk[i]);
+            rxEnd_.push_back(lineFreeAt_);
         }
-        if (m_rx.size() > MaxHeldInput) {
-            const size_t drop = m_rx.size() - MaxHeldInput;
-            m_rx.erase(m_rx.begin(), m_rx.begin() + drop);
-            m_rxEnd.erase(m_rxEnd.begin(), m_rxEnd.begin() + drop);
+        if (rx_.size() > MaxHeldInput) {
+            const size_t drop = rx_.size() - MaxHeldInput;
+            rx_.erase(rx_.begin(), rx_.begin() + drop);
+            rxEnd_.erase(rxEnd_.begin(), rxEnd_.begin() + drop);
         }
     }
 }
 
 void SimDevice::ProcessInput(Clock::time_point now, Clock::time_point &deadline)
 {
-    const Clock::duration silence = std::chrono::duration_cast<Clock::duration>(m_byteTime * 3.5);
-    while (!m_rx.empty()) {
-        const size_t expected = ExpectedRequestLength(m_rx.data(), m_rx.size());
-        if (expected > 0 && m_rx.size() >= expected) {
-            const Clock::time_point arrived = m_rxEnd[expected - 1];
+    const Clock::duration silence = std::chrono::duration_cast<Clock::duration>(byteTime_ * 3.5);
+    while (!rx_.empty()) {
+        const size_t expected = ExpectedRequestLength(rx_.data(), rx_.size());
+        if (expected > 0 && rx_.size() >= expected) {
+            const Clock::time_point arrived = rxEnd_[expected - 1];
             if (now < arrived) {
                 deadline = std::min(deadline, arrived);
                 return;
             }
-            std::vector<uint8_t> frame(m_rx.begin(), m_rx.begin() + expected);
-            m_rx.erase(m_rx.begin(), m_rx.begin() + expected);
-            m_rxEnd.erase(m_rxEnd.begin(), m_rxEnd.begin() + expected);
+            std::vector<uint8_t> frame(rx_.begin(), rx_.begin() + expected);
+            rx_.erase(rx_.begin(), rx_.begin() + expected);
+            rxEnd_.erase(rxEnd_.begin(), rxEnd_.begin() + expected);
             HandleFrame(std::move(frame), arrived);
             continue;
         }
         // Not a whole known request yet: the frame ends with 3.5 characters of silence.
-        const Clock::time_point quietFrom = m_rxEnd.back() + silence;
+        const Clock::time_point quietFrom = rxEnd_.back() + silence;
         if (now < quietFrom) {
             deadline = std::min(deadline, quietFrom);
             return;
         }
         std::vector<uint8_t> frame;
-        frame.swap(m_rx);
-        const Clock::time_point arrived = m_rxEnd.back();
-        m_rxEnd.clear();
+        frame.swap(rx_);
+        const Clock::time_point arrived = rxEnd_.back();
+        rxEnd_.clear();
         HandleFrame(std::move(frame), arrived);
     }
 }
@@ -534,50 +534,50 @@ void SimDevice::HandleFrame(std::vector<uint8_t> frame, Clock::time_point arrive
         return;
     std::vector<uint8_t> reply = ModelReply(frame);
     const Fault fault = PickFault();
-    Clock::time_point start = std::max(arrived + Ms(m_options.turnaroundMs), Clock::now());
-    if (m_outNext < m_out.size())
-        start = std::max(start, m_out.back().due);
+    Clock::time_point start = std::max(arrived + Ms(options_.TurnaroundMs), Clock::now());
+    if (outNext_ < out_.size())
+        start = std::max(start, out_.back().Due);
 
     LogEntry sent;
-    sent.kind = LogEntry::Reply;
-    sent.fault = fault;
+    sent.Kind = LogEntry::Reply;
+    sent.Fault = fault;
     if (reply.size() == 5 && (reply[1] & 0x80))
-        sent.note = "exception " + std::to_string(reply[2]);
+        sent.Note = "exception " + std::to_string(reply[2]);
     if (!ApplyFault(fault, reply, start, sent)) {
-        sent.time = sent.end = start;
+        sent.Time = sent.End = start;
         AddLog(sent);
         return;
     }
-    sent.crcGood = CrcGood(reply);
+    sent.CrcGood = CrcGood(reply);
     if (fault == Fault::Trailing) {
         std::uniform_int_distribution<int> byte(0, 255);
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(mutex_);
         for (int i = 0; i < 3; ++i)
-            reply.push_back(static_cast<uint8_t>(byte(m_faultRandom)));
+            reply.push_back(static_cast<uint8_t>(byte(faultRandom_)));
     }
-    const Clock::time_point end = Schedule(reply, start, fault == Fault::Split ? std::max(2, m_options.splitChunks) : 1);
-    sent.bytes = reply;
-    sent.time = start;
-    sent.end = end;
+    const Clock::time_point end = Schedule(reply, start, fault == Fault::Split ? std::max(2, options_.SplitChunks) : 1);
+    sent.Bytes = reply;
+    sent.Time = start;
+    sent.End = end;
     AddLog(sent);
     if (fault == Fault::Noise)
-        ScheduleNoise(end + Ms(m_options.noiseDelayMs));
+        ScheduleNoise(end + Ms(options_.NoiseDelayMs));
 }
 
 bool SimDevice::LogRequest(const std::vector<uint8_t> &frame, Clock::time_point arrived)
 {
     LogEntry request;
-    request.kind = LogEntry::Request;
-    request.bytes = frame;
-    request.time = request.end = arrived;
-    request.crcGood = CrcGood(frame);
+    request.Kind = LogEntry::Request;
+    request.Bytes = frame;
+    request.Time = request.End = arrived;
+    request.CrcGood = CrcGood(frame);
     if (frame.size() < 4)
-        request.note = "ignored: too short";
+        request.Note = "ignored: too short";
     else if (frame[0] != DeviceAddress)
-        request.note = "ignored: slave " + std::to_string(frame[0]);
-    else if (!request.crcGood)
-        request.note = "ignored: bad CRC";
-    const bool answer = request.note.empty();
+        request.Note = "ignored: slave " + std::to_string(frame[0]);
+    else if (!request.CrcGood)
+        request.Note = "ignored: bad CRC";
+    const bool answer = request.Note.empty();
     AddLog(request);
     return answer;
 }
@@ -586,21 +586,21 @@ std::vector<uint8_t> SimDevice::ModelReply(const std::vector<uint8_t> &frame)
 {
     std::vector<uint8_t> reply;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(mutex_);
         const Clock::time_point now = Clock::now();
-        m_model.Advance(std::chrono::duration<double>(now - m_lastAdvance).count());
-        m_lastAdvance = now;
-        if (m_options.crcLowFirst) {
+        model_.Advance(std::chrono::duration<double>(now - lastAdvance_).count());
+        lastAdvance_ = now;
+        if (options_.CrcLowFirst) {
             // The model speaks the device's order: the request in it (an echo copies it),
             // the reply back out in the peer's.
             std::vector<uint8_t> inDeviceOrder = frame;
             std::swap(inDeviceOrder[inDeviceOrder.size() - 2], inDeviceOrder[inDeviceOrder.size() - 1]);
-            reply = m_model.Handle(inDeviceOrder);
+            reply = model_.Handle(inDeviceOrder);
         } else {
-            reply = m_model.Handle(frame);
+            reply = model_.Handle(frame);
         }
     }
-    if (m_options.crcLowFirst && reply.size() >= 2)
+    if (options_.CrcLowFirst && reply.size() >= 2)
         std::swap(reply[reply.size() - 2], reply[reply.size() - 1]);
     return reply;
 }
@@ -609,12 +609,12 @@ bool SimDevice::ApplyFault(Fault fault, std::vector<uint8_t> &reply, Clock::time
 {
     switch (fault) {
     case Fault::NoReply:
-        sent.note = "no reply";
+        sent.Note = "no reply";
         return false;
     case Fault::HangUp:
-        sent.note = "hang-up instead of a reply";
-        m_hangUpPending = true;
-        m_hangUpAt = start;
+        sent.Note = "hang-up instead of a reply";
+        hangUpPending_ = true;
+        hangUpAt_ = start;
         return false;
     case Fault::BadCrc:
         reply.back() ^= 0xA5;
@@ -623,7 +623,7 @@ bool SimDevice::ApplyFault(Fault fault, std::vector<uint8_t> &reply, Clock::time
         std::swap(reply[reply.size() - 2], reply[reply.size() - 1]);
         break;
     case Fault::Late:
-        start += Ms(m_options.lateMs);
+        start += Ms(options_.LateMs);
         break;
     default:
         break;
@@ -634,17 +634,17 @@ bool SimDevice::ApplyFault(Fault fault, std::vector<uint8_t> &reply, Clock::time
 Clock::time_point SimDevice::Schedule(const std::vector<uint8_t> &bytes, Clock::time_point start, int chunks)
 {
     // Compact the schedule once everything queued has gone out.
-    if (m_outNext >= m_out.size()) {
-        m_out.clear();
-        m_outNext = 0;
+    if (outNext_ >= out_.size()) {
+        out_.clear();
+        outNext_ = 0;
     }
     const size_t perChunk = (bytes.size() + chunks - 1) / chunks;
     Clock::time_point due = start;
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (i > 0 && perChunk > 0 && i % perChunk == 0)
-            due += Ms(m_options.splitPauseMs);
-        due += m_byteTime;  // the byte has arrived once it has crossed the line
-        m_out.push_back({due, bytes[i]});
+            due += Ms(options_.SplitPauseMs);
+        due += byteTime_;  // the byte has arrived once it has crossed the line
+        out_.push_back({due, bytes[i]});
     }
     return due;
 }
@@ -652,28 +652,28 @@ Clock::time_point SimDevice::Schedule(const std::vector<uint8_t> &bytes, Clock::
 void SimDevice::ScheduleNoise(Clock::time_point start)
 {
     LogEntry noise;
-    noise.kind = LogEntry::Noise;
-    noise.fault = Fault::Noise;
+    noise.Kind = LogEntry::Noise;
+    noise.Fault = Fault::Noise;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const int length = std::uniform_int_distribution<int>(1, 6)(m_faultRandom);
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int length = std::uniform_int_distribution<int>(1, 6)(faultRandom_);
         for (int i = 0; i < length; ++i)
-            noise.bytes.push_back(static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 255)(m_faultRandom)));
+            noise.Bytes.push_back(static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 255)(faultRandom_)));
     }
-    noise.time = start;
+    noise.Time = start;
     Clock::time_point at = start;
-    for (uint8_t b : noise.bytes) {
-        at += m_byteTime;
-        m_out.push_back({at, b});
+    for (uint8_t b : noise.Bytes) {
+        at += byteTime_;
+        out_.push_back({at, b});
     }
-    noise.end = at;
-    noise.crcGood = CrcGood(noise.bytes);
+    noise.End = at;
+    noise.CrcGood = CrcGood(noise.Bytes);
     AddLog(noise);
 }
 
 bool SimDevice::CrcGood(const std::vector<uint8_t> &frame) const
 {
-    if (!m_options.crcLowFirst)
+    if (!options_.CrcLowFirst)
         return DeviceCrcGood(frame);
     if (frame.size() < 3)
         return false;
@@ -684,61 +684,61 @@ bool SimDevice::CrcGood(const std::vector<uint8_t> &frame) const
 
 void SimDevice::FlushOutput(Clock::time_point now)
 {
-    if (m_masterFd < 0) {
-        m_out.clear();
-        m_outNext = 0;
+    if (masterFd_ < 0) {
+        out_.clear();
+        outNext_ = 0;
         return;
     }
     uint8_t piece[256];
     size_t n = 0;
-    while (m_outNext < m_out.size() && m_out[m_outNext].due <= now && n < sizeof piece)
-        piece[n++] = m_out[m_outNext++].byte;
+    while (outNext_ < out_.size() && out_[outNext_].Due <= now && n < sizeof piece)
+        piece[n++] = out_[outNext_++].Byte;
     if (n == 0)
         return;
     // Nobody reading the other side lets the pty fill up; the line then loses the bytes,
     // as a real line does when no one listens.
-    [[maybe_unused]] ssize_t written = ::write(m_masterFd, piece, n);
+    [[maybe_unused]] ssize_t written = ::write(masterFd_, piece, n);
 }
 
 void SimDevice::DoHangUp(Clock::time_point now)
 {
-    m_hangUpPending = false;
-    if (m_masterFd < 0)
+    hangUpPending_ = false;
+    if (masterFd_ < 0)
         return;
     RemoveLink();
     ClosePty();
-    m_rx.clear();
-    m_rxEnd.clear();
-    m_out.clear();
-    m_outNext = 0;
-    if (m_options.replugMs >= 0) {
-        m_replugPending = true;
-        m_replugAt = now + Ms(m_options.replugMs);
+    rx_.clear();
+    rxEnd_.clear();
+    out_.clear();
+    outNext_ = 0;
+    if (options_.ReplugMs >= 0) {
+        replugPending_ = true;
+        replugAt_ = now + Ms(options_.ReplugMs);
     }
     LogEntry entry;
-    entry.kind = LogEntry::HangUp;
-    entry.time = entry.end = now;
-    entry.note = LinkPath();
+    entry.Kind = LogEntry::HangUp;
+    entry.Time = entry.End = now;
+    entry.Note = LinkPath();
     AddLog(entry);
 }
 
 void SimDevice::DoPlugIn(Clock::time_point now)
 {
-    m_replugPending = false;
+    replugPending_ = false;
     std::string error;
     LogEntry entry;
-    entry.kind = LogEntry::PlugIn;
-    entry.time = entry.end = now;
+    entry.Kind = LogEntry::PlugIn;
+    entry.Time = entry.End = now;
     if (!OpenPty(&error) || !PublishLink(&error)) {
         ClosePty();
-        entry.note = "plug-in failed: " + error;
+        entry.Note = "plug-in failed: " + error;
         // Try again a little later.
-        m_replugPending = true;
-        m_replugAt = now + std::chrono::milliseconds(500);
+        replugPending_ = true;
+        replugAt_ = now + std::chrono::milliseconds(500);
     } else {
-        entry.note = LinkPath() + " -> " + SlavePath();
+        entry.Note = LinkPath() + " -> " + SlavePath();
     }
-    m_lineFreeAt = now;
+    lineFreeAt_ = now;
     AddLog(entry);
 }
 

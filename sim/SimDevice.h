@@ -40,31 +40,31 @@ Fault FaultFromName(const std::string &name);
 using Clock = std::chrono::steady_clock;
 
 struct SimOptions {
-    std::string linkPath;        // empty: /dev/ttyV0 where allowed, else the user's runtime directory
-    int baud = 9600;             // 8N2: 11 bits a byte
-    double turnaroundMs = 5;     // from the request's last byte to the reply's first
-    double lateMs = 2500;        // extra delay of a late reply (beyond the mode windows' 2000 ms)
-    int splitChunks = 3;
-    double splitPauseMs = 40;
-    double noiseDelayMs = 30;    // from the reply's end to the noise
-    double replugMs = 1000;      // how long a hang-up lasts; negative: until PlugBackIn()
-    uint64_t seed = 1;           // jitter of the readings
-    double animateMs = 100;      // how often running modes move
-    bool crcLowFirst = false;    // the standard CRC order (low byte first) for general Modbus
+    std::string LinkPath;        // empty: /dev/ttyV0 where allowed, else the user's runtime directory
+    int Baud = 9600;             // 8N2: 11 bits a byte
+    double TurnaroundMs = 5;     // from the request's last byte to the reply's first
+    double LateMs = 2500;        // extra delay of a late reply (beyond the mode windows' 2000 ms)
+    int SplitChunks = 3;
+    double SplitPauseMs = 40;
+    double NoiseDelayMs = 30;    // from the reply's end to the noise
+    double ReplugMs = 1000;      // how long a hang-up lasts; negative: until PlugBackIn()
+    uint64_t Seed = 1;           // jitter of the readings
+    double AnimateMs = 100;      // how often running modes move
+    bool CrcLowFirst = false;    // the standard CRC order (low byte first) for general Modbus
                                  // peers, in requests and replies alike
-    std::optional<ProverOptions> prover;  // a pipe prover on each TPU channel
+    std::optional<ProverOptions> Prover;  // a pipe prover on each TPU channel
 };
 
 struct LogEntry {
-    enum Kind { Request, Reply, Noise, HangUp, PlugIn };
-    Kind kind = Request;
-    std::vector<uint8_t> bytes;  // a request as received; a reply or noise as sent
-    Clock::time_point time;      // request: its last byte arrived; others: first byte leaves
-    Clock::time_point end;       // request: as time; others: last byte arrives
-    bool crcGood = false;        // the frame's CRC (in the device's order) is right; for a reply
+    enum TKind { Request, Reply, Noise, HangUp, PlugIn };
+    TKind Kind = Request;
+    std::vector<uint8_t> Bytes;  // a request as received; a reply or noise as sent
+    Clock::time_point Time;      // request: its last byte arrived; others: first byte leaves
+    Clock::time_point End;       // request: as time; others: last byte arrives
+    bool CrcGood = false;        // the frame's CRC (in the device's order) is right; for a reply
                                  // with trailing bytes, the reply proper
-    Fault fault = Fault::None;   // reply: the fault applied
-    std::string note;            // why a request was ignored, an exception, a path
+    sim::Fault Fault = sim::Fault::None;  // reply: the fault applied
+    std::string Note;            // why a request was ignored, an exception, a path
 };
 
 class SimDevice {
@@ -93,8 +93,8 @@ public:
     // Runs f on the model under the device's lock.
     template <class F> auto WithModel(F f)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return f(m_model);
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(model_);
     }
 
     // The next count replies get fault; queued faults come before random ones.
@@ -118,8 +118,8 @@ public:
 
 private:
     struct Pending {
-        Clock::time_point due;
-        uint8_t byte;
+        Clock::time_point Due;
+        uint8_t Byte;
     };
     void Run();
     bool OpenPty(std::string *error);
@@ -150,40 +150,40 @@ private:
     void Wake();
     Clock::duration Ms(double ms) const;
 
-    SimOptions m_options;
-    Clock::duration m_byteTime;
+    SimOptions options_;
+    Clock::duration byteTime_;
 
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_logChanged;
-    SimModel m_model;
-    Clock::time_point m_lastAdvance;
-    std::vector<std::pair<Fault, int>> m_faultQueue;
-    bool m_randomFaults = false;
-    std::array<double, FaultKindCount> m_faultProbabilities{};
-    std::mt19937_64 m_faultRandom{1};
-    std::vector<LogEntry> m_log;
-    std::function<void(const LogEntry &)> m_listener;
-    std::string m_linkPath;
-    std::string m_slavePath;
-    bool m_stopRequested = false;
-    bool m_hangUpRequested = false;
-    bool m_plugInRequested = false;
-    bool m_running = false;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable logChanged_;
+    SimModel model_;
+    Clock::time_point lastAdvance_;
+    std::vector<std::pair<Fault, int>> faultQueue_;
+    bool randomFaults_ = false;
+    std::array<double, FaultKindCount> faultProbabilities_{};
+    std::mt19937_64 faultRandom_{1};
+    std::vector<LogEntry> log_;
+    std::function<void(const LogEntry &)> listener_;
+    std::string linkPath_;
+    std::string slavePath_;
+    bool stopRequested_ = false;
+    bool hangUpRequested_ = false;
+    bool plugInRequested_ = false;
+    bool running_ = false;
 
     // Owned by the device thread once it runs.
-    std::thread m_thread;
-    int m_wakeFd = -1;
-    int m_masterFd = -1;
-    int m_slaveFd = -1;
-    std::vector<uint8_t> m_rx;
-    std::vector<Clock::time_point> m_rxEnd;
-    Clock::time_point m_lineFreeAt;
-    std::vector<Pending> m_out;  // ordered by due time
-    size_t m_outNext = 0;
-    bool m_hangUpPending = false;
-    Clock::time_point m_hangUpAt;
-    bool m_replugPending = false;
-    Clock::time_point m_replugAt;
+    std::thread thread_;
+    int wakeFd_ = -1;
+    int masterFd_ = -1;
+    int slaveFd_ = -1;
+    std::vector<uint8_t> rx_;
+    std::vector<Clock::time_point> rxEnd_;
+    Clock::time_point lineFreeAt_;
+    std::vector<Pending> out_;  // ordered by due time
+    size_t outNext_ = 0;
+    bool hangUpPending_ = false;
+    Clock::time_point hangUpAt_;
+    bool replugPending_ = false;
+    Clock::time_point replugAt_;
 };
 
 } // namespace sim

@@ -107,28 +107,28 @@ SimModel::SimModel()
 
 void SimModel::Reset()
 {
-    m_holding.fill(0);
-    m_input.fill(0);
-    m_coils.fill(false);
-    m_tpu = {};
-    SetProver(m_proverOptions);
-    m_tprPulses1 = m_tprPulses2 = 0;
-    m_packDelayLeft = m_packOut = m_packIn = 0;
-    m_tqOut = m_tqIn = 0;
-    m_imitationSeconds = 0;
+    holding_.fill(0);
+    input_.fill(0);
+    coils_.fill(false);
+    tpu_ = {};
+    SetProver(proverOptions_);
+    tprPulses1_ = tprPulses2_ = 0;
+    packDelayLeft_ = packOut_ = packIn_ = 0;
+    tqOut_ = tqIn_ = 0;
+    imitationSeconds_ = 0;
 
     // A plausible configuration: codes within their lists, real K-factors and rates.
-    m_holding[0] = 1;  // TPU1: 4 detectors
-    m_holding[1] = 0;  // normally open
-    m_holding[2] = 1;  // joint scheme
-    m_holding[3] = 1;  // two-directional
-    m_holding[4] = 0;  // one pass
+    holding_[0] = 1;  // TPU1: 4 detectors
+    holding_[1] = 0;  // normally open
+    holding_[2] = 1;  // joint scheme
+    holding_[3] = 1;  // two-directional
+    holding_[4] = 0;  // one pass
     SetHoldingFloat(RegTpu1KFactor2, 12000.0f);
-    m_holding[7] = 0;  // TPU2: 2 detectors
-    m_holding[8] = 1;
-    m_holding[9] = 0;
-    m_holding[10] = 0;
-    m_holding[11] = 1;
+    holding_[7] = 0;  // TPU2: 2 detectors
+    holding_[8] = 1;
+    holding_[9] = 0;
+    holding_[10] = 0;
+    holding_[11] = 1;
     SetHoldingFloat(RegTpu2KFactor2, 9500.5f);
     SetHoldingU32(14, 1000);     // TPR N1min
     SetHoldingU32(16, 100000);   // TPR N1max
@@ -136,41 +136,41 @@ void SimModel::Reset()
     SetHoldingFloat(RegTprKFactor2, 4520.25f);
     SetHoldingU32(RegPackCount, 1000);
     SetHoldingFloat(RegPackFrequency, 100.0f);
-    m_holding[26] = 6;  // 1 V
-    m_holding[RegPackDelay] = 3;  // 1 s
+    holding_[26] = 6;  // 1 V
+    holding_[RegPackDelay] = 3;  // 1 s
     SetHoldingU32(28, 500);      // TQ N1min
     SetHoldingU32(30, 50000);    // TQ N1max
     SetHoldingFloat(RegTqFrequency, 250.0f);
-    m_holding[34] = 7;  // 2.5 V
-    m_holding[RegImitTpuDuration] = 0;  // 0.2 s
+    holding_[34] = 7;  // 2.5 V
+    holding_[RegImitTpuDuration] = 0;  // 0.2 s
     SetHoldingU32(RegImitTpuCount, 50);
     SetHoldingFloat(38, 1000.0f);  // generator f
-    m_holding[40] = 8;             // 5 V
+    holding_[40] = 8;             // 5 V
     SetHoldingU32(41, 10000);      // generator T, microseconds
-    m_holding[43] = 5;             // 0.5 V
-    m_holding[44] = 12000;         // I1, microamperes
-    m_holding[45] = 4000;          // I2
-    m_holding[46] = 0;
-    m_holding[47] = 1;
-    m_holding[48] = 0;
-    m_holding[49] = 1;
-    m_holding[50] = 2;
-    m_holding[51] = 1;
-    m_holding[52] = 2;  // 3rd nominal
+    holding_[43] = 5;             // 0.5 V
+    holding_[44] = 12000;         // I1, microamperes
+    holding_[45] = 4000;          // I2
+    holding_[46] = 0;
+    holding_[47] = 1;
+    holding_[48] = 0;
+    holding_[49] = 1;
+    holding_[50] = 2;
+    holding_[51] = 1;
+    holding_[52] = 2;  // 3rd nominal
 
     AdvanceFrequencyCounter();
 }
 
 void SimModel::SetHoldingU32(int reg, uint32_t value)
 {
-    m_holding.at(reg) = static_cast<uint16_t>(value & 0xFFFF);
-    m_holding.at(reg + 1) = static_cast<uint16_t>(value >> 16);
+    holding_.at(reg) = static_cast<uint16_t>(value & 0xFFFF);
+    holding_.at(reg + 1) = static_cast<uint16_t>(value >> 16);
 }
 
 void SimModel::SetInputU32(int reg, uint32_t value)
 {
-    m_input.at(reg) = static_cast<uint16_t>(value & 0xFFFF);
-    m_input.at(reg + 1) = static_cast<uint16_t>(value >> 16);
+    input_.at(reg) = static_cast<uint16_t>(value & 0xFFFF);
+    input_.at(reg + 1) = static_cast<uint16_t>(value >> 16);
 }
 
 std::vector<uint8_t> SimModel::Exception(uint8_t function, uint8_t code) const
@@ -202,7 +202,7 @@ std::vector<uint8_t> SimModel::Handle(const uint8_t *frame, size_t size)
         for (int at = 0; at < second; at += 8) {
             uint8_t bits = 0;
             for (int bit = 0; bit < 8 && at + bit < second; ++bit)
-                if (m_coils[first + at + bit])
+                if (coils_[first + at + bit])
                     bits |= static_cast<uint8_t>(1u << bit);
             reply.push_back(bits);
         }
@@ -218,7 +218,7 @@ std::vector<uint8_t> SimModel::Handle(const uint8_t *frame, size_t size)
             return Exception(function, IllegalAddress);
         std::vector<uint8_t> reply{DeviceAddress, function, static_cast<uint8_t>(2 * second)};
         for (int i = 0; i < second; ++i) {
-            const uint16_t value = function == 3 ? m_holding[first + i] : m_input[first + i];
+            const uint16_t value = function == 3 ? holding_[first + i] : input_[first + i];
             reply.push_back(static_cast<uint8_t>(value >> 8));
             reply.push_back(static_cast<uint8_t>(value & 0xFF));
         }
@@ -242,7 +242,7 @@ std::vector<uint8_t> SimModel::Handle(const uint8_t *frame, size_t size)
         if (int(first) + second > HoldingCount)
             return Exception(function, IllegalAddress);
         for (int i = 0; i < second; ++i)
-            m_holding[first + i] = static_cast<uint16_t>(frame[7 + 2 * i] << 8 | frame[8 + 2 * i]);
+            holding_[first + i] = static_cast<uint16_t>(frame[7 + 2 * i] << 8 | frame[8 + 2 * i]);
         std::vector<uint8_t> reply(frame, frame + 6);
         AppendDeviceCrc(reply);
         return reply;
@@ -254,41 +254,41 @@ std::vector<uint8_t> SimModel::Handle(const uint8_t *frame, size_t size)
 
 void SimModel::SetCoil(int coil, bool on)
 {
-    const bool wasOn = m_coils.at(coil);
-    m_coils.at(coil) = on;
+    const bool wasOn = coils_.at(coil);
+    coils_.at(coil) = on;
     if (!on || wasOn)
         return;
     // A mode that starts begins its pass from zero; running sums go on.
     switch (coil) {
     case CoilTprByTpu1:
     case CoilTprByTpu2: {
-        if (m_prover[coil]) {
-            m_prover[coil]->Start(BuildOf(coil));
+        if (prover_[coil]) {
+            prover_[coil]->Start(BuildOf(coil));
             ShowProver(coil);
             break;
         }
-        TpuRun &run = m_tpu[coil];
-        run.pulses12 = run.pulses21 = run.pulses34 = run.pulses43 = 0;
-        run.passSeconds = 0;
+        TpuRun &run = tpu_[coil];
+        run.Pulses12 = run.Pulses21 = run.Pulses34 = run.Pulses43 = 0;
+        run.PassSeconds = 0;
         break;
     }
     case CoilTprByTpr:
-        m_tprPulses1 = m_tprPulses2 = 0;
+        tprPulses1_ = tprPulses2_ = 0;
         break;
     case CoilPulsePack: {
         static const double delays[] = {0, 0.1, 0.5, 1, 2, 5};
-        const uint16_t code = m_holding[RegPackDelay] & 0xFF;
-        m_packDelayLeft = code < 6 ? delays[code] : 0;
-        m_packOut = m_packIn = 0;
+        const uint16_t code = holding_[RegPackDelay] & 0xFF;
+        packDelayLeft_ = code < 6 ? delays[code] : 0;
+        packOut_ = packIn_ = 0;
         SetInputU32(InPulsePack, 0);
         SetInputU32(InPulsePack + 2, 0);
         break;
     }
     case CoilTq:
-        m_tqOut = m_tqIn = 0;
+        tqOut_ = tqIn_ = 0;
         break;
     case CoilTpuImitation:
-        m_imitationSeconds = 0;
+        imitationSeconds_ = 0;
         SetInputU32(InTpuImitation, 0);
         break;
     default:
@@ -299,7 +299,7 @@ void SimModel::SetCoil(int coil, bool on)
 double SimModel::Jitter(double value, double fraction)
 {
     std::uniform_real_distribution<double> spread(-fraction, fraction);
-    return value * (1.0 + spread(m_random));
+    return value * (1.0 + spread(random_));
 }
 
 void SimModel::Advance(double seconds)
@@ -308,24 +308,24 @@ void SimModel::Advance(double seconds)
         return;
     seconds = std::min(seconds, 3600.0);
     for (int channel = 0; channel < 2; ++channel)
-        if (m_coils[channel])
+        if (coils_[channel])
             AdvanceTpu(channel, seconds);
-    if (m_coils[CoilTprByTpr])
+    if (coils_[CoilTprByTpr])
         AdvanceTprByTpr(seconds);
     AdvanceFrequencyCounter();
-    if (m_coils[CoilPulsePack])
+    if (coils_[CoilPulsePack])
         AdvancePulsePack(seconds);
-    if (m_coils[CoilTq])
+    if (coils_[CoilTq])
         AdvanceTq(seconds);
-    if (m_coils[CoilTpuImitation])
+    if (coils_[CoilTpuImitation])
         AdvanceTpuImitation(seconds);
 }
 
 void SimModel::SetProver(const std::optional<ProverOptions> &options)
 {
-    m_proverOptions = options;
+    proverOptions_ = options;
     for (int channel = 0; channel < 2; ++channel)
-        m_prover[channel] = options ? std::make_unique<ProverModel>(*options, uint64_t(channel)) : nullptr;
+        prover_[channel] = options ? std::make_unique<ProverModel>(*options, uint64_t(channel)) : nullptr;
 }
 
 ProverBuild SimModel::BuildOf(int channel) const
@@ -333,93 +333,93 @@ ProverBuild SimModel::BuildOf(int channel) const
     // The TPU2 group has the same fields 7 registers on.
     const int at = channel == 0 ? 0 : RegTpu2DetectorCount - RegTpu1DetectorCount;
     ProverBuild build;
-    build.fourDetectors = (m_holding[at + RegTpu1DetectorCount] & 0xFF) == 1;
-    build.twoDirections = (m_holding[at + RegTpu1TpuType] & 0xFF) == 1;
-    build.twoPassSums = (m_holding[at + RegTpu1SumMethod] & 0xFF) == 1;
+    build.FourDetectors = (holding_[at + RegTpu1DetectorCount] & 0xFF) == 1;
+    build.TwoDirections = (holding_[at + RegTpu1TpuType] & 0xFF) == 1;
+    build.TwoPassSums = (holding_[at + RegTpu1SumMethod] & 0xFF) == 1;
     return build;
 }
 
 void SimModel::ShowProver(int channel)
 {
-    const ProverReadings &r = m_prover[channel]->Readings();
+    const ProverReadings &r = prover_[channel]->Readings();
     const int base = channel * 40;
     const double k = Sane(HoldingFloat(channel == 0 ? RegTpu1KFactor2 : RegTpu2KFactor2), 1e9);
     // The device's flow is its own figure: the frequency over the configured Кф2.
-    SetInputFloat(base + 0, float(r.frequency));
-    SetInputFloat(base + 2, float(k > 0 ? r.frequency * 3600.0 / k : 0.0));
-    SetInputFloat(base + 4, float(r.n[0]));
-    SetInputFloat(base + 6, float(r.s1));
-    SetInputU32(base + 8, r.whole[0]);
-    SetInputU32(base + 10, r.s2);
-    SetInputU32(base + 12, r.timeUs[0]);
-    SetInputU32(base + 14, r.s3);
-    SetInputFloat(base + 16, float(r.n[1]));
-    SetInputU32(base + 18, r.whole[1]);
-    SetInputU32(base + 20, r.timeUs[1]);
-    SetInputFloat(base + 22, float(r.n[2]));
-    SetInputU32(base + 24, r.whole[2]);
-    SetInputU32(base + 26, r.timeUs[2]);
-    SetInputFloat(base + 28, float(r.n[3]));
-    SetInputU32(base + 30, r.whole[3]);
-    SetInputU32(base + 32, r.timeUs[3]);
-    SetInputFloat(base + 34, float(r.s4));
-    SetInputU32(base + 36, r.s5);
-    SetInputU32(base + 38, r.s6);
+    SetInputFloat(base + 0, float(r.Frequency));
+    SetInputFloat(base + 2, float(k > 0 ? r.Frequency * 3600.0 / k : 0.0));
+    SetInputFloat(base + 4, float(r.N[0]));
+    SetInputFloat(base + 6, float(r.S1));
+    SetInputU32(base + 8, r.Whole[0]);
+    SetInputU32(base + 10, r.S2);
+    SetInputU32(base + 12, r.TimeUs[0]);
+    SetInputU32(base + 14, r.S3);
+    SetInputFloat(base + 16, float(r.N[1]));
+    SetInputU32(base + 18, r.Whole[1]);
+    SetInputU32(base + 20, r.TimeUs[1]);
+    SetInputFloat(base + 22, float(r.N[2]));
+    SetInputU32(base + 24, r.Whole[2]);
+    SetInputU32(base + 26, r.TimeUs[2]);
+    SetInputFloat(base + 28, float(r.N[3]));
+    SetInputU32(base + 30, r.Whole[3]);
+    SetInputU32(base + 32, r.TimeUs[3]);
+    SetInputFloat(base + 34, float(r.S4));
+    SetInputU32(base + 36, r.S5);
+    SetInputU32(base + 38, r.S6);
 }
 
 void SimModel::AdvanceTpu(int channel, double seconds)
 {
-    if (m_prover[channel]) {
-        m_prover[channel]->Advance(seconds, BuildOf(channel));
+    if (prover_[channel]) {
+        prover_[channel]->Advance(seconds, BuildOf(channel));
         ShowProver(channel);
         return;
     }
-    TpuRun &run = m_tpu[channel];
+    TpuRun &run = tpu_[channel];
     const int base = channel * 40;
     const double k = Sane(HoldingFloat(channel == 0 ? RegTpu1KFactor2 : RegTpu2KFactor2), 1e9);
-    const bool fourDetectors = (m_holding[channel == 0 ? RegTpu1DetectorCount : RegTpu2DetectorCount] & 0xFF) == 1;
+    const bool fourDetectors = (holding_[channel == 0 ? RegTpu1DetectorCount : RegTpu2DetectorCount] & 0xFF) == 1;
     const double frequency = Jitter(channel == 0 ? 400.0 : 250.0, 0.01);
     const double pulses = frequency * seconds;
 
-    run.passSeconds += seconds;
-    if (run.passSeconds > TpuPassSeconds) {  // the ball is back: a new pass starts
-        run.passSeconds = seconds;
-        run.pulses12 = run.pulses21 = run.pulses34 = run.pulses43 = 0;
+    run.PassSeconds += seconds;
+    if (run.PassSeconds > TpuPassSeconds) {  // the ball is back: a new pass starts
+        run.PassSeconds = seconds;
+        run.Pulses12 = run.Pulses21 = run.Pulses34 = run.Pulses43 = 0;
     }
-    run.pulses12 += pulses;
-    run.pulses21 += pulses * 0.9995;
-    run.sumS1 += pulses;
-    run.sumS2 += pulses;
-    run.sumS3us += seconds * 1e6;
+    run.Pulses12 += pulses;
+    run.Pulses21 += pulses * 0.9995;
+    run.SumS1 += pulses;
+    run.SumS2 += pulses;
+    run.SumS3us += seconds * 1e6;
     if (fourDetectors) {
-        run.pulses34 += pulses * 0.5;
-        run.pulses43 += pulses * 0.4998;
-        run.sumS4 += pulses * 0.5;
-        run.sumS5 += pulses * 0.5;
-        run.sumS6us += seconds * 1e6;
+        run.Pulses34 += pulses * 0.5;
+        run.Pulses43 += pulses * 0.4998;
+        run.SumS4 += pulses * 0.5;
+        run.SumS5 += pulses * 0.5;
+        run.SumS6us += seconds * 1e6;
     }
-    const double passUs = run.passSeconds * 1e6;
+    const double passUs = run.PassSeconds * 1e6;
 
     SetInputFloat(base + 0, float(frequency));
     SetInputFloat(base + 2, float(k > 0 ? frequency * 3600.0 / k : 0.0));
-    SetInputFloat(base + 4, float(run.pulses12));
-    SetInputFloat(base + 6, float(run.sumS1));
-    SetInputU32(base + 8, Wrap32(run.pulses12));
-    SetInputU32(base + 10, Wrap32(run.sumS2));
+    SetInputFloat(base + 4, float(run.Pulses12));
+    SetInputFloat(base + 6, float(run.SumS1));
+    SetInputU32(base + 8, Wrap32(run.Pulses12));
+    SetInputU32(base + 10, Wrap32(run.SumS2));
     SetInputU32(base + 12, Wrap32(passUs));
-    SetInputU32(base + 14, Wrap32(run.sumS3us));
-    SetInputFloat(base + 16, float(run.pulses21));
-    SetInputU32(base + 18, Wrap32(run.pulses21));
+    SetInputU32(base + 14, Wrap32(run.SumS3us));
+    SetInputFloat(base + 16, float(run.Pulses21));
+    SetInputU32(base + 18, Wrap32(run.Pulses21));
     SetInputU32(base + 20, Wrap32(passUs * 0.9995));
-    SetInputFloat(base + 22, float(run.pulses34));
-    SetInputU32(base + 24, Wrap32(run.pulses34));
+    SetInputFloat(base + 22, float(run.Pulses34));
+    SetInputU32(base + 24, Wrap32(run.Pulses34));
     SetInputU32(base + 26, Wrap32(fourDetectors ? passUs * 0.5 : 0));
-    SetInputFloat(base + 28, float(run.pulses43));
-    SetInputU32(base + 30, Wrap32(run.pulses43));
+    SetInputFloat(base + 28, float(run.Pulses43));
+    SetInputU32(base + 30, Wrap32(run.Pulses43));
     SetInputU32(base + 32, Wrap32(fourDetectors ? passUs * 0.4998 : 0));
-    SetInputFloat(base + 34, float(run.sumS4));
-    SetInputU32(base + 36, Wrap32(run.sumS5));
-    SetInputU32(base + 38, Wrap32(run.sumS6us));
+    SetInputFloat(base + 34, float(run.SumS4));
+    SetInputU32(base + 36, Wrap32(run.SumS5));
+    SetInputU32(base + 38, Wrap32(run.SumS6us));
 }
 
 void SimModel::AdvanceTprByTpr(double seconds)
@@ -428,14 +428,14 @@ void SimModel::AdvanceTprByTpr(double seconds)
     const double k2 = Sane(HoldingFloat(RegTprKFactor2), 1e9);
     const double f1 = Jitter(800.0, 0.005);
     const double f2 = Jitter(k1 > 0 ? 800.0 * k2 / k1 : 800.0, 0.005);
-    m_tprPulses1 += f1 * seconds;
-    m_tprPulses2 += f2 * seconds;
+    tprPulses1_ += f1 * seconds;
+    tprPulses2_ += f2 * seconds;
     SetInputFloat(InTprByTpr + 0, float(f1));
     SetInputFloat(InTprByTpr + 2, float(f2));
     SetInputFloat(InTprByTpr + 4, float(k1 > 0 ? f1 * 3600.0 / k1 : 0.0));
     SetInputFloat(InTprByTpr + 6, float(k2 > 0 ? f2 * 3600.0 / k2 : 0.0));
-    SetInputU32(InTprByTpr + 8, Wrap32(m_tprPulses1));
-    SetInputU32(InTprByTpr + 10, Wrap32(m_tprPulses2));
+    SetInputU32(InTprByTpr + 8, Wrap32(tprPulses1_));
+    SetInputU32(InTprByTpr + 10, Wrap32(tprPulses2_));
 }
 
 void SimModel::AdvanceFrequencyCounter()
@@ -451,47 +451,47 @@ void SimModel::AdvanceFrequencyCounter()
 
 void SimModel::AdvancePulsePack(double seconds)
 {
-    if (m_packDelayLeft > 0) {
-        const double used = std::min(seconds, m_packDelayLeft);
-        m_packDelayLeft -= used;
+    if (packDelayLeft_ > 0) {
+        const double used = std::min(seconds, packDelayLeft_);
+        packDelayLeft_ -= used;
         seconds -= used;
     }
     const double target = HoldingU32(RegPackCount);
     const double frequency = Sane(HoldingFloat(RegPackFrequency), 1e6);
-    m_packOut = std::min(target, m_packOut + frequency * seconds);
-    const bool done = m_packOut >= target;
+    packOut_ = std::min(target, packOut_ + frequency * seconds);
+    const bool done = packOut_ >= target;
     // The returning pulses trail the sent ones by one while the pack runs.
-    m_packIn = done ? m_packOut : std::max(0.0, std::floor(m_packOut) - 1);
-    SetInputU32(InPulsePack + 0, Wrap32(m_packOut));
-    SetInputU32(InPulsePack + 2, Wrap32(m_packIn));
+    packIn_ = done ? packOut_ : std::max(0.0, std::floor(packOut_) - 1);
+    SetInputU32(InPulsePack + 0, Wrap32(packOut_));
+    SetInputU32(InPulsePack + 2, Wrap32(packIn_));
     if (done)
-        m_coils[CoilPulsePack] = false;  // the pack is out: the mode ends by itself
+        coils_[CoilPulsePack] = false;  // the pack is out: the mode ends by itself
 }
 
 void SimModel::AdvanceTq(double seconds)
 {
     const double frequency = Sane(HoldingFloat(RegTqFrequency), 1e6);
     const double sent = frequency * seconds;
-    m_tqOut += sent;
-    m_tqIn += Jitter(sent, 0.001);
+    tqOut_ += sent;
+    tqIn_ += Jitter(sent, 0.001);
     const double k = Sane(HoldingFloat(RegTprKFactor1), 1e9);
-    SetInputU32(InTq + 0, Wrap32(m_tqOut));
-    SetInputU32(InTq + 2, Wrap32(m_tqIn));
+    SetInputU32(InTq + 0, Wrap32(tqOut_));
+    SetInputU32(InTq + 2, Wrap32(tqIn_));
     SetInputFloat(InTq + 4, float(Jitter(k > 0 ? k : 1000.0, 0.0005)));
 }
 
 void SimModel::AdvanceTpuImitation(double seconds)
 {
     static const double durations[] = {0.2, 1.0, 5.0};
-    const uint16_t code = m_holding[RegImitTpuDuration] & 0xFF;
+    const uint16_t code = holding_[RegImitTpuDuration] & 0xFF;
     const double duration = code < 3 ? durations[code] : durations[0];
     const uint32_t wanted = HoldingU32(RegImitTpuCount);
-    m_imitationSeconds += seconds;
+    imitationSeconds_ += seconds;
     // Each pulse is followed by a pause of the same length.
-    const double made = std::min<double>(wanted, std::floor(m_imitationSeconds / (2 * duration)));
+    const double made = std::min<double>(wanted, std::floor(imitationSeconds_ / (2 * duration)));
     SetInputU32(InTpuImitation, Wrap32(made));
     if (made >= wanted)
-        m_coils[CoilTpuImitation] = false;
+        coils_[CoilTpuImitation] = false;
 }
 
 } // namespace sim

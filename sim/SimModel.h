@@ -66,29 +66,29 @@ public:
     // Lets time pass for the running modes: counters count, readings jitter.
     void Advance(double seconds);
 
-    uint16_t Holding(int reg) const { return m_holding.at(reg); }
-    void SetHolding(int reg, uint16_t value) { m_holding.at(reg) = value; }
-    uint16_t Input(int reg) const { return m_input.at(reg); }
-    void SetInput(int reg, uint16_t value) { m_input.at(reg) = value; }
-    bool Coil(int coil) const { return m_coils.at(coil); }
+    uint16_t Holding(int reg) const { return holding_.at(reg); }
+    void SetHolding(int reg, uint16_t value) { holding_.at(reg) = value; }
+    uint16_t Input(int reg) const { return input_.at(reg); }
+    void SetInput(int reg, uint16_t value) { input_.at(reg) = value; }
+    bool Coil(int coil) const { return coils_.at(coil); }
     // Switches a mode on or off as a write of its coil does (a mode that starts begins
     // its pass counters from zero).
     void SetCoil(int coil, bool on);
 
-    uint32_t InputU32(int reg) const { return JoinWords(m_input.at(reg), m_input.at(reg + 1)); }
+    uint32_t InputU32(int reg) const { return JoinWords(input_.at(reg), input_.at(reg + 1)); }
     float InputFloat(int reg) const { return FloatFromBits(InputU32(reg)); }
-    uint32_t HoldingU32(int reg) const { return JoinWords(m_holding.at(reg), m_holding.at(reg + 1)); }
+    uint32_t HoldingU32(int reg) const { return JoinWords(holding_.at(reg), holding_.at(reg + 1)); }
     float HoldingFloat(int reg) const { return FloatFromBits(HoldingU32(reg)); }
     void SetHoldingU32(int reg, uint32_t value);
     void SetHoldingFloat(int reg, float value) { SetHoldingU32(reg, BitsFromFloat(value)); }
 
-    void Seed(uint64_t seed) { m_random.seed(seed); }
+    void Seed(uint64_t seed) { random_.seed(seed); }
 
     // Puts a pipe prover on both TPU channels (each follows its own configuration), or
     // takes it away: without one, a running TPR-by-TPU mode shows values that merely move.
     void SetProver(const std::optional<ProverOptions> &options);
     // The prover of channel 0 (TPU1) or 1 (TPU2); null without one.
-    const ProverModel *Prover(int channel) const { return m_prover[channel & 1].get(); }
+    const ProverModel *Prover(int channel) const { return prover_[channel & 1].get(); }
 
 private:
     std::vector<uint8_t> Exception(uint8_t function, uint8_t code) const;
@@ -104,24 +104,24 @@ private:
     void AdvanceTq(double seconds);
     void AdvanceTpuImitation(double seconds);
 
-    std::array<uint16_t, HoldingCount> m_holding{};
-    std::array<bool, CoilCount> m_coils{};
-    std::array<uint16_t, InputCount> m_input{};
-    std::mt19937_64 m_random{12345};
+    std::array<uint16_t, HoldingCount> holding_{};
+    std::array<bool, CoilCount> coils_{};
+    std::array<uint16_t, InputCount> input_{};
+    std::mt19937_64 random_{12345};
 
     // What the running modes have counted so far, kept finer than the registers show it.
     struct TpuRun {
-        double pulses12 = 0, pulses21 = 0, pulses34 = 0, pulses43 = 0;
-        double sumS1 = 0, sumS2 = 0, sumS3us = 0, sumS4 = 0, sumS5 = 0, sumS6us = 0;
-        double passSeconds = 0;
+        double Pulses12 = 0, Pulses21 = 0, Pulses34 = 0, Pulses43 = 0;
+        double SumS1 = 0, SumS2 = 0, SumS3us = 0, SumS4 = 0, SumS5 = 0, SumS6us = 0;
+        double PassSeconds = 0;
     };
-    std::array<TpuRun, 2> m_tpu{};
-    std::optional<ProverOptions> m_proverOptions;
-    std::array<std::unique_ptr<ProverModel>, 2> m_prover;
-    double m_tprPulses1 = 0, m_tprPulses2 = 0;
-    double m_packDelayLeft = 0, m_packOut = 0, m_packIn = 0;
-    double m_tqOut = 0, m_tqIn = 0;
-    double m_imitationSeconds = 0;
+    std::array<TpuRun, 2> tpu_{};
+    std::optional<ProverOptions> proverOptions_;
+    std::array<std::unique_ptr<ProverModel>, 2> prover_;
+    double tprPulses1_ = 0, tprPulses2_ = 0;
+    double packDelayLeft_ = 0, packOut_ = 0, packIn_ = 0;
+    double tqOut_ = 0, tqIn_ = 0;
+    double imitationSeconds_ = 0;
 };
 
 } // namespace sim

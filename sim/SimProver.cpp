@@ -34,14 +34,14 @@ uint32_t Wrap32(double value)
 
 std::string ProverFiguresLine(const ProverOptions &options)
 {
-    return "prover k_per_l=" + Shortest(options.kFactor) + " v12_l=" + Shortest(options.volume12)
-         + " v34_l=" + Shortest(options.volume34) + " flow_m3h=" + Shortest(options.flowM3h)
-         + " sigma_percent=" + Shortest(options.sigmaPercent) + " pause_s=" + Shortest(options.pauseSeconds)
-         + " update=" + (options.update == ProverUpdate::AtDetector ? "detector" : "travel")
-         + " seed=" + std::to_string(options.seed);
+    return "prover k_per_l=" + Shortest(options.KFactor) + " v12_l=" + Shortest(options.Volume12)
+         + " v34_l=" + Shortest(options.Volume34) + " flow_m3h=" + Shortest(options.FlowM3h)
+         + " sigma_percent=" + Shortest(options.SigmaPercent) + " pause_s=" + Shortest(options.PauseSeconds)
+         + " update=" + (options.Update == ProverUpdate::AtDetector ? "detector" : "travel")
+         + " seed=" + std::to_string(options.Seed);
 }
 
-ProverModel::ProverModel(const ProverOptions &options, uint64_t stream) : m_options(options)
+ProverModel::ProverModel(const ProverOptions &options, uint64_t stream) : options_(options)
 {
     // Figures that cannot make a run (the command line refuses them) fall back to the
     // defaults, so that the ball always moves on.
@@ -50,24 +50,24 @@ ProverModel::ProverModel(const ProverOptions &options, uint64_t stream) : m_opti
         if (!std::isfinite(value) || value < 0 || (value == 0 && !zeroAllowed))
             value = fallback;
     };
-    sane(m_options.kFactor, defaults.kFactor, false);
-    sane(m_options.volume12, defaults.volume12, false);
-    sane(m_options.volume34, defaults.volume34, false);
-    sane(m_options.flowM3h, defaults.flowM3h, false);
-    sane(m_options.sigmaPercent, defaults.sigmaPercent, true);
-    sane(m_options.pauseSeconds, defaults.pauseSeconds, true);
-    m_k = m_options.kFactor;
+    sane(options_.KFactor, defaults.KFactor, false);
+    sane(options_.Volume12, defaults.Volume12, false);
+    sane(options_.Volume34, defaults.Volume34, false);
+    sane(options_.FlowM3h, defaults.FlowM3h, false);
+    sane(options_.SigmaPercent, defaults.SigmaPercent, true);
+    sane(options_.PauseSeconds, defaults.PauseSeconds, true);
+    k_ = options_.KFactor;
     // One stream of numbers per channel, the same for the same seed on every system.
-    m_random = options.seed * 0x9E3779B97F4A7C15ull + (stream + 1) * 0xD1B54A32D192ED03ull;
-    m_jitter = (2 * Uniform() - 1) * JitterShare;
-    m_nextJitter = JitterSeconds;
+    random_ = options.Seed * 0x9E3779B97F4A7C15ull + (stream + 1) * 0xD1B54A32D192ED03ull;
+    jitter_ = (2 * Uniform() - 1) * JitterShare;
+    nextJitter_ = JitterSeconds;
     Start(ProverBuild{});
 }
 
 double ProverModel::Uniform()
 {
     // splitmix64: small, and not tied to a standard library's distributions.
-    uint64_t z = (m_random += 0x9E3779B97F4A7C15ull);
+    uint64_t z = (random_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
@@ -84,126 +84,126 @@ double ProverModel::Normal()
 
 double ProverModel::Flow() const
 {
-    return m_options.flowM3h / 3.6 * (1.0 + m_jitter);
+    return options_.FlowM3h / 3.6 * (1.0 + jitter_);
 }
 
 void ProverModel::Start(const ProverBuild &build)
 {
-    m_build = build;
-    m_forward = true;
-    m_travelling = false;
-    m_position = 0;
-    m_restUntil = m_now + m_options.pauseSeconds;
-    m_openSection = -1;
-    m_halves[0] = m_halves[1] = 0;
+    build_ = build;
+    forward_ = true;
+    travelling_ = false;
+    position_ = 0;
+    restUntil_ = now_ + options_.PauseSeconds;
+    openSection_ = -1;
+    halves_[0] = halves_[1] = 0;
     for (int s = 0; s < 4; ++s) {
-        m_readings.n[s] = 0;
-        m_readings.whole[s] = m_readings.timeUs[s] = 0;
+        readings_.N[s] = 0;
+        readings_.Whole[s] = readings_.TimeUs[s] = 0;
     }
-    m_readings.frequency = m_k * Flow();
+    readings_.Frequency = k_ * Flow();
 }
 
 void ProverModel::Launch(const ProverBuild &build)
 {
-    const double v12 = m_options.volume12;
+    const double v12 = options_.Volume12;
     const double gap = RunUpShare * v12;
     const double d1 = gap, d2 = d1 + v12;
-    const double d3 = d2 + gap, d4 = d3 + m_options.volume34;
-    m_routeSize = 0;
-    m_routeNext = 0;
-    if (m_forward) {
-        m_build = build;  // a changed configuration counts from a travel's start
-        m_position = 0;
-        m_route[m_routeSize++] = {d1, Open, 0};
-        m_route[m_routeSize++] = {d2, Close, 0};
-        if (m_build.fourDetectors) {
-            m_route[m_routeSize++] = {d3, Open, 2};
-            m_route[m_routeSize++] = {d4, Close, 2};
+    const double d3 = d2 + gap, d4 = d3 + options_.Volume34;
+    routeSize_ = 0;
+    routeNext_ = 0;
+    if (forward_) {
+        build_ = build;  // a changed configuration counts from a travel's start
+        position_ = 0;
+        route_[routeSize_++] = {d1, Open, 0};
+        route_[routeSize_++] = {d2, Close, 0};
+        if (build_.FourDetectors) {
+            route_[routeSize_++] = {d3, Open, 2};
+            route_[routeSize_++] = {d4, Close, 2};
         }
-        m_route[m_routeSize++] = {(m_build.fourDetectors ? d4 : d2) + gap, End, -1};
+        route_[routeSize_++] = {(build_.FourDetectors ? d4 : d2) + gap, End, -1};
     } else {
-        if (m_build.fourDetectors) {
-            m_route[m_routeSize++] = {d4, Open, 3};
-            m_route[m_routeSize++] = {d3, Close, 3};
+        if (build_.FourDetectors) {
+            route_[routeSize_++] = {d4, Open, 3};
+            route_[routeSize_++] = {d3, Close, 3};
         }
-        m_route[m_routeSize++] = {d2, Open, 1};
-        m_route[m_routeSize++] = {d1, Close, 1};
-        m_route[m_routeSize++] = {0, End, -1};
+        route_[routeSize_++] = {d2, Open, 1};
+        route_[routeSize_++] = {d1, Close, 1};
+        route_[routeSize_++] = {0, End, -1};
     }
-    m_travelling = true;
+    travelling_ = true;
 }
 
 void ProverModel::Arrive(const Waypoint &point)
 {
-    m_position = point.at;
-    const int s = point.section;
-    switch (point.event) {
+    position_ = point.At;
+    const int s = point.Section;
+    switch (point.Event) {
     case Open:
-        m_k = std::max(0.0, m_options.kFactor * (1.0 + m_options.sigmaPercent / 100.0 * Normal()));
-        m_openSection = s;
-        m_openTime = m_now;
-        m_openPulses = m_pulses;
-        if (m_options.update == ProverUpdate::WhileTravelling) {
-            m_readings.n[s] = 0;
-            m_readings.whole[s] = m_readings.timeUs[s] = 0;
+        k_ = std::max(0.0, options_.KFactor * (1.0 + options_.SigmaPercent / 100.0 * Normal()));
+        openSection_ = s;
+        openTime_ = now_;
+        openPulses_ = pulses_;
+        if (options_.Update == ProverUpdate::WhileTravelling) {
+            readings_.N[s] = 0;
+            readings_.Whole[s] = readings_.TimeUs[s] = 0;
         }
         break;
     case Close: {
-        const double n = m_pulses - m_openPulses;
-        const double whole = std::floor(m_pulses) - std::floor(m_openPulses);
-        const double us = std::floor((m_now - m_openTime) * 1e6);
-        m_readings.n[s] = n;
-        m_readings.whole[s] = Wrap32(whole);
-        m_readings.timeUs[s] = Wrap32(us);
-        m_openSection = -1;
+        const double n = pulses_ - openPulses_;
+        const double whole = std::floor(pulses_) - std::floor(openPulses_);
+        const double us = std::floor((now_ - openTime_) * 1e6);
+        readings_.N[s] = n;
+        readings_.Whole[s] = Wrap32(whole);
+        readings_.TimeUs[s] = Wrap32(us);
+        openSection_ = -1;
         const int series = s / 2;
-        ++m_passes[series];
-        if (m_build.twoPassSums && m_halves[series] == 0) {
-            m_halves[series] = 1;
-            m_halfN[series] = n;
-            m_halfWhole[series] = whole;
-            m_halfUs[series] = us;
+        ++passes_[series];
+        if (build_.TwoPassSums && halves_[series] == 0) {
+            halves_[series] = 1;
+            halfN_[series] = n;
+            halfWhole_[series] = whole;
+            halfUs_[series] = us;
             break;
         }
-        if (m_build.twoPassSums) {
-            m_halves[series] = 0;
-            m_sumN[series] += m_halfN[series];
-            m_sumWhole[series] += m_halfWhole[series];
-            m_sumUs[series] += m_halfUs[series];
+        if (build_.TwoPassSums) {
+            halves_[series] = 0;
+            sumN_[series] += halfN_[series];
+            sumWhole_[series] += halfWhole_[series];
+            sumUs_[series] += halfUs_[series];
         }
-        m_sumN[series] += n;
-        m_sumWhole[series] += whole;
-        m_sumUs[series] += us;
-        ++m_measurements[series];
-        m_readings.s1 = m_sumN[0];
-        m_readings.s2 = Wrap32(m_sumWhole[0]);
-        m_readings.s3 = Wrap32(m_sumUs[0]);
-        m_readings.s4 = m_sumN[1];
-        m_readings.s5 = Wrap32(m_sumWhole[1]);
-        m_readings.s6 = Wrap32(m_sumUs[1]);
+        sumN_[series] += n;
+        sumWhole_[series] += whole;
+        sumUs_[series] += us;
+        ++measurements_[series];
+        readings_.S1 = sumN_[0];
+        readings_.S2 = Wrap32(sumWhole_[0]);
+        readings_.S3 = Wrap32(sumUs_[0]);
+        readings_.S4 = sumN_[1];
+        readings_.S5 = Wrap32(sumWhole_[1]);
+        readings_.S6 = Wrap32(sumUs_[1]);
         break;
     }
     case End:
-        m_travelling = false;
-        m_restUntil = m_now + m_options.pauseSeconds;
+        travelling_ = false;
+        restUntil_ = now_ + options_.PauseSeconds;
         // A two-directional prover sends the ball back from where it stopped; a
         // one-directional one returns it to the beginning.
-        if (m_build.twoDirections)
-            m_forward = !m_forward;
+        if (build_.TwoDirections)
+            forward_ = !forward_;
         else
-            m_position = 0;
+            position_ = 0;
         break;
     }
 }
 
 void ProverModel::ShowMovingPass()
 {
-    const int s = m_openSection;
-    if (s < 0 || m_options.update != ProverUpdate::WhileTravelling)
+    const int s = openSection_;
+    if (s < 0 || options_.Update != ProverUpdate::WhileTravelling)
         return;
-    m_readings.n[s] = m_pulses - m_openPulses;
-    m_readings.whole[s] = Wrap32(std::floor(m_pulses) - std::floor(m_openPulses));
-    m_readings.timeUs[s] = Wrap32(std::floor((m_now - m_openTime) * 1e6));
+    readings_.N[s] = pulses_ - openPulses_;
+    readings_.Whole[s] = Wrap32(std::floor(pulses_) - std::floor(openPulses_));
+    readings_.TimeUs[s] = Wrap32(std::floor((now_ - openTime_) * 1e6));
 }
 
 void ProverModel::Advance(double seconds, const ProverBuild &build)
@@ -217,34 +217,34 @@ void ProverModel::Advance(double seconds, const ProverBuild &build)
     // behind its clock instead of holding the device up.
     for (int events = 0; left > 0 && events < MaxEventsPerAdvance; ++events) {
         const double q = Flow();
-        const double toJitter = std::max(0.0, m_nextJitter - m_now);
+        const double toJitter = std::max(0.0, nextJitter_ - now_);
         double toPoint = Forever, toLaunch = Forever;
-        if (m_travelling)
-            toPoint = q > 0 ? std::fabs(m_route[m_routeNext].at - m_position) / q : Forever;
+        if (travelling_)
+            toPoint = q > 0 ? std::fabs(route_[routeNext_].At - position_) / q : Forever;
         else
-            toLaunch = std::max(0.0, m_restUntil - m_now);
+            toLaunch = std::max(0.0, restUntil_ - now_);
         const double step = std::min({left, toJitter, toPoint, toLaunch});
 
-        m_pulses += m_k * q * step;
-        if (m_travelling)
-            m_position += (m_forward ? q : -q) * step;
-        m_now += step;
+        pulses_ += k_ * q * step;
+        if (travelling_)
+            position_ += (forward_ ? q : -q) * step;
+        now_ += step;
         left -= step;
 
         if (step == toPoint) {
-            Arrive(m_route[m_routeNext]);
-            if (++m_routeNext >= m_routeSize)
-                m_travelling = false;
+            Arrive(route_[routeNext_]);
+            if (++routeNext_ >= routeSize_)
+                travelling_ = false;
         } else if (step == toLaunch) {
             Launch(build);
         }
         if (step == toJitter) {
-            m_jitter = (2 * Uniform() - 1) * JitterShare;
-            m_nextJitter = m_now + JitterSeconds;
+            jitter_ = (2 * Uniform() - 1) * JitterShare;
+            nextJitter_ = now_ + JitterSeconds;
         }
     }
     ShowMovingPass();
-    m_readings.frequency = m_k * Flow();
+    readings_.Frequency = k_ * Flow();
 }
 
 } // namespace sim

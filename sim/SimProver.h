@@ -29,14 +29,14 @@ enum class ProverUpdate {
 };
 
 struct ProverOptions {
-    double kFactor = 1000;      // the true K of the transducer, pulses per litre
-    double volume12 = 10;       // litres between detectors 1 and 2 (either way)
-    double volume34 = 5;        // litres between detectors 3 and 4
-    double flowM3h = 6;         // the flow through the prover, m³/h
-    double sigmaPercent = 0.02; // relative standard deviation of K from pass to pass, %
-    double pauseSeconds = 2;    // the ball's rest at each end
-    ProverUpdate update = ProverUpdate::AtDetector;
-    uint64_t seed = 1;
+    double KFactor = 1000;      // the true K of the transducer, pulses per litre
+    double Volume12 = 10;       // litres between detectors 1 and 2 (either way)
+    double Volume34 = 5;        // litres between detectors 3 and 4
+    double FlowM3h = 6;         // the flow through the prover, m³/h
+    double SigmaPercent = 0.02; // relative standard deviation of K from pass to pass, %
+    double PauseSeconds = 2;    // the ball's rest at each end
+    ProverUpdate Update = ProverUpdate::AtDetector;
+    uint64_t Seed = 1;
 };
 
 // The figures a run uses, as one line that a test or a script parses: space-separated
@@ -47,20 +47,20 @@ std::string ProverFiguresLine(const ProverOptions &options);
 // The channel's prover as its configuration describes it. A code outside its list counts
 // as the first of the list (2 detectors, one-directional, over one pass).
 struct ProverBuild {
-    bool fourDetectors = false;
-    bool twoDirections = false;
-    bool twoPassSums = false;
+    bool FourDetectors = false;
+    bool TwoDirections = false;
+    bool TwoPassSums = false;
 };
 
 // What the channel's input registers show.
 struct ProverReadings {
-    double frequency = 0;        // Hz
-    double n[4] = {0, 0, 0, 0};  // pulses with fractions: 1-2, 2-1, 3-4, 4-3
-    uint32_t whole[4] = {0, 0, 0, 0};
-    uint32_t timeUs[4] = {0, 0, 0, 0};
-    double s1 = 0, s4 = 0;       // pulses with fractions, pairs 1-2/2-1 and 3-4/4-3
-    uint32_t s2 = 0, s5 = 0;     // whole pulses
-    uint32_t s3 = 0, s6 = 0;     // µs
+    double Frequency = 0;        // Hz
+    double N[4] = {0, 0, 0, 0};  // pulses with fractions: 1-2, 2-1, 3-4, 4-3
+    uint32_t Whole[4] = {0, 0, 0, 0};
+    uint32_t TimeUs[4] = {0, 0, 0, 0};
+    double S1 = 0, S4 = 0;       // pulses with fractions, pairs 1-2/2-1 and 3-4/4-3
+    uint32_t S2 = 0, S5 = 0;     // whole pulses
+    uint32_t S3 = 0, S6 = 0;     // µs
 };
 
 class ProverModel {
@@ -73,21 +73,21 @@ public:
     // Lets `seconds` pass. The build is taken again whenever the ball starts forward.
     void Advance(double seconds, const ProverBuild &build);
 
-    const ProverReadings &Readings() const { return m_readings; }
+    const ProverReadings &Readings() const { return readings_; }
     // Measurements and passes completed since the model was made: series 0 (1-2, 2-1) and
     // 1 (3-4, 4-3).
-    int Measurements(int series) const { return m_measurements[series & 1]; }
-    int Passes(int series) const { return m_passes[series & 1]; }
+    int Measurements(int series) const { return measurements_[series & 1]; }
+    int Passes(int series) const { return passes_[series & 1]; }
     // The section the ball is in between its two detectors (0..3 as in the readings), or -1.
-    int OpenSection() const { return m_openSection; }
-    double Now() const { return m_now; }
+    int OpenSection() const { return openSection_; }
+    double Now() const { return now_; }
 
 private:
-    enum Event { Open, Close, End };
+    enum TEvent { Open, Close, End };
     struct Waypoint {
-        double at;     // litres along the pipe
-        Event event;
-        int section;   // 0..3 as in the readings
+        double At;     // litres along the pipe
+        TEvent Event;
+        int Section;   // 0..3 as in the readings
     };
     double Uniform();  // in [0, 1)
     double Normal();
@@ -96,30 +96,30 @@ private:
     void ShowMovingPass();
     double Flow() const;  // litres a second, with the jitter
 
-    ProverOptions m_options;
-    uint64_t m_random;
-    ProverReadings m_readings;
-    ProverBuild m_build;
-    double m_now = 0;
-    double m_pulses = 0;     // the transducer's pulses since the model was made, with fractions
-    double m_k = 0;          // K of the pass the ball is in (or was last in)
-    double m_jitter = 0;     // relative, drawn anew every JitterSeconds
-    double m_nextJitter = 0;
-    double m_position = 0;   // litres from the beginning of the pipe
-    bool m_forward = true;
-    bool m_travelling = false;
-    double m_restUntil = 0;
-    Waypoint m_route[5];
-    int m_routeSize = 0, m_routeNext = 0;
-    int m_openSection = -1;
-    double m_openTime = 0, m_openPulses = 0;
+    ProverOptions options_;
+    uint64_t random_;
+    ProverReadings readings_;
+    ProverBuild build_;
+    double now_ = 0;
+    double pulses_ = 0;     // the transducer's pulses since the model was made, with fractions
+    double k_ = 0;          // K of the pass the ball is in (or was last in)
+    double jitter_ = 0;     // relative, drawn anew every JitterSeconds
+    double nextJitter_ = 0;
+    double position_ = 0;   // litres from the beginning of the pipe
+    bool forward_ = true;
+    bool travelling_ = false;
+    double restUntil_ = 0;
+    Waypoint route_[5];
+    int routeSize_ = 0, routeNext_ = 0;
+    int openSection_ = -1;
+    double openTime_ = 0, openPulses_ = 0;
     // A measurement over two passes: the first pass's figures, per series.
-    int m_halves[2] = {0, 0};
-    double m_halfN[2] = {0, 0}, m_halfWhole[2] = {0, 0}, m_halfUs[2] = {0, 0};
+    int halves_[2] = {0, 0};
+    double halfN_[2] = {0, 0}, halfWhole_[2] = {0, 0}, halfUs_[2] = {0, 0};
     // The sums kept finer than the registers show them.
-    double m_sumN[2] = {0, 0}, m_sumWhole[2] = {0, 0}, m_sumUs[2] = {0, 0};
-    int m_measurements[2] = {0, 0};
-    int m_passes[2] = {0, 0};
+    double sumN_[2] = {0, 0}, sumWhole_[2] = {0, 0}, sumUs_[2] = {0, 0};
+    int measurements_[2] = {0, 0};
+    int passes_[2] = {0, 0};
 };
 
 } // namespace sim

@@ -94,18 +94,18 @@ int Refuse(const std::string &what)
 
 // An option that takes a number within [least, most] (above least when it is excluded).
 struct NumberOption {
-    const char *name;
-    double least;
-    double most;
-    const char *range;  // [least, most] as the refusal names it
-    double *value;
-    bool proverOnly = false;
-    bool leastExcluded = false;
+    const char *Name;
+    double Least;
+    double Most;
+    const char *Range;  // [least, most] as the refusal names it
+    double *Value;
+    bool ProverOnly = false;
+    bool LeastExcluded = false;
 };
 
 bool InRange(const NumberOption &option, double value)
 {
-    return (option.leastExcluded ? value > option.least : value >= option.least) && value <= option.most;
+    return (option.LeastExcluded ? value > option.Least : value >= option.Least) && value <= option.Most;
 }
 
 } // namespace
@@ -114,8 +114,8 @@ int main(int argc, char **argv)
 {
     sim::SimOptions options;
     bool quiet = false;
-    double baud = options.baud;
-    double turnaround = options.turnaroundMs;
+    double baud = options.Baud;
+    double turnaround = options.TurnaroundMs;
     double faultRate = 0;
     double seed = 1;
     sim::ProverOptions prover;
@@ -126,10 +126,10 @@ int main(int argc, char **argv)
         {"--turnaround", 0, 60000, "milliseconds from 0 to 60000", &turnaround},
         {"--seed", 0, 4294967295.0, "a whole number from 0 to 4294967295", &seed},
         {"--fault-rate", 0, 1, "a share from 0 to 1", &faultRate},
-        {"--k-factor", 0, 1e6, "pulses per litre, above 0 and at most 1000000", &prover.kFactor, true, true},
-        {"--flow", 0, 1e5, "m3/h, above 0 and at most 100000", &prover.flowM3h, true, true},
-        {"--sigma", 0, 10, "a percentage from 0 to 10", &prover.sigmaPercent, true},
-        {"--pause", 0, 3600, "seconds from 0 to 3600", &prover.pauseSeconds, true},
+        {"--k-factor", 0, 1e6, "pulses per litre, above 0 and at most 1000000", &prover.KFactor, true, true},
+        {"--flow", 0, 1e5, "m3/h, above 0 and at most 100000", &prover.FlowM3h, true, true},
+        {"--sigma", 0, 10, "a percentage from 0 to 10", &prover.SigmaPercent, true},
+        {"--pause", 0, 3600, "seconds from 0 to 3600", &prover.PauseSeconds, true},
     };
     // A number as the options take it: the whole text, finite, in range.
     auto parse = [](const NumberOption &option, const char *text, double &value) {
@@ -141,7 +141,7 @@ int main(int argc, char **argv)
         const std::string arg = argv[i];
         const NumberOption *number = nullptr;
         for (const NumberOption &option : numbers)
-            if (arg == option.name)
+            if (arg == option.Name)
                 number = &option;
         if (number) {
             if (i + 1 >= argc)
@@ -149,9 +149,9 @@ int main(int argc, char **argv)
             const char *text = argv[++i];
             double value = 0;
             if (!parse(*number, text, value))
-                return Refuse(arg + " takes " + number->range + ", not '" + text + "'");
-            *number->value = value;
-            if (number->proverOnly && proverOption.empty())
+                return Refuse(arg + " takes " + number->Range + ", not '" + text + "'");
+            *number->Value = value;
+            if (number->ProverOnly && proverOption.empty())
                 proverOption = arg;
         } else if (arg == "--volume") {
             if (i + 1 >= argc)
@@ -163,7 +163,7 @@ int main(int argc, char **argv)
             if ((section != "1-2" && section != "3-4") || section.size() >= text.size()
                 || !parse(litres, text.c_str() + section.size() + 1, value))
                 return Refuse("--volume takes 1-2=L or 3-4=L, litres above 0 and at most 1000000, not '" + text + "'");
-            (section == "1-2" ? prover.volume12 : prover.volume34) = value;
+            (section == "1-2" ? prover.Volume12 : prover.Volume34) = value;
             if (proverOption.empty())
                 proverOption = arg;
         } else if (arg == "--update") {
@@ -172,7 +172,7 @@ int main(int argc, char **argv)
             const std::string way = argv[++i];
             if (way != "detector" && way != "travel")
                 return Refuse("--update takes detector or travel, not '" + way + "'");
-            prover.update = way == "detector" ? sim::ProverUpdate::AtDetector : sim::ProverUpdate::WhileTravelling;
+            prover.Update = way == "detector" ? sim::ProverUpdate::AtDetector : sim::ProverUpdate::WhileTravelling;
             if (proverOption.empty())
                 proverOption = arg;
         } else if (arg == "--prover") {
@@ -180,9 +180,9 @@ int main(int argc, char **argv)
         } else if (arg == "--link") {
             if (i + 1 >= argc)
                 return Refuse("--link needs a path");
-            options.linkPath = argv[++i];
+            options.LinkPath = argv[++i];
         } else if (arg == "--crc-low-first") {
-            options.crcLowFirst = true;
+            options.CrcLowFirst = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help") {
@@ -197,12 +197,12 @@ int main(int argc, char **argv)
     }
     if (!proverOn && !proverOption.empty())
         return Refuse(proverOption + " sets up the prover: give --prover too");
-    options.baud = static_cast<int>(baud);
-    options.turnaroundMs = turnaround;
-    options.seed = static_cast<uint64_t>(seed);
+    options.Baud = static_cast<int>(baud);
+    options.TurnaroundMs = turnaround;
+    options.Seed = static_cast<uint64_t>(seed);
     if (proverOn) {
-        prover.seed = options.seed;
-        options.prover = prover;
+        prover.Seed = options.Seed;
+        options.Prover = prover;
     }
 
     // The device thread inherits this mask; the signals are taken here, in sigwait.
@@ -218,19 +218,19 @@ int main(int argc, char **argv)
     std::mutex printing;
     if (!quiet) {
         device.SetLogListener([&](const sim::LogEntry &entry) {
-            const double ms = std::chrono::duration<double, std::milli>(entry.time - started).count();
+            const double ms = std::chrono::duration<double, std::milli>(entry.Time - started).count();
             std::string what;
-            switch (entry.kind) {
-            case sim::LogEntry::Request: what = "<- " + Hex(entry.bytes); break;
-            case sim::LogEntry::Reply: what = "-> " + Hex(entry.bytes); break;
-            case sim::LogEntry::Noise: what = "~> " + Hex(entry.bytes) + " (noise)"; break;
+            switch (entry.Kind) {
+            case sim::LogEntry::Request: what = "<- " + Hex(entry.Bytes); break;
+            case sim::LogEntry::Reply: what = "-> " + Hex(entry.Bytes); break;
+            case sim::LogEntry::Noise: what = "~> " + Hex(entry.Bytes) + " (noise)"; break;
             case sim::LogEntry::HangUp: what = "port hung up"; break;
             case sim::LogEntry::PlugIn: what = "port plugged back in"; break;
             }
-            if (entry.kind == sim::LogEntry::Reply && entry.fault != sim::Fault::None)
-                what += std::string(" [") + sim::FaultName(entry.fault) + "]";
-            if (!entry.note.empty())
-                what += " (" + entry.note + ")";
+            if (entry.Kind == sim::LogEntry::Reply && entry.Fault != sim::Fault::None)
+                what += std::string(" [") + sim::FaultName(entry.Fault) + "]";
+            if (!entry.Note.empty())
+                what += " (" + entry.Note + ")";
             std::lock_guard<std::mutex> lock(printing);
             std::printf("%10.1f ms  %s\n", ms, what.c_str());
             std::fflush(stdout);
@@ -242,14 +242,14 @@ int main(int argc, char **argv)
         return 1;
     }
     if (faultRate > 0)
-        device.SetRandomFaultRate(options.seed, faultRate);
+        device.SetRandomFaultRate(options.Seed, faultRate);
     {
         std::lock_guard<std::mutex> lock(printing);
         std::printf("karven-sim: device 10 on %s (%s), %d baud 8N2, turnaround %.1f ms%s\n",
-                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.baud, options.turnaroundMs,
-                    options.crcLowFirst ? ", CRC low byte first" : "");
-        if (options.prover)
-            std::printf("karven-sim: %s\n", sim::ProverFiguresLine(*options.prover).c_str());
+                    device.LinkPath().c_str(), device.SlavePath().c_str(), options.Baud, options.TurnaroundMs,
+                    options.CrcLowFirst ? ", CRC low byte first" : "");
+        if (options.Prover)
+            std::printf("karven-sim: %s\n", sim::ProverFiguresLine(*options.Prover).c_str());
         std::fflush(stdout);
     }
     int received = 0;

@@ -5,7 +5,7 @@
 #include "PtyPair.h"
 #include "RecordMaker.h"
 #include "RegisterMap.h"
-#include "SimDevice.h"
+#include "SimFixture.h"
 #include "ValueText.h"
 
 #include <QJsonArray>
@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -48,7 +47,7 @@ class TestCli : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("KC"), QStringLiteral(KARVEN_CLI_EXE));
         env.insert(QStringLiteral("PORT"), link_);
-        env.insert(QStringLiteral("DIR"), dir_.path());
+        env.insert(QStringLiteral("DIR"), sim_.Folder());
         process.setProcessEnvironment(env);
         process.start(program, arguments);
         Run run;
@@ -63,7 +62,7 @@ class TestCli : public QObject {
         return run;
     }
     QStringList Link() const { return {QStringLiteral("--port"), link_}; }
-    QString Path(const QString &name) const { return dir_.filePath(name); }
+    QString Path(const QString &name) const { return sim_.Path(name); }
     void Save(const QString &name, const QString &text) { Save(name, text.toUtf8()); }
     void Save(const QString &name, const QByteArray &bytes)
     {
@@ -81,23 +80,15 @@ class TestCli : public QObject {
             out = process.peek(1 << 20);
         return out.count('\n') >= 3;
     }
-    int Requests() const
-    {
-        const auto log = device_->Log();
-        return int(std::count_if(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.kind == sim::LogEntry::Request; }));
-    }
+    int Requests() const { return int(sim_.Requests().size()); }
 
 private slots:
     void init()
     {
-        link_ = Path(QStringLiteral("ttyV0"));
-        sim::SimOptions options;
-        options.linkPath = link_.toStdString();
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
+        QVERIFY(sim_.Start());
+        link_ = sim_.Link();
     }
-    void cleanup() { device_.reset(); }
+    void cleanup() { sim_.Discard(); }
 
     // read -> file -> two parameters changed -> write -> the device holds them -> diff equal.
     void roundTrip()
@@ -111,7 +102,7 @@ private slots:
         QCOMPARE(root.value(QStringLiteral("parameters")).toArray().size(), 39);
         const QJsonArray registers = root.value(QStringLiteral("registers")).toArray();
         for (int r = 0; r < ConfigRegisterCount; ++r)
-            QCOMPARE(registers.at(r).toInt(), int(device_->Holding(r)));
+            QCOMPARE(registers.at(r).toInt(), int(sim_->Holding(r)));
 
         Save(QStringLiteral("b.json"), WithValue(WithValue(original, "Tpu2DetectorType", QStringLiteral("0")),
                                                  "TprKFactor1", QStringLiteral("1234.56")));
@@ -119,8 +110,8 @@ private slots:
         // line carries it for 132 ms, and the time-out runs from its end.
         QCOMPARE(Cli(QStringList{QStringLiteral("write"), QStringLiteral("--timeout"), QStringLiteral("117"),
                                  Path(QStringLiteral("b.json"))} + Link()).Status, 0);
-        QCOMPARE(device_->Holding(8), uint16_t(0));
-        QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingFloat(18); }), 1234.56f);
+        QCOMPARE(sim_->Holding(8), uint16_t(0));
+        QCOMPARE(sim_->WithModel([](sim::SimModel &m) { return m.HoldingFloat(18); }), 1234.56f);
 
         const Run same = Cli(QStringList{QStringLiteral("diff"), Path(QStringLiteral("b.json"))} + Link());
         QCOMPARE(same.Status, 0);
@@ -210,13 +201,13 @@ private slots:
             Save(QStringLiteral("bad.json"), QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size()));
         else
             Save(QStringLiteral("bad.json"), prefix + text.toUtf8());
-        device_->ClearLog();
+        sim_->ClearLog();
 
         const Run run = Cli(QStringList{QStringLiteral("write"), Path(QStringLiteral("bad.json"))} + Link());
         QCOMPARE(run.Status, status);
         QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
         if (status == 0) {
-            QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 999u);  // PackCount
+            QCOMPARE(sim_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 999u);  // PackCount
         } else {
             if (!field.isEmpty() && find.isEmpty())
                 QVERIFY2(run.Err.contains(QStringLiteral("parameter %1 (").arg(field)) && run.Err.contains(QStringLiteral("is not allowed")),
@@ -234,7 +225,7 @@ private slots:
     // A silent device, a busy port and a missing one.
     void failures()
     {
-        device_->QueueFault(sim::Fault::NoReply, 10);
+        sim_->QueueFault(sim::Fault::NoReply, 10);
         const Run silent = Cli(QStringList{QStringLiteral("read"), QStringLiteral("--timeout"), QStringLiteral("150"),
                                            QStringLiteral("--retries"), QStringLiteral("1")} + Link());
         QCOMPARE(silent.Status, 4);
@@ -258,7 +249,7 @@ private slots:
         sharer.setStandardInputFile(link_);
         sharer.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         QVERIFY(sharer.waitForStarted());
-        device_->QueueFault(sim::Fault::NoReply, 1);
+        sim_->QueueFault(sim::Fault::NoReply, 1);
         const Run shared = Cli(QStringList{QStringLiteral("read"), QStringLiteral("--timeout"), QStringLiteral("150"),
                                            QStringLiteral("--retries"), QStringLiteral("0")} + Link());
         const qint64 sharerPid = sharer.processId();
@@ -267,7 +258,7 @@ private slots:
         QVERIFY2(shared.Err.contains(QStringLiteral("the port is open in sleep (pid %1) as well").arg(sharerPid)), qPrintable(shared.Err));
 
         // Without --port: the port chosen is named, or the choice is left to the user.
-        qputenv("XDG_RUNTIME_DIR", dir_.path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", sim_.Folder().toUtf8());
         const Run chosen = Cli({QStringLiteral("read"), QStringLiteral("--table")});
         QVERIFY2(chosen.Err.contains(QStringLiteral("port %1 (the only one found)").arg(link_))
                      || (chosen.Status == 2 && chosen.Err.contains(QStringLiteral("choose one with --port")) && chosen.Err.contains(link_)),
@@ -282,7 +273,7 @@ private slots:
     // restored word for word from the file's registers.
     void nullReal()
     {
-        device_->WithModel([](sim::SimModel &m) { m.SetHoldingU32(18, 0x7FC01234); });  // TprKFactor1
+        sim_->WithModel([](sim::SimModel &m) { m.SetHoldingU32(18, 0x7FC01234); });  // TprKFactor1
         QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
         QFile file(Path(QStringLiteral("a.json")));
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -290,7 +281,7 @@ private slots:
         const QStringList diff = QStringList{QStringLiteral("diff"), Path(QStringLiteral("a.json"))} + Link();
         QCOMPARE(Cli(diff).Status, 0);
 
-        device_->WithModel([](sim::SimModel &m) { m.SetHoldingFloat(18, 5); });
+        sim_->WithModel([](sim::SimModel &m) { m.SetHoldingFloat(18, 5); });
         const Run differs = Cli(diff);
         QCOMPARE(differs.Status, 1);
         QVERIFY2(differs.Out.contains(QStringLiteral("file null\tdevice 5\n")), qPrintable(differs.Out));
@@ -298,7 +289,7 @@ private slots:
         QCOMPARE(refused.Status, 2);
         QVERIFY2(refused.Err.contains(QStringLiteral("with --allow-out-of-range the words the file's registers hold")), qPrintable(refused.Err));
         QCOMPARE(Cli(QStringList{QStringLiteral("write"), QStringLiteral("--allow-out-of-range"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
-        QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(18); }), 0x7FC01234u);
+        QCOMPARE(sim_->WithModel([](sim::SimModel &m) { return m.HoldingU32(18); }), 0x7FC01234u);
     }
 
     // Three rows of the values the simulator sent, under the grid's captions.
@@ -307,14 +298,14 @@ private slots:
         const Run run = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tpr-tpu1"), QStringLiteral("--start"),
                                         QStringLiteral("--count"), QStringLiteral("3")} + Link());
         QCOMPARE(run.Status, 0);
-        QVERIFY(device_->Coil(0));
+        QVERIFY(sim_->Coil(0));
         const QStringList lines = run.Out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4);
         QVERIFY(lines[0].startsWith(QStringLiteral("time,mode,\"Частота, Гц\",Расход,")));
         std::vector<std::vector<uint8_t>> answers;
-        for (const sim::LogEntry &e : device_->Log())
-            if (e.kind == sim::LogEntry::Reply && e.bytes.size() > 1 && e.bytes[1] == 4)
-                answers.push_back(e.bytes);
+        for (const sim::LogEntry &e : sim_->Log())
+            if (e.Kind == sim::LogEntry::Reply && e.Bytes.size() > 1 && e.Bytes[1] == 4)
+                answers.push_back(e.Bytes);
         QCOMPARE(answers.size(), size_t(3));
         const auto &rows = ModeMapOf(TModeId::TprTpu1).Rows;
         const uint32_t s2Base = WordSwappedCount(answers[0].data() + rows[ModeRows::TprTpuS2Row].Offset);
@@ -333,7 +324,7 @@ private slots:
 
         // A real that is no number, as programs that read CSV take it (TQ's values stay as
         // the simulator was given them while the mode is off).
-        device_->WithModel([](sim::SimModel &m) {
+        sim_->WithModel([](sim::SimModel &m) {
             m.SetInput(110, 0x0000);  // the K-factor's words: -inf
             m.SetInput(111, 0xFF80);
         });
@@ -342,13 +333,13 @@ private slots:
         QVERIFY2(tq.Out.endsWith(QStringLiteral(",off,0,0,-inf\n")), qPrintable(tq.Out));
 
         // JSON lines: the rows' ASCII keys in the grid's order, the values at full precision.
-        device_->ClearLog();
+        sim_->ClearLog();
         const Run json = Cli(QStringList{QStringLiteral("mode"), QStringLiteral("tpr-tpu1"), QStringLiteral("--json"),
                                          QStringLiteral("--count"), QStringLiteral("1")} + Link());
         QCOMPARE(json.Status, 0);
-        const auto log = device_->Log();
+        const auto log = sim_->Log();
         const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) {
-            return e.kind == sim::LogEntry::Reply && e.bytes.size() > 1 && e.bytes[1] == 4;
+            return e.Kind == sim::LogEntry::Reply && e.Bytes.size() > 1 && e.Bytes[1] == 4;
         });
         QVERIFY(reply != log.rend());
         QStringList keys, expectedKeys;
@@ -358,7 +349,7 @@ private slots:
             expectedKeys << QLatin1String(row.Key);
         QCOMPARE(keys, expectedKeys);
         const QJsonObject values = QJsonDocument::fromJson(json.Out.toUtf8()).object().value(QStringLiteral("values")).toObject();
-        QCOMPARE(float(values.value(QStringLiteral("frequency_hz")).toDouble()), WordSwappedFloat(reply->bytes.data() + rows[0].Offset));
+        QCOMPARE(float(values.value(QStringLiteral("frequency_hz")).toDouble()), WordSwappedFloat(reply->Bytes.data() + rows[0].Offset));
     }
 
     // Once started, every ending of a run stops the mode, and says so when it went wrong.
@@ -400,22 +391,22 @@ private slots:
         } else {
             QProcess process;
             QVERIFY(StartMode(process, arguments));
-            QVERIFY(device_->Coil(4));
+            QVERIFY(sim_->Coil(4));
             const auto pid = pid_t(process.processId());
             QElapsedTimer clock;
             if (waits) {
                 // Once the device has swallowed a request and the trace ends with it sent, the
                 // run waits for its answer.
-                device_->QueueFault(sim::Fault::NoReply, 100);
+                sim_->QueueFault(sim::Fault::NoReply, 100);
                 QByteArray trace;
                 QVERIFY(QTest::qWaitFor([&] {
-                    const auto log = device_->Log();
+                    const auto log = sim_->Log();
                     trace += process.readAllStandardError();
-                    return std::any_of(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.fault == sim::Fault::NoReply; })
+                    return std::any_of(log.begin(), log.end(), [](const sim::LogEntry &e) { return e.Fault == sim::Fault::NoReply; })
                         && trace.endsWith('\n') && trace.mid(trace.lastIndexOf('\n', -2) + 1).contains(" ms -> ");
                 }, 10000));
                 if (ending == QLatin1String("INT wait"))
-                    device_->ClearFaults();
+                    sim_->ClearFaults();
                 clock.start();
                 ::kill(pid, SIGINT);
                 if (ending == QLatin1String("INT twice")) {
@@ -423,9 +414,9 @@ private slots:
                     ::kill(pid, SIGINT);
                 }
             } else if (ending == QLatin1String("silent")) {
-                device_->QueueFault(sim::Fault::NoReply, 3);
+                sim_->QueueFault(sim::Fault::NoReply, 3);
             } else if (ending == QLatin1String("unplug")) {
-                device_->HangUpNow();
+                sim_->HangUpNow();
             } else {
                 ::kill(pid, ending == QLatin1String("INT") ? SIGINT : ending == QLatin1String("TERM") ? SIGTERM : SIGHUP);
             }
@@ -443,7 +434,7 @@ private slots:
         if (status == 0)
             QVERIFY(run.Out.endsWith(QLatin1Char('\n')) && run.Err.isEmpty());
         if (stopped >= 0)
-            QCOMPARE(device_->Coil(4), stopped == 0);
+            QCOMPARE(sim_->Coil(4), stopped == 0);
     }
 
     // A request to end the run ends it at once while its output waits for a reader: a full
@@ -499,7 +490,7 @@ private slots:
         QVERIFY2(ended && clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), status);
-        QVERIFY(!device_->Coil(4));
+        QVERIFY(!sim_->Coil(4));
     }
 
     // No output that fails is taken for a success; -o replaces a regular file as a whole,
@@ -586,8 +577,8 @@ private slots:
         QFETCH(QString, message);
         QCOMPARE(Cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), Path(QStringLiteral("a.json"))} + Link()).Status, 0);
         if (goodReplies)
-            device_->QueueFault(sim::Fault::None, goodReplies);
-        device_->QueueFault(sim::Fault::NoReply, 3);
+            sim_->QueueFault(sim::Fault::None, goodReplies);
+        sim_->QueueFault(sim::Fault::NoReply, 3);
         // Over a pty the 115-byte request is sent at once and takes its 132 ms on the
         // simulator's line after that: the time-out leaves room for it.
         const Run run = Cli(QStringList{QStringLiteral("write"), QStringLiteral("--timeout"), QStringLiteral("400"),
@@ -678,8 +669,8 @@ private slots:
         Save(QStringLiteral("a.json"), QStringLiteral("{}"));
         for (QString &argument : arguments)
             argument = argument == QLatin1String("PORT") ? link_ : argument == QLatin1String("a.json") ? Path(argument)
-                     : argument == QLatin1String(".") ? dir_.path() : argument;
-        device_->ClearLog();
+                     : argument == QLatin1String(".") ? sim_.Folder() : argument;
+        sim_->ClearLog();
         const Run run = Cli(arguments);
         QCOMPARE(run.Status, status);
         QVERIFY2(run.Err.contains(message) && !run.Err.contains(QStringLiteral("win error")), qPrintable(run.Err));
@@ -776,9 +767,8 @@ private slots:
     }
 
 private:
-    QTemporaryDir dir_;
+    SimFixture sim_;
     QString link_;
-    std::unique_ptr<sim::SimDevice> device_;
 };
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -6,7 +6,8 @@
 #include "Globals.h"
 #include "MainForm.h"
 #include "RegisterMap.h"
-#include "SimDevice.h"
+#include "ResetGlobals.h"
+#include "SimFixture.h"
 #include "ValueText.h"
 #include "modbus.h"
 #include "PortInfo.h"
@@ -75,30 +76,12 @@ QStringList GridTexts(const QTableWidget *grid)
 class TestConfigE2E : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    SimFixture sim_;
     QString link_;
-    std::unique_ptr<sim::SimDevice> device_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<BoxAnswerer> boxes_;
 
-    std::vector<std::vector<uint8_t>> Requests() const
-    {
-        std::vector<std::vector<uint8_t>> out;
-        for (const auto &e : device_->Log())
-            if (e.kind == sim::LogEntry::Request)
-                out.push_back(e.bytes);
-        return out;
-    }
     QString RootText() const { return form_->NodeAt(0)->text(0); }
-    std::array<uint8_t, 106> DeviceRegisters() const
-    {
-        std::array<uint8_t, 106> r{};
-        for (int i = 0; i < ConfigRegisterCount; ++i) {
-            r[2 * i] = uint8_t(device_->Holding(i) >> 8);
-            r[2 * i + 1] = uint8_t(device_->Holding(i) & 0xFF);
-        }
-        return r;
-    }
     bool Idle() const
     {
         return !ExchangeUnderWay() && !form_->TimerReadCfgInPribor->isActive() && !form_->TimerWaitAnswer->isActive();
@@ -107,16 +90,9 @@ class TestConfigE2E : public QObject {
 private slots:
     void init()
     {
-        DeviceConfig = TDeviceConfig{};
-        ExchangeState = ExchangeIdle;
-        ConfigBlock = 0;
-        ReceiveLength = 0;
-        link_ = dir_.path() + QStringLiteral("/ttyV0");
-        sim::SimOptions options;
-        options.linkPath = link_.toStdString();
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
+        ResetGlobals();
+        QVERIFY(sim_.Start());
+        link_ = sim_.Link();
         form_ = std::make_unique<TForm1>();
         form_->ComPort1->SetPort(link_);
         form_->show();
@@ -126,9 +102,8 @@ private slots:
     {
         boxes_.reset();
         form_.reset();
-        device_.reset();
-        DeviceConfig = TDeviceConfig{};
-        ExchangeState = ExchangeIdle;
+        sim_.Discard();
+        ResetGlobals();
     }
 
     void readListsEveryParameter_data();
@@ -150,8 +125,8 @@ void TestConfigE2E::readListsEveryParameter_data()
 void TestConfigE2E::readListsEveryParameter()
 {
     QFETCH(int, fault);
-    device_->QueueFault(sim::Fault(fault), 2);
-    device_->WithModel([](sim::SimModel &m) {
+    sim_->QueueFault(sim::Fault(fault), 2);
+    sim_->WithModel([](sim::SimModel &m) {
         m.SetHoldingFloat(5, 12.75f);
         m.SetHoldingU32(41, 123456);
         m.SetHolding(52, 3);
@@ -163,11 +138,11 @@ void TestConfigE2E::readListsEveryParameter()
     form_->N6->trigger();
     QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 5000));
 
-    const auto requests = Requests();
+    const auto requests = sim_.Requests();
     QCOMPARE(int(requests.size()), 2);
     QCOMPARE(Bytes(requests[0]), QByteArray::fromHex("0A03000000266BC5"));
     QCOMPARE(Bytes(requests[1]), QByteArray::fromHex("0A030026000F7EE5"));
-    QCOMPARE(PackConfigRegisters(), DeviceRegisters());
+    QCOMPARE(PackConfigRegisters(), sim_.ConfigRegisters());
     QCOMPARE(DeviceConfig.Tpu1KFactor2, 12.75f);
     QCOMPARE(DeviceConfig.GenTPeriod, 123456u);
 
@@ -187,7 +162,7 @@ void TestConfigE2E::readListsEveryParameter()
 void TestConfigE2E::writeAfterEdit()
 {
     for (int r = 0; r < ConfigRegisterCount; ++r)
-        device_->SetHolding(r, 0xFFFF);
+        sim_->SetHolding(r, 0xFFFF);
     // An edit through the tree's pop-up stores a value and marks the root.
     form_->EditParameterFn = [](QWidget *, int index) {
         if (index != 21)
@@ -203,7 +178,7 @@ void TestConfigE2E::writeAfterEdit()
     QCOMPARE(RootText(), QStringLiteral("Карвен-12Т*"));
     const QStringList grid = GridTexts(form_->StringGrid1);
 
-    device_->ClearLog();
+    sim_->ClearLog();
     form_->N8->trigger();
     QVERIFY(WaitFor([&] { return !boxes_->Texts.isEmpty() && Idle(); }, 5000));
     QCOMPARE(boxes_->Texts, QStringList{QStringLiteral("Загрузка конфигурации произведена успешно!")});
@@ -211,20 +186,20 @@ void TestConfigE2E::writeAfterEdit()
     QCOMPARE(ExchangeState, ExchangeIdle);
     QCOMPARE(GridTexts(form_->StringGrid1), grid);  // a write leaves the grid alone
 
-    QCOMPARE(int(Requests().size()), 1);
-    QCOMPARE(Requests()[0].size(), size_t(115));
-    QCOMPARE(DeviceRegisters(), PackConfigRegisters());
-    QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 4242u);
+    QCOMPARE(int(sim_.Requests().size()), 1);
+    QCOMPARE(sim_.Requests()[0].size(), size_t(115));
+    QCOMPARE(sim_.ConfigRegisters(), PackConfigRegisters());
+    QCOMPARE(sim_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 4242u);
     for (const ConfigField &f : ConfigFields())
         if (f.Kind() == FieldKind::Code)
-            QVERIFY2(device_->Holding(f.FirstRegister) >> 8 == 0, f.Name);
+            QVERIFY2(sim_->Holding(f.FirstRegister) >> 8 == 0, f.Name);
 }
 
 // The value the grid shows after a read that failed at its second block is the one the
 // write sends, not the first block's half-read value.
 void TestConfigE2E::failedReadKeepsHandEdit()
 {
-    device_->WithModel([](sim::SimModel &m) { return m.SetHoldingU32(22, 1000), 0; });
+    sim_->WithModel([](sim::SimModel &m) { return m.SetHoldingU32(22, 1000), 0; });
     form_->N6->trigger();
     QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 5000));
     const TConfigOrigin origin = form_->FileCommands().Origin();
@@ -233,8 +208,8 @@ void TestConfigE2E::failedReadKeepsHandEdit()
     form_->N13Click();
     QCOMPARE(form_->StringGrid1->item(0, 1)->text(), QStringLiteral(" 4321"));
 
-    device_->QueueFault(sim::Fault::None);
-    device_->QueueFault(sim::Fault::NoReply);
+    sim_->QueueFault(sim::Fault::None);
+    sim_->QueueFault(sim::Fault::NoReply);
     form_->N6->trigger();
     QVERIFY(WaitFor([&] { return boxes_->Texts.size() == 1 && Idle(); }, 5000));
     QCOMPARE(boxes_->Texts, QStringList{QStringLiteral("Нет связи!")});
@@ -246,7 +221,7 @@ void TestConfigE2E::failedReadKeepsHandEdit()
 
     form_->N8->trigger();
     QVERIFY(WaitFor([&] { return boxes_->Texts.size() == 2 && Idle(); }, 5000));
-    QCOMPARE(device_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 4321u);
+    QCOMPARE(sim_->WithModel([](sim::SimModel &m) { return m.HoldingU32(22); }), 4321u);
 }
 
 void TestConfigE2E::failures_data()
@@ -284,16 +259,16 @@ void TestConfigE2E::failures()
     int holder = -1;
     QProcess locker;  // another program that holds the port's lock
     if (failure == QLatin1String("silent"))
-        device_->QueueFault(sim::Fault::NoReply);
+        sim_->QueueFault(sim::Fault::NoReply);
     else if (failure == QLatin1String("crc"))
-        device_->QueueFault(sim::Fault::BadCrc);
+        sim_->QueueFault(sim::Fault::BadCrc);
     else if (failure == QLatin1String("silent2") || failure == QLatin1String("crc2")) {
-        device_->QueueFault(sim::Fault::None);  // the second answer is the one that fails
-        device_->QueueFault(failure == QLatin1String("silent2") ? sim::Fault::NoReply : sim::Fault::BadCrc);
+        sim_->QueueFault(sim::Fault::None);  // the second answer is the one that fails
+        sim_->QueueFault(failure == QLatin1String("silent2") ? sim::Fault::NoReply : sim::Fault::BadCrc);
     } else if (failure == QLatin1String("gone2")) {
         const std::string link = link_.toStdString();
-        device_->SetLogListener([link](const sim::LogEntry &e) {
-            if (e.kind == sim::LogEntry::Request)
+        sim_->SetLogListener([link](const sim::LogEntry &e) {
+            if (e.Kind == sim::LogEntry::Request)
                 ::unlink(link.c_str());
         });
     } else if (failure == QLatin1String("busy")) {
@@ -340,7 +315,7 @@ void TestConfigE2E::failures()
     QCOMPARE(GridTexts(form_->StringGrid1), grid);
     QCOMPARE(PackConfigRegisters(), old);
     if (command == QLatin1String("write") && failure != QLatin1String("program"))
-        QCOMPARE(int(Requests().size()), 1);
+        QCOMPARE(int(sim_.Requests().size()), 1);
     // A failed write leaves the failure until the next command; a failed read ends idle.
     QCOMPARE(ExchangeState, command == QLatin1String("write") ? ExchangeFailed : ExchangeIdle);
     // A later selection of a node shows the values the program held before the read.
@@ -386,8 +361,8 @@ void TestConfigE2E::readThroughNetworkBridge()
     form_->ComPort1->SetPort(netLink);
     form_->N6->trigger();
     QVERIFY(WaitFor([&] { return RootText() == QStringLiteral("Карвен-12Т") && Idle(); }, 8000));
-    QCOMPARE(PackConfigRegisters(), DeviceRegisters());
-    QCOMPARE(int(Requests().size()), 2);
+    QCOMPARE(PackConfigRegisters(), sim_.ConfigRegisters());
+    QCOMPARE(int(sim_.Requests().size()), 2);
     QVERIFY(boxes_->Texts.isEmpty());
 
     form_->ComPort1->Close();

@@ -7,11 +7,11 @@
 #include "Globals.h"
 #include "PtyPair.h"
 #include "RegisterMap.h"
-#include "SimDevice.h"
+#include "ResetGlobals.h"
+#include "SimFixture.h"
 #include "WaitFor.h"
 #include "modbus.h"
 
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -19,8 +19,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <memory>
 
 using Clock = std::chrono::steady_clock;
@@ -94,15 +94,6 @@ TDeviceConfig EditedRecord()
     return c;
 }
 
-void ResetShared()
-{
-    DeviceConfig = TDeviceConfig{};
-    ExchangeState = ExchangeIdle;
-    ConfigBlock = 0;
-    std::memset(ReceiveBuffer, 0xEE, sizeof ReceiveBuffer);
-    ReceiveLength = 0;
-}
-
 // The exchange with a port, its two timers and hooks that record what it shows.
 struct Rig {
     TComPort port;
@@ -160,43 +151,21 @@ struct Rig {
     bool ReadOver() const { return !readTimer.isActive() && !waitTimer.isActive() && ExchangeState == ExchangeIdle; }
 };
 
-std::vector<std::vector<uint8_t>> Requests(const sim::SimDevice &device)
-{
-    std::vector<std::vector<uint8_t>> out;
-    for (const auto &e : device.Log())
-        if (e.kind == sim::LogEntry::Request)
-            out.push_back(e.bytes);
-    return out;
-}
-
 }  // namespace
 
 class TestConfigExchange : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    std::unique_ptr<sim::SimDevice> device_;
+    SimFixture sim_;
     QString link_;
-
-    void StartDevice()
-    {
-        sim::SimOptions options;
-        link_ = dir_.path() + QStringLiteral("/ttyV0");
-        options.linkPath = link_.toStdString();
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
-    }
 
     // The record as the simulator's registers would unpack into it.
     TDeviceConfig DeviceRecord() const
     {
         uint8_t answer[3 + 2 * ConfigRegisterCount] = {10, 3, 0};
+        const auto registers = sim_.ConfigRegisters();
+        std::copy(registers.begin(), registers.end(), answer + 3);
         TDeviceConfig c{};
-        for (int r = 0; r < ConfigRegisterCount; ++r) {
-            answer[3 + 2 * r] = uint8_t(device_->Holding(r) >> 8);
-            answer[4 + 2 * r] = uint8_t(device_->Holding(r) & 0xFF);
-        }
         UnpackConfigBlockInto(c, answer, 1);
         UnpackConfigBlockInto(c, answer + 2 * ConfigBlock1Count, 2);
         return c;
@@ -205,13 +174,14 @@ class TestConfigExchange : public QObject {
 private slots:
     void init()
     {
-        ResetShared();
-        StartDevice();
+        ResetGlobals();
+        QVERIFY(sim_.Start());
+        link_ = sim_.Link();
     }
     void cleanup()
     {
-        device_.reset();
-        ResetShared();
+        sim_.Discard();
+        ResetGlobals();
     }
 
     void readFillsRecordFromDevice();
@@ -230,8 +200,8 @@ private slots:
 void TestConfigExchange::readFillsRecordFromDevice()
 {
     // Distinctive values in both blocks, so a field read from the wrong offset shows.
-    device_->SetHolding(0, 2);
-    device_->WithModel([](sim::SimModel &m) {
+    sim_->SetHolding(0, 2);
+    sim_->WithModel([](sim::SimModel &m) {
         m.SetHoldingFloat(5, -1.5f);
         m.SetHoldingU32(30, 0xA1B2C3D4u);
         m.SetHoldingFloat(36, 98765.5f);
@@ -248,12 +218,12 @@ void TestConfigExchange::readFillsRecordFromDevice()
     rig.exchange->StartRead();
     QVERIFY(WaitFor([&] { return rig.rootShown > 0 && rig.ReadOver(); }, 5000));
 
-    const auto requests = Requests(*device_);
+    const auto requests = sim_.Requests();
     QCOMPARE(int(requests.size()), 2);
     QCOMPARE(Bytes(requests[0]), Hex("0A03000000266BC5"));
     QCOMPARE(Bytes(requests[1]), Hex("0A030026000F7EE5"));
     QVERIFY(SameRecord(DeviceConfig, expected));
-    QCOMPARE(DeviceConfig.TprN1Max, 0u + device_->Holding(16) + (uint32_t(device_->Holding(17)) << 16));
+    QCOMPARE(DeviceConfig.TprN1Max, 0u + sim_->Holding(16) + (uint32_t(sim_->Holding(17)) << 16));
     QCOMPARE(DeviceConfig.GenICurrent2, uint16_t(0x8001));
     QCOMPARE(rig.rootSaved, 1);
     QCOMPARE(rig.rootShown, 1);
@@ -273,7 +243,7 @@ void TestConfigExchange::writeLeavesDeviceHoldingRecord()
 {
     QFETCH(bool, edited);
     for (int r = 0; r < ConfigRegisterCount; ++r)
-        device_->SetHolding(r, 0xFFFF);
+        sim_->SetHolding(r, 0xFFFF);
     if (edited)
         DeviceConfig = EditedRecord();
     const TDeviceConfig before = DeviceConfig;
@@ -290,15 +260,15 @@ void TestConfigExchange::writeLeavesDeviceHoldingRecord()
     QVERIFY(!rig.waitTimer.isActive());
     QVERIFY(rig.warnings.isEmpty());
 
-    const auto requests = Requests(*device_);
+    const auto requests = sim_.Requests();
     QCOMPARE(int(requests.size()), 1);
     QCOMPARE(Bytes(requests[0]), Bytes(BuildConfigWriteRequest(PackConfigRegistersOf(before))));
     const auto packed = PackConfigRegistersOf(before);
     for (int r = 0; r < ConfigRegisterCount; ++r)
-        QCOMPARE(device_->Holding(r), uint16_t(packed[2 * r] << 8 | packed[2 * r + 1]));
+        QCOMPARE(sim_->Holding(r), uint16_t(packed[2 * r] << 8 | packed[2 * r + 1]));
     for (const ConfigField &f : ConfigFields())
         if (f.Kind() == FieldKind::Code)
-            QVERIFY2(device_->Holding(f.FirstRegister) < 256, f.Name);
+            QVERIFY2(sim_->Holding(f.FirstRegister) < 256, f.Name);
     QVERIFY(SameRecord(DeviceConfig, before));  // the write changes nothing of the record
 }
 
@@ -326,12 +296,12 @@ void TestConfigExchange::readFailures()
     const TDeviceConfig old = EditedRecord();
     DeviceConfig = old;
     if (block == 2)
-        device_->QueueFault(sim::Fault::None, 1);
-    device_->QueueFault(sim::Fault(fault), 1);
+        sim_->QueueFault(sim::Fault::None, 1);
+    sim_->QueueFault(sim::Fault(fault), 1);
 
     Rig rig(link_);
     rig.exchange->StartRead();
-    QVERIFY(WaitFor([&] { return int(Requests(*device_).size()) == block; }, 3000));
+    QVERIFY(WaitFor([&] { return int(sim_.Requests().size()) == block; }, 3000));
     const Clock::time_point failingRequestAt = Clock::now();
     if (noLink)
         QVERIFY(WaitFor([&] { return !rig.warnings.isEmpty(); }, 4000));
@@ -339,7 +309,7 @@ void TestConfigExchange::readFailures()
     if (fault == int(sim::Fault::Late))
         Spin(3000);  // the late answer comes in while nothing is awaited
 
-    QCOMPARE(int(Requests(*device_).size()), block);
+    QCOMPARE(int(sim_.Requests().size()), block);
     if (noLink) {
         QCOMPARE(rig.warnings, QStringList{QStringLiteral("Нет связи!")});
         const double ms = std::chrono::duration<double, std::milli>(rig.lastWarningAt - failingRequestAt).count();
@@ -355,10 +325,10 @@ void TestConfigExchange::readFailures()
     QVERIFY(SameRecord(DeviceConfig, old));
 
     // A new command starts again from block 1 and now succeeds.
-    device_->ClearLog();
+    sim_->ClearLog();
     rig.exchange->StartRead();
     QVERIFY(WaitFor([&] { return rig.rootShown > 0 && rig.ReadOver(); }, 5000));
-    QCOMPARE(Bytes(Requests(*device_).at(0)), Hex("0A03000000266BC5"));
+    QCOMPARE(Bytes(sim_.Requests().at(0)), Hex("0A03000000266BC5"));
     QVERIFY(SameRecord(DeviceConfig, fromDevice));
 }
 
@@ -377,7 +347,7 @@ void TestConfigExchange::writeFailures()
     QFETCH(bool, noLink);
     DeviceConfig = EditedRecord();
     const TDeviceConfig before = DeviceConfig;
-    device_->QueueFault(sim::Fault(fault), 1);
+    sim_->QueueFault(sim::Fault(fault), 1);
 
     Rig rig(link_);
     rig.exchange->StartWrite();
@@ -430,7 +400,7 @@ void TestConfigExchange::portBusy()
     }
     Spin(1200);  // no time-out follows
     QCOMPARE(rig.warnings.size(), 1);
-    QVERIFY(Requests(*device_).empty());
+    QVERIFY(sim_.Requests().empty());
     QVERIFY(SameRecord(DeviceConfig, before));
     QCOMPARE(rig.rootSaved, 0);
     QCOMPARE(rig.rootShown, 0);
@@ -440,8 +410,8 @@ void TestConfigExchange::errorAtSecondRequestThenTimeout()
 {
     // The port disappears between the two blocks: the reopen for block 2 fails.
     const std::string link = link_.toStdString();
-    device_->SetLogListener([link](const sim::LogEntry &e) {
-        if (e.kind == sim::LogEntry::Request)
+    sim_->SetLogListener([link](const sim::LogEntry &e) {
+        if (e.Kind == sim::LogEntry::Request)
             ::unlink(link.c_str());
     });
     const TDeviceConfig fromDevice = DeviceRecord();
@@ -466,7 +436,7 @@ void TestConfigExchange::errorAtSecondRequestThenTimeout()
 
 void TestConfigExchange::repeatedCommandKeepsTimerRhythm()
 {
-    device_->QueueFault(sim::Fault::NoReply, 2);
+    sim_->QueueFault(sim::Fault::NoReply, 2);
     Rig rig(link_);
     rig.exchange->StartRead();
     Spin(60);
@@ -477,7 +447,7 @@ void TestConfigExchange::repeatedCommandKeepsTimerRhythm()
     QVERIFY2(rig.waitTimer.remainingTime() < 960, qPrintable(QString::number(rig.waitTimer.remainingTime())));
     QVERIFY(WaitFor([&] { return rig.ReadOver(); }, 3000));
     QCOMPARE(rig.warnings, QStringList{QStringLiteral("Нет связи!")});
-    QCOMPARE(int(Requests(*device_).size()), 2);
+    QCOMPARE(int(sim_.Requests().size()), 2);
 }
 
 // Answers written by the test itself, byte for byte, onto a bare pty.
@@ -509,7 +479,7 @@ class TestConfigAnswers : public QObject {
 private slots:
     void init()
     {
-        ResetShared();
+        ResetGlobals();
         pty_ = std::make_unique<PtyPair>();
         QVERIFY(pty_->IsOpen());
         QVERIFY(pty_->HoldSlave());
@@ -519,7 +489,7 @@ private slots:
     {
         rig_.reset();
         pty_.reset();
-        ResetShared();
+        ResetGlobals();
     }
 
     void answerInPieces_data();

@@ -11,6 +11,7 @@
 #include "ModeRecordRows.h"
 #include "ModeTestRig.h"
 #include "RegisterMap.h"
+#include "ResetGlobals.h"
 #include "TQ.h"
 #include "TestFiles.h"
 #include "dialog_driver.h"
@@ -89,8 +90,7 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
     void init()
     {
-        DeviceConfig = {};
-        ExchangeState = ExchangeIdle;
+        ResetGlobals();
         dir_ = std::make_unique<QTemporaryDir>(TestFolder() + QStringLiteral("/files-XXXXXX"));
         QVERIFY(dir_->isValid());
 #ifdef Q_OS_WIN

@@ -4,6 +4,7 @@
 
 #include "Globals.h"
 #include "MainForm.h"
+#include "ResetGlobals.h"
 #include "dialog_driver.h"
 
 #include <QComboBox>
@@ -36,7 +37,7 @@ class TestEditing : public QObject {
 private slots:
     void init()
     {
-        DeviceConfig = TDeviceConfig{};
+        ResetGlobals();
         form = new TForm1;
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));

@@ -14,10 +14,7 @@ class TestFileAccess : public QObject {
 private slots:
     void writeWhole_data()
     {
-        QTest::addColumn<QString>("situation");
-        QTest::addColumn<int>("cause");
-        QTest::addColumn<QByteArray>("after");     // the target's content after the write
-        QTest::addColumn<QStringList>("entries");  // what the folder holds after
+        TWriteWholeRow::AddColumns();
         const QByteArray now(10000, 'n');
         using C = TFileCause;
         QTest::newRow("a new file") << "new" << int(C::None) << now << QStringList{"t"};
@@ -29,32 +26,27 @@ private slots:
     }
     void writeWhole()
     {
-        QFETCH(QString, situation);
-        QFETCH(int, cause);
-        QFETCH(QByteArray, after);
-        QFETCH(QStringList, entries);
-        QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));
-        QVERIFY(dir.isValid());
-        const QString target = dir.filePath(QStringLiteral("t"));
-        QString path = target;
-        if (situation == QLatin1String("file") || situation == QLatin1String("read-only"))
-            QVERIFY(PutFile(target, "old"));
-        if (situation == QLatin1String("read-only"))
-            QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
-        else if (situation == QLatin1String("folder"))
-            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("t")));
-        else if (situation == QLatin1String("missing folder"))
-            path = dir.filePath(QStringLiteral("none/t"));
+        const TWriteWholeRow row;
+        QVERIFY(row.Dir.isValid());
+        QString path = row.Target;
+        if (row.Situation == QLatin1String("file") || row.Situation == QLatin1String("read-only"))
+            QVERIFY(PutFile(row.Target, "old"));
+        if (row.Situation == QLatin1String("read-only"))
+            QVERIFY(QFile::setPermissions(row.Target, QFile::ReadOwner));
+        else if (row.Situation == QLatin1String("folder"))
+            QVERIFY(QDir(row.Dir.path()).mkdir(QStringLiteral("t")));
+        else if (row.Situation == QLatin1String("missing folder"))
+            path = row.Dir.filePath(QStringLiteral("none/t"));
 
         const TFileFailure failure = WriteFileWhole(path, QByteArray(10000, 'n'));
-        QCOMPARE(int(failure.Cause), cause);
-        QCOMPARE(failure.Failed(), cause != int(TFileCause::None));
-        if (situation != QLatin1String("folder"))
-            QCOMPARE(FileContent(target), after);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), entries);
-        if (situation == QLatin1String("read-only")) {
-            QVERIFY(!(QFile::permissions(target) & QFile::WriteOwner));
-            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);  // for the folder's removal
+        QCOMPARE(int(failure.Cause), row.Cause);
+        QCOMPARE(failure.Failed(), row.Cause != int(TFileCause::None));
+        if (row.Situation != QLatin1String("folder"))
+            QCOMPARE(FileContent(row.Target), row.After);
+        QCOMPARE(FolderEntries(row.Dir.path()), row.Entries);
+        if (row.Situation == QLatin1String("read-only")) {
+            QVERIFY(!(QFile::permissions(row.Target) & QFile::WriteOwner));
+            QFile::setPermissions(row.Target, QFile::ReadOwner | QFile::WriteOwner);  // for the folder's removal
         }
     }
 
@@ -67,9 +59,7 @@ private slots:
         const QByteArray row(1000, 'r');
         {
             TRecordFile record;
-            QVERIFY(!record.Open(path).Failed());
-            QVERIFY(!record.Append("head\n").Failed());
-            QVERIFY(!record.Append(row).Failed());
+            QVERIFY(RecordHeadAndRow(record, path, row));
             QCOMPARE(FileContent(path), QByteArray("head\n") + row);
         }
         TRecordFile again;

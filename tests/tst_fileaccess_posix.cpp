@@ -18,10 +18,7 @@ class TestFileAccessPosix : public QObject {
 private slots:
     void writeWhole_data()
     {
-        QTest::addColumn<QString>("situation");
-        QTest::addColumn<int>("cause");
-        QTest::addColumn<QByteArray>("after");     // the target's content after the write
-        QTest::addColumn<QStringList>("entries");  // what the folder holds after
+        TWriteWholeRow::AddColumns();
         const QByteArray now(10000, 'n'), old("old");
         using C = TFileCause;
         QTest::newRow("mode 0000 kept") << "mode 0000" << int(C::None) << now << QStringList{"t"};
@@ -35,33 +32,28 @@ private slots:
     }
     void writeWhole()
     {
-        QFETCH(QString, situation);
-        QFETCH(int, cause);
-        QFETCH(QByteArray, after);
-        QFETCH(QStringList, entries);
-        QTemporaryDir dir(TestFolder() + QStringLiteral("/karven-files-XXXXXX"));
-        QVERIFY(dir.isValid());
-        const QString target = dir.filePath(QStringLiteral("t"));
-        const QByteArray native = QFile::encodeName(target);
-        QString path = target;
+        const TWriteWholeRow row;
+        QVERIFY(row.Dir.isValid());
+        const QByteArray native = QFile::encodeName(row.Target);
+        QString path = row.Target;
         const QByteArray bytes(10000, 'n');
-        if (situation != QLatin1String("full new") && situation != QLatin1String("dangling") && situation != QLatin1String("loop"))
-            QVERIFY(PutFile(target, "old"));
-        if (situation == QLatin1String("mode 0000")) {
+        if (row.Situation != QLatin1String("full new") && row.Situation != QLatin1String("dangling") && row.Situation != QLatin1String("loop"))
+            QVERIFY(PutFile(row.Target, "old"));
+        if (row.Situation == QLatin1String("mode 0000")) {
             QCOMPARE(::chmod(native.constData(), 0), 0);
-        } else if (situation == QLatin1String("owner")) {
+        } else if (row.Situation == QLatin1String("owner")) {
             if (::geteuid() == 0)
                 QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
             QCOMPARE(::chmod(native.constData(), 02751), 0);
-        } else if (situation == QLatin1String("link") || situation == QLatin1String("dangling")) {
-            path = dir.filePath(QStringLiteral("l"));
+        } else if (row.Situation == QLatin1String("link") || row.Situation == QLatin1String("dangling")) {
+            path = row.Dir.filePath(QStringLiteral("l"));
             QVERIFY(QFile::link(QStringLiteral("t"), path));
-        } else if (situation == QLatin1String("loop")) {
-            path = dir.filePath(QStringLiteral("l"));
+        } else if (row.Situation == QLatin1String("loop")) {
+            path = row.Dir.filePath(QStringLiteral("l"));
             QVERIFY(QFile::link(QStringLiteral("t"), path));
-            QVERIFY(QFile::link(QStringLiteral("l"), target));
-        } else if (situation == QLatin1String("fifo")) {
-            QVERIFY(QFile::remove(target));
+            QVERIFY(QFile::link(QStringLiteral("l"), row.Target));
+        } else if (row.Situation == QLatin1String("fifo")) {
+            QVERIFY(QFile::remove(row.Target));
             QCOMPARE(::mkfifo(native.constData(), 0644), 0);
         }
         struct stat before {};
@@ -69,10 +61,10 @@ private slots:
 
         QByteArray read;
         std::thread reader;
-        if (situation == QLatin1String("fifo"))
-            reader = std::thread([&] { read = FileContent(target); });
+        if (row.Situation == QLatin1String("fifo"))
+            reader = std::thread([&] { read = FileContent(row.Target); });
         const TFileFailure failure = [&] {
-            if (!situation.startsWith(QLatin1String("full")))
+            if (!row.Situation.startsWith(QLatin1String("full")))
                 return WriteFileWhole(path, bytes);
             const TSizeLimit limit(4096);
             return WriteFileWhole(path, bytes);
@@ -82,22 +74,22 @@ private slots:
             QCOMPARE(read, bytes);
         }
 
-        QCOMPARE(int(failure.Cause), cause);
-        QCOMPARE(failure.Failed(), cause != int(TFileCause::None));
-        if (situation != QLatin1String("fifo"))
-            QCOMPARE(FileContent(target), after);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), entries);
+        QCOMPARE(int(failure.Cause), row.Cause);
+        QCOMPARE(failure.Failed(), row.Cause != int(TFileCause::None));
+        if (row.Situation != QLatin1String("fifo"))
+            QCOMPARE(FileContent(row.Target), row.After);
+        QCOMPARE(FolderEntries(row.Dir.path()), row.Entries);
         struct stat now {};
         ::lstat(native.constData(), &now);
-        if (situation == QLatin1String("fifo"))
+        if (row.Situation == QLatin1String("fifo"))
             QVERIFY(S_ISFIFO(now.st_mode));
-        if (situation == QLatin1String("mode 0000") || situation == QLatin1String("owner") || situation == QLatin1String("link")) {
+        if (row.Situation == QLatin1String("mode 0000") || row.Situation == QLatin1String("owner") || row.Situation == QLatin1String("link")) {
             QCOMPARE(now.st_mode & 07777, before.st_mode & 07777);
             QCOMPARE(now.st_uid, before.st_uid);
             QCOMPARE(now.st_gid, before.st_gid);
             QVERIFY(now.st_ino != before.st_ino);  // replaced, not written over
         }
-        if (situation == QLatin1String("link") || situation == QLatin1String("dangling"))
+        if (row.Situation == QLatin1String("link") || row.Situation == QLatin1String("dangling"))
             QVERIFY(QFileInfo(path).isSymLink());
     }
 
@@ -122,9 +114,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("Режим.csv"));
         const QByteArray row(1000, 'r');
         TRecordFile record;
-        QVERIFY(!record.Open(path).Failed());
-        QVERIFY(!record.Append("head\n").Failed());
-        QVERIFY(!record.Append(row).Failed());
+        QVERIFY(RecordHeadAndRow(record, path, row));
         {
             const TSizeLimit limit(2500);
             QVERIFY(!record.Append(row).Failed());

@@ -10,7 +10,8 @@
 #include "ModeTestRig.h"
 #include "PtyPair.h"
 #include "RegisterMap.h"
-#include "SimDevice.h"
+#include "ResetGlobals.h"
+#include "SimFixture.h"
 #include "SizeLimit.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
@@ -57,19 +58,11 @@ QStringList Untimed(const QString &csv)
 class TestFilesE2e : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    std::unique_ptr<sim::SimDevice> device_;
+    SimFixture sim_;
     std::unique_ptr<TForm1> form_;
 
-    QString Path(const QString &name) const { return dir_.filePath(name); }
-    QString Link() const { return QString::fromStdString(device_->LinkPath()); }
-    TRegisterBytes DeviceWords() const
-    {
-        TRegisterBytes words{};
-        for (int r = 0; r < ConfigRegisterCount; ++r)
-            words[2 * r] = uint8_t(device_->Holding(r) >> 8), words[2 * r + 1] = uint8_t(device_->Holding(r));
-        return words;
-    }
+    QString Path(const QString &name) const { return sim_.Path(name); }
+    QString Link() const { return sim_.Link(); }
     // Runs the menu command, choosing the file in its dialog.
     void Through(QAction *command, const QString &file)
     {
@@ -79,17 +72,11 @@ class TestFilesE2e : public QObject {
     }
 
 private slots:
-    void initTestCase() { QVERIFY(dir_.isValid()); }
     void init()
     {
         ProgramSettings().clear();
-        DeviceConfig = {};
-        TPR_TPU::S2Base[0] = TPR_TPU::S2Base[1] = 0;  // as at the program's start
-        sim::SimOptions options;
-        options.linkPath = Path(QStringLiteral("ttyF0")).toStdString();
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
+        ResetAllGlobals();
+        QVERIFY(sim_.Start());
         form_ = std::make_unique<TForm1>();
         form_->ComPort1->SetPort(Link());
         form_->show();
@@ -99,7 +86,7 @@ private slots:
     {
         driver::CancelTurns();
         form_.reset();
-        device_.reset();
+        sim_.Discard();
     }
 
     // Read by the window, changed by hand, saved, written by the companion; read by the
@@ -115,14 +102,14 @@ private slots:
         Through(form_->SaveToFile, Path("window.json"));
         form_->ComPort1->Close();  // the window keeps its port after a read; the companion needs it
         QCOMPARE(Cli({"write", Path("window.json"), "--port", Link()}).first, 0);
-        QCOMPARE(DeviceWords(), PackConfigRegistersOf(DeviceConfig));
-        QCOMPARE(device_->Holding(22), uint16_t(4321));
+        QCOMPARE(sim_.ConfigRegisters(), PackConfigRegistersOf(DeviceConfig));
+        QCOMPARE(sim_->Holding(22), uint16_t(4321));
 
-        device_->SetHolding(52, 4);
+        sim_->SetHolding(52, 4);
         QCOMPARE(Cli({"read", "-o", Path("companion.json"), "--port", Link()}).first, 0);
         DeviceConfig = {};
         Through(form_->OpenFromFile, Path("companion.json"));
-        QCOMPARE(PackConfigRegistersOf(DeviceConfig), DeviceWords());
+        QCOMPARE(PackConfigRegistersOf(DeviceConfig), sim_.ConfigRegisters());
         QCOMPARE(form_->FileCommands().Origin().Port, Link());  // as the companion's file says
     }
 
@@ -133,12 +120,12 @@ private slots:
         QString start;
         auto done = driver::InTurn({[&](QWidget *modal) {
             start = qobject_cast<QFileDialog *>(modal)->directory().absolutePath();
-            driver::ChooseFile(modal, dir_.path());
+            driver::ChooseFile(modal, sim_.Folder());
         }});
         form_->RecordReadings->trigger();
         QCOMPARE(*done, 1);
         QVERIFY(!QFileInfo(TConfigFileCommands::DocumentsFolder()).isDir() || QDir(start) == QDir(TConfigFileCommands::DocumentsFolder()));
-        QCOMPARE(QDir(form_->RecordFolder()), QDir(dir_.path()));
+        QCOMPARE(QDir(form_->RecordFolder()), QDir(sim_.Folder()));
 
         QString path, caption;
         QTimer person;
@@ -166,11 +153,11 @@ private slots:
         // Each values answer with the status answer before it, replayed to the companion.
         QList<QPair<QByteArray, QByteArray>> pairs;
         QByteArray status;
-        for (const sim::LogEntry &e : device_->Log()) {
-            const QByteArray bytes(reinterpret_cast<const char *>(e.bytes.data()), qsizetype(e.bytes.size()));
-            if (e.kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 1)
+        for (const sim::LogEntry &e : sim_->Log()) {
+            const QByteArray bytes(reinterpret_cast<const char *>(e.Bytes.data()), qsizetype(e.Bytes.size()));
+            if (e.Kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 1)
                 status = bytes;
-            else if (e.kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 4)
+            else if (e.Kind == sim::LogEntry::Reply && bytes.size() > 2 && bytes[1] == 4)
                 pairs.append({status, bytes});
         }
         const int rows = int(window.size()) - 1;
@@ -200,10 +187,10 @@ private slots:
     // and its record writes what it shows; TPU2 then shows its count against its own base.
     void s2RecordedAsShown()
     {
-        auto chosen = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, dir_.path()); }});
+        auto chosen = driver::InTurn({[&](QWidget *modal) { driver::ChooseFile(modal, sim_.Folder()); }});
         form_->RecordReadings->trigger();
         QCOMPARE(*chosen, 1);
-        device_->SetCoil(0, true);
+        sim_->SetCoil(0, true);
         const auto s2Field = [](const QString &row) { return row.section(',', 7, 7); };
         // Runs a TPR-by-TPU window until its record has rows on-rows (any state for TPU2),
         // then gives the window's S2 cell and the record's last row.
@@ -228,13 +215,13 @@ private slots:
         QCOMPARE(first.first, s2Field(first.second));
         QCOMPARE(TPR_TPU::S2Base[1], 0u);
 
-        device_->QueueFault(sim::Fault::None);     // the first status answer: on, a base is due
-        device_->QueueFault(sim::Fault::NoReply);  // its values answer is lost: no new base
+        sim_->QueueFault(sim::Fault::None);     // the first status answer: on, a base is due
+        sim_->QueueFault(sim::Fault::NoReply);  // its values answer is lost: no new base
         const auto second = run(form_->N12, 3);
         QVERIFY(second.first.toUInt() > 0);
         QCOMPARE(second.first, s2Field(second.second));
 
-        const uint32_t tpu2 = device_->WithModel([](sim::SimModel &m) { return m.InputU32(50); });
+        const uint32_t tpu2 = sim_->WithModel([](sim::SimModel &m) { return m.InputU32(50); });
         const auto third = run(form_->N22, 2);
         QCOMPARE(third.first, QString::number(tpu2));
         QCOMPARE(s2Field(third.second), third.first);
@@ -317,7 +304,7 @@ private slots:
     {
         auto *window = new FakeLinkWindow<TfmTQ>(form_.get());
         std::unique_ptr<TModeWindow> owner(window);
-        QVERIFY(window->StartRecording(dir_.path(), QStringLiteral("Режим TQ")));
+        QVERIFY(window->StartRecording(sim_.Folder(), QStringLiteral("Режим TQ")));
         const QString path = window->RecordPath();
         int answered = 0;  // each request answered at once, as the device would
         QTimer device;

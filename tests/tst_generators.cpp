@@ -20,30 +20,15 @@
 
 namespace {
 
-struct Rig {
-    std::unique_ptr<TGeneratorWindow> Window;
-    LinkProbe *Link = nullptr;
-    std::function<void(const QByteArray &)> Feed;
-};
-
-template <typename W>
-Rig MakeRigOf()
-{
-    auto *w = new FakeLinkWindow<W>();
-    Rig rig;
-    rig.Window.reset(w);
-    rig.Link = w;
-    rig.Feed = [w](const QByteArray &bytes) { w->Feed(bytes); };
-    return rig;
-}
+using Rig = FakeLinkRig<TGeneratorWindow>;
 
 Rig MakeRig(const QString &which)
 {
     if (which == "f")
-        return MakeRigOf<TfmGenerator_f>();
+        return Rig::Of<TfmGenerator_f>();
     if (which == "T")
-        return MakeRigOf<TfmGenerator_T>();
-    return MakeRigOf<TfmGenerator_TC>();
+        return Rig::Of<TfmGenerator_T>();
+    return Rig::Of<TfmGenerator_TC>();
 }
 
 QByteArray StatusFrame(const QString &which)

@@ -10,6 +10,7 @@
 #include "MainForm.h"
 #include "MessageBoxCloser.h"
 #include "ModeMap.h"
+#include "ResetGlobals.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
 #include "TQ.h"
@@ -205,8 +206,7 @@ class TestMainForm : public QObject {
 private slots:
     void init()
     {
-        DeviceConfig = {};
-        EditedNodeIndex = 0;
+        ResetGlobals();
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         form = new TForm1;
         form->show();

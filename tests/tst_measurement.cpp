@@ -28,11 +28,7 @@
 
 namespace {
 
-struct Rig {
-    std::unique_ptr<TMeasureWindow> Window;
-    LinkProbe *Link = nullptr;
-    std::function<void(const QByteArray &)> Feed;
-
+struct Rig : FakeLinkRig<TMeasureWindow> {
     TMeasureWindow &W() { return *Window; }
     QString Cell(int row) const { return Window->StringGrid1->item(row, 1)->text(); }
     QList<QByteArray> &Sent() { return Link->Sent; }
@@ -41,14 +37,7 @@ struct Rig {
 template <typename W>
 Rig MakeRigOf(const std::function<void(W &)> &setUp = {})
 {
-    auto *w = new FakeLinkWindow<W>();
-    if (setUp)
-        setUp(*w);
-    Rig rig;
-    rig.Window.reset(w);
-    rig.Link = w;
-    rig.Feed = [w](const QByteArray &bytes) { w->Feed(bytes); };
-    return rig;
+    return {FakeLinkRig<TMeasureWindow>::Of<W>(setUp)};
 }
 
 // "TPU1", "TPU2", "TPR", "freq", "pack", "TQ", "imit"

@@ -7,13 +7,12 @@
 #include "Generator_TC.h"
 #include "Generator_f.h"
 #include "ModeTestRig.h"
-#include "SimDevice.h"
+#include "SimFixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -41,12 +40,11 @@ QByteArray Bytes(const std::vector<uint8_t> &v)
 }
 
 // Requests the simulator received, in order.
-QList<QByteArray> Requests(const sim::SimDevice &device)
+QList<QByteArray> Requests(const SimFixture &sim)
 {
     QList<QByteArray> out;
-    for (const sim::LogEntry &e : device.Log())
-        if (e.kind == sim::LogEntry::Request)
-            out << Bytes(e.bytes);
+    for (const std::vector<uint8_t> &request : sim.Requests())
+        out << Bytes(request);
     return out;
 }
 
@@ -55,8 +53,8 @@ QList<double> RequestTimesMs(const sim::SimDevice &device)
     QList<double> out;
     const auto origin = sim::Clock::time_point{};
     for (const sim::LogEntry &e : device.Log())
-        if (e.kind == sim::LogEntry::Request)
-            out << std::chrono::duration<double, std::milli>(e.time - origin).count();
+        if (e.Kind == sim::LogEntry::Request)
+            out << std::chrono::duration<double, std::milli>(e.Time - origin).count();
     return out;
 }
 
@@ -68,8 +66,7 @@ const QString Off = QStringLiteral("Состояние - Отключен");
 class TestModesE2eGen : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir dir_;
-    std::unique_ptr<sim::SimDevice> device_;
+    SimFixture sim_;
     QString link_;
 
 private slots:
@@ -85,17 +82,13 @@ private slots:
 
 void TestModesE2eGen::init()
 {
-    sim::SimOptions options;
-    options.linkPath = (dir_.path() + QStringLiteral("/ttyV0")).toStdString();
-    device_ = std::make_unique<sim::SimDevice>(options);
-    std::string error;
-    QVERIFY2(device_->Start(&error), error.c_str());
-    link_ = QString::fromStdString(device_->LinkPath());
+    QVERIFY(sim_.Start());
+    link_ = sim_.Link();
 }
 
 void TestModesE2eGen::cleanup()
 {
-    device_.reset();
+    sim_.Discard();
 }
 
 void TestModesE2eGen::switchesTheMode_data()
@@ -120,7 +113,7 @@ void TestModesE2eGen::switchesTheMode()
     QFETCH(QByteArray, commandOff);
     const int coil = CoilOf(which);
     // Another mode running must not show in this window.
-    device_->SetCoil(coil == 6 ? 7 : 6, true);
+    sim_->SetCoil(coil == 6 ? 7 : 6, true);
 
     auto w = MakeWindow(which);
     w->ComPort1->SetPort(link_);
@@ -128,27 +121,27 @@ void TestModesE2eGen::switchesTheMode()
     w->StartPolling();
     QVERIFY(WaitFor([&] { return w->lbRezim->text() == Off; }, 5000));
     QCOMPARE(w->Button1->text(), QStringLiteral("Включить"));
-    QCOMPARE(Requests(*device_).first(), status);
+    QCOMPARE(Requests(sim_).first(), status);
 
     w->Button1->click();
     QVERIFY(WaitFor([&] { return w->lbRezim->text() == On; }, 5000));
     QCOMPARE(w->Button1->text(), QStringLiteral("Выключить"));
-    QVERIFY(device_->Coil(coil));
-    QVERIFY(Requests(*device_).contains(commandOn));
+    QVERIFY(sim_->Coil(coil));
+    QVERIFY(Requests(sim_).contains(commandOn));
     // After the echo the window goes back to status requests.
-    const qsizetype seen = Requests(*device_).size();
-    QVERIFY(WaitFor([&] { return Requests(*device_).size() >= seen + 2; }, 5000));
-    for (const QByteArray &r : Requests(*device_).mid(seen))
+    const qsizetype seen = Requests(sim_).size();
+    QVERIFY(WaitFor([&] { return Requests(sim_).size() >= seen + 2; }, 5000));
+    for (const QByteArray &r : Requests(sim_).mid(seen))
         QCOMPARE(r, status);
 
     w->Button1->click();
     QVERIFY(WaitFor([&] { return w->lbRezim->text() == Off; }, 5000));
-    QVERIFY(!device_->Coil(coil));
-    QVERIFY(Requests(*device_).contains(commandOff));
-    QCOMPARE(Requests(*device_).count(commandOn), 1);
-    QCOMPARE(Requests(*device_).count(commandOff), 1);
+    QVERIFY(!sim_->Coil(coil));
+    QVERIFY(Requests(sim_).contains(commandOff));
+    QCOMPARE(Requests(sim_).count(commandOn), 1);
+    QCOMPARE(Requests(sim_).count(commandOff), 1);
     // Every request the window sent is one of its three frames.
-    for (const QByteArray &r : Requests(*device_))
+    for (const QByteArray &r : Requests(sim_))
         QVERIFY(r == status || r == commandOn || r == commandOff);
 }
 
@@ -172,11 +165,11 @@ void TestModesE2eGen::closingLeavesTheModeRunning()
         QCOMPARE(w.exec(), 1);
         QCOMPARE(w.lbRezim->text(), On);
     }
-    QVERIFY(device_->Coil(6));
-    const qsizetype sent = Requests(*device_).size();
+    QVERIFY(sim_->Coil(6));
+    const qsizetype sent = Requests(sim_).size();
     WaitFor([] { return false; }, 1000);
-    QCOMPARE(Requests(*device_).size(), sent);
-    QVERIFY(device_->Coil(6));
+    QCOMPARE(Requests(sim_).size(), sent);
+    QVERIFY(sim_->Coil(6));
 
     // A new window of the mode shows it running at its first status answer.
     TfmGenerator_f again;
@@ -202,12 +195,12 @@ void TestModesE2eGen::silentDeviceRepeatsTheRequest()
             ++boxes;
     });
     watcher.start(50);
-    device_->ClearLog();
-    device_->QueueFault(sim::Fault::NoReply, 100);
-    WaitFor([&] { return Requests(*device_).size() >= 5; }, 12000);
+    sim_->ClearLog();
+    sim_->QueueFault(sim::Fault::NoReply, 100);
+    WaitFor([&] { return Requests(sim_).size() >= 5; }, 12000);
 
-    const QList<QByteArray> requests = Requests(*device_);
-    const QList<double> times = RequestTimesMs(*device_);
+    const QList<QByteArray> requests = Requests(sim_);
+    const QList<double> times = RequestTimesMs(sim_.Device());
     QVERIFY2(requests.size() >= 4, qPrintable(QString::number(requests.size())));
     for (const QByteArray &r : requests)
         QCOMPARE(r, HexBytes("0A 01 00 00 00 09 77 FD"));
@@ -249,24 +242,24 @@ void TestModesE2eGen::heldPortShowsBusyMessage()
     // Even once the port is free the window stays idle.
     holder.Close();
     WaitFor([] { return false; }, 1000);
-    QVERIFY(Requests(*device_).isEmpty());
+    QVERIFY(Requests(sim_).isEmpty());
 }
 
 void TestModesE2eGen::freeWhileAnswerStreams()
 {
     // Replies in slow pieces, so that a window is freed while its answer is coming in.
-    device_->QueueFault(sim::Fault::Split, 1000);
+    sim_->QueueFault(sim::Fault::Split, 1000);
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 15; ++i) {
         auto w = std::make_unique<TfmGenerator_TC>();
         w->ComPort1->SetPort(link_);
         w->StartPolling();
-        const size_t before = device_->Log().size();
+        const size_t before = sim_->Log().size();
         QVERIFY(WaitFor([&] {
-            const std::vector<sim::LogEntry> log = device_->Log();
+            const std::vector<sim::LogEntry> log = sim_->Log();
             for (size_t k = before; k < log.size(); ++k)
-                if (log[k].kind == sim::LogEntry::Reply)
+                if (log[k].Kind == sim::LogEntry::Reply)
                     return true;
             return false;
         }, 5000));
@@ -275,7 +268,7 @@ void TestModesE2eGen::freeWhileAnswerStreams()
     }
     QVERIFY(clock.elapsed() < 60000);
     // The line is still usable afterwards.
-    device_->ClearFaults();
+    sim_->ClearFaults();
     TfmGenerator_TC w;
     w.ComPort1->SetPort(link_);
     w.StartPolling();

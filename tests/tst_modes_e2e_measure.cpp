@@ -6,7 +6,7 @@
 #include "Globals.h"
 #include "MainForm.h"
 #include "MeasureWindow.h"
-#include "SimDevice.h"
+#include "SimFixture.h"
 #include "TPR_TPU.h"
 #include "modbus.h"
 
@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -96,8 +95,8 @@ TMeasureWindow *ActiveMeasureWindow()
 
 bool IsWrite(const sim::LogEntry &e, int coil, bool on)
 {
-    return e.kind == sim::LogEntry::Request && e.bytes.size() == 8 && e.bytes[1] == 5 && e.bytes[3] == coil
-        && e.bytes[4] == (on ? 0xFF : 0x00);
+    return e.Kind == sim::LogEntry::Request && e.Bytes.size() == 8 && e.Bytes[1] == 5 && e.Bytes[3] == coil
+        && e.Bytes[4] == (on ? 0xFF : 0x00);
 }
 
 std::vector<uint8_t> Bytes(const char *hex)
@@ -111,29 +110,22 @@ std::vector<uint8_t> Bytes(const char *hex)
 class TestModesE2eMeasure : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    std::unique_ptr<sim::SimDevice> device_;
+    SimFixture sim_;
     std::unique_ptr<TForm1> form_;
 
 private slots:
     void init()
     {
-        QVERIFY(dir_.isValid());
-        sim::SimOptions options;
-        options.linkPath = (dir_.path() + QStringLiteral("/ttyM0")).toStdString();
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
+        QVERIFY(sim_.Start());
         form_ = std::make_unique<TForm1>();
-        form_->ComPort1->SetPort(QString::fromStdString(device_->LinkPath()));
+        form_->ComPort1->SetPort(sim_.Link());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
     void cleanup()
     {
         form_.reset();
-        device_->Stop();
-        device_.reset();
+        sim_.Discard();
     }
 
     void startWatchStop_data();
@@ -168,7 +160,7 @@ void TestModesE2eMeasure::startWatchStop()
     QVERIFY(action);
     const bool watchOnly = item == "N14";  // the frequency counter has no start/stop
     const bool relativeS2 = item == "N12" || item == "N22";
-    sim::SimDevice &dev = *device_;
+    sim::SimDevice &dev = sim_.Device();
 
     Script script(ActiveMeasureWindow, 20000);
     auto w = [&] { return script.Window(); };
@@ -221,9 +213,9 @@ void TestModesE2eMeasure::startWatchStop()
     const std::vector<sim::LogEntry> log = dev.Log();
     std::vector<std::vector<uint8_t>> requests;
     for (const sim::LogEntry &e : log) {
-        if (e.kind == sim::LogEntry::Request) {
-            QVERIFY(e.crcGood);
-            requests.push_back(e.bytes);
+        if (e.Kind == sim::LogEntry::Request) {
+            QVERIFY(e.CrcGood);
+            requests.push_back(e.Bytes);
         }
     }
     QVERIFY(requests.size() >= 4);
@@ -235,7 +227,7 @@ void TestModesE2eMeasure::startWatchStop()
     QCOMPARE(requests[1], values);
     const bool wroteOn = std::any_of(log.begin(), log.end(), [&](const auto &e) { return IsWrite(e, coil, true); });
     const bool anyWrite = std::any_of(log.begin(), log.end(), [](const auto &e) {
-        return e.kind == sim::LogEntry::Request && e.bytes.size() > 1 && e.bytes[1] == 5;
+        return e.Kind == sim::LogEntry::Request && e.Bytes.size() > 1 && e.Bytes[1] == 5;
     });
     QCOMPARE(wroteOn, !watchOnly);
     QCOMPARE(anyWrite, !watchOnly);
@@ -250,7 +242,7 @@ void TestModesE2eMeasure::startWatchStop()
 void TestModesE2eMeasure::heldPortReportsUntilClosed()
 {
     // Another program holds the port.
-    const int holder = ::open(device_->LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int holder = ::open(sim_->LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(holder >= 0);
     QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
@@ -320,8 +312,7 @@ void TestModesE2eMeasure::heldPortReportsUntilClosed()
     }
     QVERIFY(!QApplication::activeModalWidget());
     // Nothing reached the device.
-    QVERIFY(std::none_of(device_->Log().begin(), device_->Log().end(),
-                         [](const sim::LogEntry &e) { return e.kind == sim::LogEntry::Request; }));
+    QVERIFY(sim_.Requests().empty());
 }
 
 QTEST_MAIN(TestModesE2eMeasure)

@@ -7,6 +7,7 @@
 
 #include "Globals.h"
 #include "ParameterEdit.h"
+#include "ResetGlobals.h"
 #include "RxCalcEdit.h"
 #include "dialog_driver.h"
 
@@ -116,7 +117,7 @@ class TestParameterEdit : public QObject {
 
 private slots:
     void init() { std::memset(&DeviceConfig, Pattern, sizeof DeviceConfig); }
-    void cleanupTestCase() { DeviceConfig = TDeviceConfig{}; }
+    void cleanupTestCase() { ResetGlobals(); }
 
     void everyLeafStoresIntoItsField_data();
     void everyLeafStoresIntoItsField();

@@ -31,7 +31,7 @@ bool WriteFile(const QString &path, const QByteArray &data)
 // the user's runtime directory to a live pty, to a regular file and to a vanished pty.
 class FakeTree {
 public:
-    explicit FakeTree(const PtyPair &pty)
+    FakeTree()
     {
         struct Tty {
             const char *name;
@@ -61,11 +61,11 @@ public:
         QDir().mkpath(Dev());
         QDir().mkpath(User());
         WriteFile(root_.filePath(QStringLiteral("plain")), "not a tty");
-        QFile::link(pty.SlavePath(), Dev() + QStringLiteral("/ttyV0"));
+        QFile::link(pty_.SlavePath(), Dev() + QStringLiteral("/ttyV0"));
         QFile::link(root_.filePath(QStringLiteral("plain")), Dev() + QStringLiteral("/ttyFile"));
         QFile::link(QStringLiteral("/dev/pts/999999"), Dev() + QStringLiteral("/ttyGone"));
         WriteFile(Dev() + QStringLiteral("/ttyS7"), "");  // a plain node name, no link
-        QFile::link(pty.SlavePath(), User() + QStringLiteral("/ttyKarven"));
+        QFile::link(pty_.SlavePath(), User() + QStringLiteral("/ttyKarven"));
         QFile::link(root_.filePath(QStringLiteral("plain")), User() + QStringLiteral("/notes"));
         QDir().mkpath(Sys() + QStringLiteral("/bus/platform/drivers/serial8250"));
         PlugUsb("ttyUSB0", "1-2", "Acme Devices", "RS485 Cable", "ftdi_sio");
@@ -118,9 +118,22 @@ public:
     QString Dev() const { return root_.filePath(QStringLiteral("dev")); }
     QString User() const { return root_.filePath(QStringLiteral("run")); }
 
+    // The live pty the tree's links lead to; whether it could be had.
+    const PtyPair &Pty() const { return pty_; }
+    bool Ready() const { return pty_.IsOpen(); }
+
 private:
+    PtyPair pty_;
     QTemporaryDir root_;
 };
+
+// Has the selector show the ports for com, filled from the tree.
+void FillSelector(const FakeTree &tree, TComComboBox &combo, TComPort &com)
+{
+    tree.PointSelectorHere();
+    combo.SetComPort(&com);
+    combo.SetComProperty(cpPort);
+}
 
 
 }  // namespace
@@ -147,9 +160,8 @@ private slots:
 
 void TestPortList::listFromFakeTree()
 {
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
+    FakeTree tree;
+    QVERIFY(tree.Ready());
     QStringList list{QStringLiteral("stale entry")};
     ListSerialPorts(list, tree.Sys(), tree.Dev(), tree.User());
     // Case-insensitive and not numeric: ttymxc0 before ttyS0, ttyS10 before ttyS2; the
@@ -169,9 +181,8 @@ void TestPortList::listFromFakeTree()
 
 void TestPortList::listWithoutUserDirectory()
 {
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
+    FakeTree tree;
+    QVERIFY(tree.Ready());
     QStringList list;
     ListSerialPorts(list, tree.Sys(), tree.Dev(), tree.User() + QStringLiteral("/missing"));
     QVERIFY(list.contains(QStringLiteral("ttyV0")));
@@ -193,9 +204,8 @@ void TestPortList::unreadableTreeFails()
 {
     QFETCH(QString, sysRelative);
     QFETCH(int, winCode);
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
+    FakeTree tree;
+    QVERIFY(tree.Ready());
     const QString sys = QFileInfo(tree.Sys()).absolutePath() + QLatin1Char('/') + sysRelative;
     QStringList list;
     try {
@@ -251,12 +261,11 @@ void TestPortList::describePort()
     QFETCH(int, kind);
     QFETCH(QString, text);
     QFETCH(QString, english);
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
+    FakeTree tree;
+    QVERIFY(tree.Ready());
     auto place = [&](QString s) {
         return s.replace(QStringLiteral("<dev>"), tree.Dev()).replace(QStringLiteral("<run>"), tree.User())
-            .replace(QStringLiteral("<pty>"), pty.SlavePath());
+            .replace(QStringLiteral("<pty>"), tree.Pty().SlavePath());
     };
     const TPortDescription d = DescribePort(place(name), tree.Sys(), tree.Dev());
     QCOMPARE(int(d.Kind), kind);
@@ -278,9 +287,8 @@ void TestPortList::selectorShowsPortEntry()
 {
     QFETCH(QString, port);
     QFETCH(QString, shown);
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
+    FakeTree tree;
+    QVERIFY(tree.Ready());
     tree.PointSelectorHere();
 
     TComPort com;
@@ -301,15 +309,12 @@ void TestPortList::selectorShowsPortEntry()
 
 void TestPortList::selectorChoiceSetsPort()
 {
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
-    tree.PointSelectorHere();
+    FakeTree tree;
+    QVERIFY(tree.Ready());
 
     TComPort com;
     TComComboBox combo;
-    combo.SetComPort(&com);
-    combo.SetComProperty(cpPort);
+    FillSelector(tree, combo, com);
 
     // Selecting by program is no choice of the user.
     combo.setCurrentIndex(combo.findText(QStringLiteral("ttyACM0")));
@@ -328,18 +333,15 @@ void TestPortList::selectorChoiceSetsPort()
 
 void TestPortList::selectorChoiceOnOpenPort()
 {
-    PtyPair pty;
+    FakeTree tree;
     PtyPair other;
-    QVERIFY(pty.IsOpen() && other.IsOpen());
-    FakeTree tree(pty);
-    tree.PointSelectorHere();
+    QVERIFY(tree.Ready() && other.IsOpen());
 
     TComPort com;
     com.SetPort(other.SlavePath());
     com.Open();
     TComComboBox combo;
-    combo.SetComPort(&com);
-    combo.SetComProperty(cpPort);
+    FillSelector(tree, combo, com);
     QCOMPARE(combo.currentIndex(), -1);
 
     // An open port reopens under the chosen name.
@@ -362,15 +364,12 @@ void TestPortList::selectorChoiceOnOpenPort()
 
 void TestPortList::selectorFillsOnce()
 {
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
-    tree.PointSelectorHere();
+    FakeTree tree;
+    QVERIFY(tree.Ready());
 
     TComPort com;
     TComComboBox combo;
-    combo.SetComPort(&com);
-    combo.SetComProperty(cpPort);
+    FillSelector(tree, combo, com);
     QCOMPARE(combo.count(), 8);
     combo.SetComProperty(cpPort);
     QCOMPARE(combo.count(), 8);
@@ -385,16 +384,13 @@ void TestPortList::selectorFillsOnce()
 
 void TestPortList::selectorFollowsHardware()
 {
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
-    tree.PointSelectorHere();
+    FakeTree tree;
+    QVERIFY(tree.Ready());
 
     TComPort com;
     com.SetPort(QStringLiteral("ttyUSB0"));
     TComComboBox combo;
-    combo.SetComPort(&com);
-    combo.SetComProperty(cpPort);
+    FillSelector(tree, combo, com);
     QCOMPARE(combo.currentText(), QStringLiteral("ttyUSB0"));
     QCOMPARE(combo.toolTip(), PortDescriptionText(DescribePort(QStringLiteral("ttyUSB0"), tree.Sys(), tree.Dev())));
 
@@ -425,9 +421,8 @@ void TestPortList::selectorFollowsHardware()
 // port, without a word. (The settings are the test mode's own.)
 void TestPortList::mainWindowRemembersPort()
 {
-    PtyPair pty;
-    QVERIFY(pty.IsOpen());
-    FakeTree tree(pty);
+    FakeTree tree;
+    QVERIFY(tree.Ready());
     tree.PointSelectorHere();
     ProgramSettings().clear();
     const auto startPort = [] { return TForm1().ComPort1->Port(); };

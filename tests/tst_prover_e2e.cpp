@@ -127,9 +127,9 @@ void TestProverE2e::meanKIsTheTrueK()
     QFETCH(bool, stop);
 
     sim::ProverOptions options;
-    options.sigmaPercent = 0.05;
-    options.update = update;
-    options.seed = uint64_t(qHash(QByteArray(QTest::currentDataTag())));
+    options.SigmaPercent = 0.05;
+    options.Update = update;
+    options.Seed = uint64_t(qHash(QByteArray(QTest::currentDataTag())));
     auto figures = Figures(QString::fromStdString(sim::ProverFiguresLine(options)));
 
     VirtualRun run(ModeMapOf(channel == 1 ? TModeId::TprTpu1 : TModeId::TprTpu2));

@@ -1,6 +1,7 @@
 // The configuration record against the device's holding registers.
 #include "Globals.h"
 #include "RegisterMap.h"
+#include "ResetGlobals.h"
 
 #include <QtTest>
 
@@ -57,7 +58,7 @@ TDeviceConfig FilledConfig()
 class TestRegisterMap : public QObject {
     Q_OBJECT
 private slots:
-    void init() { DeviceConfig = {}; }
+    void init() { ResetGlobals(); }
 
     void tableCoversEveryRegisterOnce()
     {

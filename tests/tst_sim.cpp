@@ -1,11 +1,10 @@
 // The device stand-in, driven over a real pty the way the program talks to it.
 #include "Globals.h"
 #include "SimClient.h"
-#include "SimDevice.h"
+#include "SimFixture.h"
 #include "modbus.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -50,28 +49,22 @@ bool IsLink(const std::string &path)
 class TestSim : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<sim::SimDevice> m_device;
-    SimClient m_client;
+    SimFixture sim_;
+    SimClient client_;
 
     void StartDevice(sim::SimOptions options = {})
     {
-        m_client.Close();
-        m_device.reset();
-        if (options.linkPath.empty())
-            options.linkPath = (m_dir.path() + QStringLiteral("/ttyV0")).toStdString();
-        m_device = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(m_device->Start(&error), error.c_str());
-        QVERIFY(m_client.Open(m_device->LinkPath()));
+        client_.Close();
+        QVERIFY(sim_.Start(options));
+        QVERIFY(client_.Open(sim_->LinkPath()));
     }
 
 private slots:
     void init() { StartDevice(); }
     void cleanup()
     {
-        m_client.Close();
-        m_device.reset();
+        client_.Close();
+        sim_.Discard();
     }
 
     void answersEveryProgramRequest_data();
@@ -120,7 +113,7 @@ void TestSim::answersEveryProgramRequest()
 {
     QFETCH(Bytes, request);
     QFETCH(int, length);
-    const Bytes answer = m_client.Transact(request, size_t(length) + 1, 600);
+    const Bytes answer = client_.Transact(request, size_t(length) + 1, 600);
     QCOMPARE(int(answer.size()), length);  // and nothing after it
     bool complete = false;
     QVERIFY(ProgramAccepts(answer, &complete));
@@ -131,14 +124,14 @@ void TestSim::answersEveryProgramRequest()
     } else if (request[1] == 3) {
         const int start = request[2] << 8 | request[3];
         for (int r = 0; r < (length - 5) / 2; ++r)
-            QCOMPARE(uint16_t(answer[3 + 2 * r] << 8 | answer[4 + 2 * r]), m_device->Holding(start + r));
+            QCOMPARE(uint16_t(answer[3 + 2 * r] << 8 | answer[4 + 2 * r]), sim_->Holding(start + r));
     }
-    const auto log = m_device->Log();
+    const auto log = sim_->Log();
     QCOMPARE(log.size(), size_t(2));
-    QCOMPARE(log[0].bytes, request);
-    QVERIFY(log[0].crcGood);
-    QCOMPARE(log[1].bytes, answer);
-    QVERIFY(log[1].crcGood);
+    QCOMPARE(log[0].Bytes, request);
+    QVERIFY(log[0].CrcGood);
+    QCOMPARE(log[1].Bytes, answer);
+    QVERIFY(log[1].CrcGood);
 }
 
 void TestSim::configWriteIsKeptAndReadBack()
@@ -147,7 +140,7 @@ void TestSim::configWriteIsKeptAndReadBack()
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = uint8_t(0xC3 ^ (i * 11));
     const auto frame = BuildConfigWriteRequest(data);
-    const Bytes reply = m_client.Transact(Bytes(frame.begin(), frame.end()), 9, 800);
+    const Bytes reply = client_.Transact(Bytes(frame.begin(), frame.end()), 9, 800);
     QCOMPARE(reply, WithDeviceCrc({10, 16, 0, 0, 0, 53}));
     ClearReceiveBuffer();
     AppendToReceiveBuffer(reply.data(), int(reply.size()));
@@ -155,49 +148,49 @@ void TestSim::configWriteIsKeptAndReadBack()
 
     Bytes readBack;
     for (auto [first, count] : {std::pair<uint16_t, uint16_t>{0, 38}, {38, 15}}) {
-        const Bytes answer = m_client.Transact(SimRequest(3, first, count), size_t(2 * count + 5), 800);
+        const Bytes answer = client_.Transact(SimRequest(3, first, count), size_t(2 * count + 5), 800);
         QCOMPARE(int(answer.size()), 2 * count + 5);
         readBack.insert(readBack.end(), answer.begin() + 3, answer.end() - 2);
     }
     QCOMPARE(readBack, Bytes(data.begin(), data.end()));
-    QCOMPARE(m_device->Holding(52), uint16_t(data[104] << 8 | data[105]));
+    QCOMPARE(sim_->Holding(52), uint16_t(data[104] << 8 | data[105]));
 }
 
 void TestSim::coilWritesAreKept()
 {
     for (int coil : {6, 8, 2}) {
         const Bytes on = SimRequest(5, uint16_t(coil), 0xFF00);
-        QCOMPARE(m_client.Transact(on, 8), on);
-        QVERIFY(m_device->Coil(coil));
+        QCOMPARE(client_.Transact(on, 8), on);
+        QVERIFY(sim_->Coil(coil));
     }
-    const Bytes status = m_client.Transact(SimRequest(1, 0, 9), 7);
+    const Bytes status = client_.Transact(SimRequest(1, 0, 9), 7);
     QVERIFY(ProgramAccepts(status));
     QCOMPARE(int(status[3]), 0x44);  // coils 2 and 6
     QCOMPARE(int(status[4]), 0x01);  // coil 8
     const Bytes off = SimRequest(5, 6, 0);
-    QCOMPARE(m_client.Transact(off, 8), off);
-    const Bytes after = m_client.Transact(SimRequest(1, 0, 8), 6);
+    QCOMPARE(client_.Transact(off, 8), off);
+    const Bytes after = client_.Transact(SimRequest(1, 0, 8), 6);
     QVERIFY(ProgramAccepts(after));
     QCOMPARE(int(after[3]), 0x04);
 }
 
 void TestSim::replyIsPacedAtLineSpeed()
 {
-    const Bytes answer = m_client.Transact(SimRequest(4, 0, 40), 85, 1000);
+    const Bytes answer = client_.Transact(SimRequest(4, 0, 40), 85, 1000);
     QCOMPARE(answer.size(), size_t(85));
-    const auto &arrivals = m_client.Arrivals();
-    const double first = SimMs(m_client.SentAt(), arrivals.front().time);
-    const double last = SimMs(m_client.SentAt(), arrivals.back().time);
+    const auto &arrivals = client_.Arrivals();
+    const double first = SimMs(client_.SentAt(), arrivals.front().Time);
+    const double last = SimMs(client_.SentAt(), arrivals.back().Time);
     // The request takes 9.2 ms on the line and the turnaround 5 ms before the first byte;
     // the answer itself 97 ms.
     QVERIFY2(first >= 12, qPrintable(QString::number(first)));
     QVERIFY2(last - first >= 80 && last - first <= 400, qPrintable(QString::number(last - first)));
     QVERIFY2(arrivals.size() >= 10, qPrintable(QString::number(arrivals.size())));
     // The log's times agree with the line: the reply's span is 85 byte times.
-    const auto log = m_device->Log();
+    const auto log = sim_->Log();
     QCOMPARE(log.size(), size_t(2));
-    const double span = SimMs(log[1].time, log[1].end);
-    QVERIFY(std::abs(span - 85 * m_device->ByteTimeMs()) < 0.5);
+    const double span = SimMs(log[1].Time, log[1].End);
+    QVERIFY(std::abs(span - 85 * sim_->ByteTimeMs()) < 0.5);
 }
 
 void TestSim::exceptionReplies_data()
@@ -223,21 +216,21 @@ void TestSim::exceptionReplies()
 {
     QFETCH(Bytes, request);
     QFETCH(int, code);
-    const std::array<uint16_t, 53> before = m_device->WithModel([](sim::SimModel &m) {
+    const std::array<uint16_t, 53> before = sim_->WithModel([](sim::SimModel &m) {
         std::array<uint16_t, 53> regs{};
         for (int r = 0; r < 53; ++r)
             regs[size_t(r)] = m.Holding(r);
         return regs;
     });
-    const Bytes reply = m_client.Transact(request, 6, 600);
+    const Bytes reply = client_.Transact(request, 6, 600);
     QCOMPARE(reply, WithDeviceCrc({10, uint8_t(request[1] | 0x80), uint8_t(code)}));
     bool complete = true;
     ProgramAccepts(reply, &complete);
     QVERIFY(!complete);  // the program lets it run into its time-out
     for (int r = 0; r < 53; ++r)
-        QCOMPARE(m_device->Holding(r), before[size_t(r)]);
+        QCOMPARE(sim_->Holding(r), before[size_t(r)]);
     for (int c = 0; c < sim::CoilCount; ++c)
-        QVERIFY(!m_device->Coil(c));
+        QVERIFY(!sim_->Coil(c));
 }
 
 void TestSim::ignoresBadCrcAndOtherSlave()
@@ -247,17 +240,17 @@ void TestSim::ignoresBadCrcAndOtherSlave()
     const Bytes otherSlave = SimRequest(1, 0, 8, 11);
     const Bytes broadcast = SimRequest(5, 6, 0xFF00, 0);
     for (const Bytes &request : {badCrc, otherSlave, broadcast}) {
-        QVERIFY(m_client.Transact(request, 1, 300).empty());
+        QVERIFY(client_.Transact(request, 1, 300).empty());
     }
-    QVERIFY(!m_device->Coil(6));
+    QVERIFY(!sim_->Coil(6));
     // Still listening afterwards.
-    QCOMPARE(m_client.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
-    const auto log = m_device->Log();
+    QCOMPARE(client_.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
+    const auto log = sim_->Log();
     QCOMPARE(log.size(), size_t(5));
-    QCOMPARE(log[0].note, std::string("ignored: bad CRC"));
-    QCOMPARE(log[1].note, std::string("ignored: slave 11"));
-    QCOMPARE(log[2].note, std::string("ignored: slave 0"));
-    QCOMPARE(log[4].kind, sim::LogEntry::Reply);
+    QCOMPARE(log[0].Note, std::string("ignored: bad CRC"));
+    QCOMPARE(log[1].Note, std::string("ignored: slave 11"));
+    QCOMPARE(log[2].Note, std::string("ignored: slave 0"));
+    QCOMPARE(log[4].Kind, sim::LogEntry::Reply);
 }
 
 // With the standard CRC order the device takes and gives the low byte first, echoes too,
@@ -265,18 +258,18 @@ void TestSim::ignoresBadCrcAndOtherSlave()
 void TestSim::standardCrcOrder()
 {
     sim::SimOptions options;
-    options.crcLowFirst = true;
+    options.CrcLowFirst = true;
     StartDevice(options);
     auto lowFirst = [](Bytes frame) {
         std::swap(frame[frame.size() - 2], frame[frame.size() - 1]);
         return frame;
     };
-    QVERIFY(m_client.Transact(SimRequest(1, 0, 8), 1, 300).empty());
+    QVERIFY(client_.Transact(SimRequest(1, 0, 8), 1, 300).empty());
     const Bytes on = lowFirst(SimRequest(5, 6, 0xFF00));
-    QCOMPARE(m_client.Transact(on, 8), on);
-    const Bytes status = m_client.Transact(lowFirst(SimRequest(1, 0, 8)), 6);
+    QCOMPARE(client_.Transact(on, 8), on);
+    const Bytes status = client_.Transact(lowFirst(SimRequest(1, 0, 8)), 6);
     QCOMPARE(status, lowFirst(WithDeviceCrc({10, 1, 1, 0x40})));
-    const Bytes read = m_client.Transact(lowFirst(SimRequest(3, 0, 53)), 111);
+    const Bytes read = client_.Transact(lowFirst(SimRequest(3, 0, 53)), 111);
     QCOMPARE(read.size(), size_t(111));
     QVERIFY(ProgramAccepts(lowFirst(read)));
 }
@@ -303,21 +296,21 @@ void TestSim::runningModesMove()
     QFETCH(int, count);
     QFETCH(int, counterByte);
     QFETCH(int, floatByte);
-    m_device->SetHolding(27, 0);  // no delay before a pulse pack
+    sim_->SetHolding(27, 0);  // no delay before a pulse pack
     const Bytes values = SimRequest(4, uint16_t(start), uint16_t(count));
     const size_t length = size_t(2 * count + 5);
 
-    const Bytes idle = m_client.Transact(values, length);
+    const Bytes idle = client_.Transact(values, length);
     QVERIFY(ProgramAccepts(idle));
     const Bytes on = SimRequest(5, uint16_t(coil), 0xFF00);
-    QCOMPARE(m_client.Transact(on, 8), on);
-    const Bytes status = m_client.Transact(SimRequest(1, 0, 8), 6);
+    QCOMPARE(client_.Transact(on, 8), on);
+    const Bytes status = client_.Transact(SimRequest(1, 0, 8), 6);
     QVERIFY(ProgramAccepts(status));
     QVERIFY(status[3] & (1 << coil));
 
-    const Bytes early = m_client.Transact(values, length);
+    const Bytes early = client_.Transact(values, length);
     QTest::qWait(900);
-    const Bytes later = m_client.Transact(values, length);
+    const Bytes later = client_.Transact(values, length);
     QVERIFY(ProgramAccepts(early) && ProgramAccepts(later));
     QVERIFY2(U32At(later, size_t(counterByte)) > U32At(early, size_t(counterByte)),
              qPrintable(QStringLiteral("%1 -> %2").arg(U32At(early, size_t(counterByte))).arg(U32At(later, size_t(counterByte)))));
@@ -328,10 +321,10 @@ void TestSim::runningModesMove()
 
     // Switched off, the counters stand still.
     const Bytes off = SimRequest(5, uint16_t(coil), 0);
-    QCOMPARE(m_client.Transact(off, 8), off);
-    const Bytes stopped = m_client.Transact(values, length);
+    QCOMPARE(client_.Transact(off, 8), off);
+    const Bytes stopped = client_.Transact(values, length);
     QTest::qWait(400);
-    const Bytes stillStopped = m_client.Transact(values, length);
+    const Bytes stillStopped = client_.Transact(values, length);
     QCOMPARE(U32At(stillStopped, size_t(counterByte)), U32At(stopped, size_t(counterByte)));
 }
 
@@ -385,17 +378,17 @@ void TestSim::faultOnCommand()
 {
     QFETCH(sim::Fault, fault);
     sim::SimOptions options;
-    options.lateMs = 700;
-    options.splitPauseMs = 60;
+    options.LateMs = 700;
+    options.SplitPauseMs = 60;
     StartDevice(options);
     const Bytes request = SimRequest(1, 0, 8);
-    const Bytes clean = m_client.Transact(request, 6);
+    const Bytes clean = client_.Transact(request, 6);
     QVERIFY(ProgramAccepts(clean));
 
-    m_device->QueueFault(fault);
-    m_client.Send(request);
-    const Bytes got = m_client.ReceiveFor(fault == sim::Fault::Late ? 2500 : 700);
-    const auto &arrivals = m_client.Arrivals();
+    sim_->QueueFault(fault);
+    client_.Send(request);
+    const Bytes got = client_.ReceiveFor(fault == sim::Fault::Late ? 2500 : 700);
+    const auto &arrivals = client_.Arrivals();
     switch (fault) {
     case sim::Fault::NoReply:
         QVERIFY(got.empty());
@@ -416,7 +409,7 @@ void TestSim::faultOnCommand()
         QCOMPARE(got, clean);
         double longestGap = 0;
         for (size_t i = 1; i < arrivals.size(); ++i)
-            longestGap = std::max(longestGap, SimMs(arrivals[i - 1].time, arrivals[i].time));
+            longestGap = std::max(longestGap, SimMs(arrivals[i - 1].Time, arrivals[i].Time));
         QVERIFY2(longestGap >= 40, qPrintable(QString::number(longestGap)));
         break;
     }
@@ -427,7 +420,7 @@ void TestSim::faultOnCommand()
         break;
     case sim::Fault::Late: {
         QCOMPARE(got, clean);
-        const double delay = SimMs(m_client.SentAt(), arrivals.front().time);
+        const double delay = SimMs(client_.SentAt(), arrivals.front().Time);
         QVERIFY2(delay >= 650, qPrintable(QString::number(delay)));
         break;
     }
@@ -438,96 +431,96 @@ void TestSim::faultOnCommand()
         QVERIFY(arrivals.size() >= 2);
         size_t seen = 0, i = 0;
         while (seen < 6)
-            seen += arrivals[i++].bytes.size();
+            seen += arrivals[i++].Bytes.size();
         QCOMPARE(seen, size_t(6));
-        QVERIFY(SimMs(arrivals[i - 1].time, arrivals[i].time) >= 15);
+        QVERIFY(SimMs(arrivals[i - 1].Time, arrivals[i].Time) >= 15);
         break;
     }
     default:
         QFAIL("unexpected fault");
     }
-    const auto log = m_device->Log();
-    QCOMPARE(log[3].kind, sim::LogEntry::Reply);
-    QCOMPARE(log[3].fault, fault);
-    QCOMPARE(log[3].crcGood, fault != sim::Fault::BadCrc && fault != sim::Fault::CrcLowHigh && fault != sim::Fault::NoReply);
+    const auto log = sim_->Log();
+    QCOMPARE(log[3].Kind, sim::LogEntry::Reply);
+    QCOMPARE(log[3].Fault, fault);
+    QCOMPARE(log[3].CrcGood, fault != sim::Fault::BadCrc && fault != sim::Fault::CrcLowHigh && fault != sim::Fault::NoReply);
     // The fault was for one reply only.
-    QCOMPARE(m_client.Transact(request, 7, 500), clean);
+    QCOMPARE(client_.Transact(request, 7, 500), clean);
 }
 
 void TestSim::queuedFaultsRunOut()
 {
     const Bytes request = SimRequest(1, 0, 8);
-    m_device->QueueFault(sim::Fault::BadCrc, 2);
-    m_device->QueueFault(sim::Fault::NoReply, 1);
-    QVERIFY(!ProgramAccepts(m_client.Transact(request, 6)));
-    QVERIFY(!ProgramAccepts(m_client.Transact(request, 6)));
-    QVERIFY(m_client.Transact(request, 6, 300).empty());
-    QVERIFY(ProgramAccepts(m_client.Transact(request, 6)));
+    sim_->QueueFault(sim::Fault::BadCrc, 2);
+    sim_->QueueFault(sim::Fault::NoReply, 1);
+    QVERIFY(!ProgramAccepts(client_.Transact(request, 6)));
+    QVERIFY(!ProgramAccepts(client_.Transact(request, 6)));
+    QVERIFY(client_.Transact(request, 6, 300).empty());
+    QVERIFY(ProgramAccepts(client_.Transact(request, 6)));
     // Random faults at a rate of one always fault, cleared they stop.
     std::array<double, sim::FaultKindCount> always{};
     always[size_t(sim::Fault::CrcLowHigh)] = 1.0;
-    m_device->SetRandomFaults(5, always);
-    QVERIFY(!ProgramAccepts(m_client.Transact(request, 6)));
-    m_device->ClearFaults();
-    QVERIFY(ProgramAccepts(m_client.Transact(request, 6)));
+    sim_->SetRandomFaults(5, always);
+    QVERIFY(!ProgramAccepts(client_.Transact(request, 6)));
+    sim_->ClearFaults();
+    QVERIFY(ProgramAccepts(client_.Transact(request, 6)));
 }
 
 void TestSim::hangUpAndPlugBackIn()
 {
     sim::SimOptions options;
-    options.replugMs = 400;
+    options.ReplugMs = 400;
     StartDevice(options);
-    const std::string link = m_device->LinkPath();
-    const std::string firstPty = m_device->SlavePath();
-    m_device->QueueFault(sim::Fault::HangUp);
-    m_client.Send(SimRequest(1, 0, 8));
-    const Bytes got = m_client.Receive(1, 1000);
+    const std::string link = sim_->LinkPath();
+    const std::string firstPty = sim_->SlavePath();
+    sim_->QueueFault(sim::Fault::HangUp);
+    client_.Send(SimRequest(1, 0, 8));
+    const Bytes got = client_.Receive(1, 1000);
     QVERIFY(got.empty());
-    QVERIFY(m_client.HungUp());
-    QVERIFY(m_device->WaitForLog([](const auto &log) { return !log.empty() && log.back().kind == sim::LogEntry::HangUp; }, 1000));
-    m_client.Close();
+    QVERIFY(client_.HungUp());
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return !log.empty() && log.back().Kind == sim::LogEntry::HangUp; }, 1000));
+    client_.Close();
     // Back after the pause, at the same link, on a fresh pty.
-    QVERIFY(m_device->WaitForLog([](const auto &log) { return log.back().kind == sim::LogEntry::PlugIn; }, 3000));
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return log.back().Kind == sim::LogEntry::PlugIn; }, 3000));
     QVERIFY(IsLink(link));
-    QCOMPARE(m_device->LinkPath(), link);
-    QVERIFY(m_client.Open(link));
-    QCOMPARE(m_client.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
+    QCOMPARE(sim_->LinkPath(), link);
+    QVERIFY(client_.Open(link));
+    QCOMPARE(client_.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
 
     // A hang-up on demand, with the plug put back by hand.
     sim::SimOptions manual;
-    manual.replugMs = -1;
+    manual.ReplugMs = -1;
     StartDevice(manual);
-    m_device->HangUpNow();
-    QVERIFY(m_device->WaitForLog([](const auto &log) { return !log.empty() && log.back().kind == sim::LogEntry::HangUp; }, 1000));
-    QVERIFY(!IsLink(m_device->LinkPath()));
-    QVERIFY(m_client.Transact(SimRequest(1, 0, 8), 1, 300).empty());
-    m_client.Close();
-    m_device->PlugBackIn();
-    QVERIFY(m_device->WaitForLog([](const auto &log) { return log.back().kind == sim::LogEntry::PlugIn; }, 1000));
-    QVERIFY(m_client.Open(m_device->LinkPath()));
-    QCOMPARE(m_client.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
+    sim_->HangUpNow();
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return !log.empty() && log.back().Kind == sim::LogEntry::HangUp; }, 1000));
+    QVERIFY(!IsLink(sim_->LinkPath()));
+    QVERIFY(client_.Transact(SimRequest(1, 0, 8), 1, 300).empty());
+    client_.Close();
+    sim_->PlugBackIn();
+    QVERIFY(sim_->WaitForLog([](const auto &log) { return log.back().Kind == sim::LogEntry::PlugIn; }, 1000));
+    QVERIFY(client_.Open(sim_->LinkPath()));
+    QCOMPARE(client_.Transact(SimRequest(1, 0, 8), 6).size(), size_t(6));
     Q_UNUSED(firstPty);
 }
 
 void TestSim::randomFaultsFollowTheSeed()
 {
     auto run = [this](uint64_t seed) {
-        m_device->ClearLog();
-        m_device->SetRandomFaultRate(seed, 0.6);
+        sim_->ClearLog();
+        sim_->SetRandomFaultRate(seed, 0.6);
         std::vector<sim::Fault> faults;
         for (int i = 0; i < 12; ++i) {
-            m_client.Transact(SimRequest(1, 0, 8), 6, 120);
-            m_client.ReceiveFor(20);  // let trailing or noise bytes pass
+            client_.Transact(SimRequest(1, 0, 8), 6, 120);
+            client_.ReceiveFor(20);  // let trailing or noise bytes pass
         }
         // Late replies still on their way are not waited for; the log knows the draw.
-        for (const auto &entry : m_device->Log())
-            if (entry.kind == sim::LogEntry::Reply)
-                faults.push_back(entry.fault);
-        m_device->ClearFaults();
+        for (const auto &entry : sim_->Log())
+            if (entry.Kind == sim::LogEntry::Reply)
+                faults.push_back(entry.Fault);
+        sim_->ClearFaults();
         return faults;
     };
     sim::SimOptions options;
-    options.lateMs = 50;
+    options.LateMs = 50;
     StartDevice(options);
     const auto first = run(99);
     const auto again = run(99);
@@ -540,19 +533,19 @@ void TestSim::randomFaultsFollowTheSeed()
 
 void TestSim::linkRemovedOnStopOnlyIfOurs()
 {
-    const std::string link = m_device->LinkPath();
+    const std::string link = sim_->LinkPath();
     QVERIFY(IsLink(link));
     char target[256] = {};
     QVERIFY(::readlink(link.c_str(), target, sizeof target - 1) > 0);
-    QCOMPARE(std::string(target), m_device->SlavePath());
-    m_client.Close();
-    m_device->Stop();
+    QCOMPARE(std::string(target), sim_->SlavePath());
+    client_.Close();
+    sim_->Stop();
     QVERIFY(!IsLink(link));
 
     // Someone else took the name over meanwhile: it stays.
     StartDevice();
     QVERIFY(::unlink(link.c_str()) == 0 && ::symlink("/dev/null", link.c_str()) == 0);
-    m_device->Stop();
+    sim_->Stop();
     QVERIFY(IsLink(link));
     ::unlink(link.c_str());
 
@@ -561,7 +554,7 @@ void TestSim::linkRemovedOnStopOnlyIfOurs()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     sim::SimOptions options;
-    options.linkPath = link;
+    options.LinkPath = link;
     sim::SimDevice blocked(options);
     std::string error;
     QVERIFY(!blocked.Start(&error));
@@ -571,7 +564,7 @@ void TestSim::linkRemovedOnStopOnlyIfOurs()
 
 void TestSim::programPublishesAndCleansUp()
 {
-    const QString link = m_dir.path() + QStringLiteral("/prog-ttyV0");
+    const QString link = sim_.Folder() + QStringLiteral("/prog-ttyV0");
     QProcess program;
     program.start(QStringLiteral(KARVEN_SIM_EXE), {QStringLiteral("--link"), link, QStringLiteral("--turnaround"), QStringLiteral("2")});
     QVERIFY(program.waitForStarted(5000));

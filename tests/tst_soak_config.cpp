@@ -12,16 +12,15 @@
 #include "ConfigExchange.h"
 #include "Globals.h"
 #include "RegisterMap.h"
-#include "SimDevice.h"
+#include "ResetGlobals.h"
+#include "SimFixture.h"
 #include "SoakOracle.h"
 #include "modbus.h"
 
 #include <QDeadlineTimer>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
-#include <cstring>
 #include <random>
 
 namespace {
@@ -78,24 +77,16 @@ void TestSoakConfig::soak()
     const int total = SoakCount("KARVEN_SOAK_EXCHANGES", 600);
     const uint64_t seed = uint64_t(SoakCount("KARVEN_SOAK_SEED", 20261208));
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    sim::SimOptions options;
-    options.linkPath = (dir.path() + QStringLiteral("/ttyS0")).toStdString();
-    options.seed = seed;
-    sim::SimDevice device(options);
-    std::string error;
-    QVERIFY2(device.Start(&error), error.c_str());
+    SimFixture sim;
+    QVERIFY(sim.Start(SoakOptions(seed)));
+    sim::SimDevice &device = sim.Device();
     ReplyOracle oracle(device);
     device.SetRandomFaults(seed + 1, SoakFaultMix());
 
-    DeviceConfig = TDeviceConfig{};
-    ExchangeState = ExchangeIdle;
-    ConfigBlock = 0;
-    ReceiveLength = 0;
+    ResetGlobals();
 
     TComPort port;
-    port.SetPort(QString::fromStdString(device.LinkPath()));
+    port.SetPort(sim.Link());
     port.StopBits = sbTwoStopBits;
     QTimer readTimer;
     QTimer waitTimer;

@@ -16,7 +16,7 @@
 #include "Imitation_TPU.h"
 #include "MeasureWindow.h"
 #include "ModeTestRig.h"
-#include "SimDevice.h"
+#include "SimFixture.h"
 #include "SoakOracle.h"
 #include "TPR_TPR.h"
 #include "TPR_TPU.h"
@@ -30,7 +30,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -205,15 +204,10 @@ void TestSoakModes::soak()
     const int total = SoakCount("KARVEN_SOAK_EXCHANGES", 300);
     const uint64_t seed = uint64_t(SoakCount("KARVEN_SOAK_SEED", 20261208));
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    sim::SimOptions options;
-    options.linkPath = (dir.path() + QStringLiteral("/ttyS0")).toStdString();
-    options.seed = seed;
-    sim::SimDevice device(options);
-    std::string error;
-    QVERIFY2(device.Start(&error), error.c_str());
-    const QString link = QString::fromStdString(device.LinkPath());
+    SimFixture sim;
+    QVERIFY(sim.Start(SoakOptions(seed)));
+    sim::SimDevice &device = sim.Device();
+    const QString link = sim.Link();
     device.SetRandomFaults(seed, SoakFaultMix());
 
     struct Named {
@@ -289,7 +283,7 @@ void TestSoakModes::soak()
         QVERIFY2(dropped.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(named.Name, dropped.join('\n'))));
         QVERIFY2(steps.Status > 0, named.Name);
         for (const sim::LogEntry &e : log)
-            if (e.kind == sim::LogEntry::Request && e.bytes.size() == 8 && e.bytes[1] == 5)
+            if (e.Kind == sim::LogEntry::Request && e.Bytes.size() == 8 && e.Bytes[1] == 5)
                 ++commands;
         exchanges += requests();
         valuesSteps += steps.Values;

@@ -3,12 +3,11 @@
 // answer is acted on.
 #include "CPort.h"
 #include "PtyPair.h"
-#include "SimDevice.h"
 #include "ExchangeResults.h"
+#include "SimFixture.h"
 #include "Transaction.h"
 #include "modbus.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -37,18 +36,14 @@ class TestTransaction : public QObject {
 private slots:
     void init()
     {
-        sim::SimOptions options;
-        options.linkPath = (dir_.path() + QStringLiteral("/ttyV0")).toStdString();
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
+        QVERIFY(sim_.Start());
         port_ = std::make_unique<TComPort>();
-        port_->SetPort(QString::fromStdString(options.linkPath));
+        port_->SetPort(sim_.Link());
     }
     void cleanup()
     {
         port_.reset();
-        device_.reset();
+        sim_.Discard();
     }
 
     void outcomes_data()
@@ -80,7 +75,7 @@ private slots:
         QFETCH(int, attempts);
         QFETCH(int, exception);
         if (faults)
-            device_->QueueFault(sim::Fault(fault), faults);
+            sim_->QueueFault(sim::Fault(fault), faults);
         QStringList trace;
         // A time-out well above the slowest row (the answer in chunks takes about 175 ms),
         // so that a loaded machine does not count an extra attempt.
@@ -95,10 +90,10 @@ private slots:
             QVERIFY(ExchangeResultText(result, 1000).contains(ModbusExceptionName(uint8_t(exception))));
         if (outcome == int(TExchangeOutcome::Answer)) {
             // The answer is the one the simulator sent last, with a good CRC.
-            const auto log = device_->Log();
-            const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) { return e.kind == sim::LogEntry::Reply; });
+            const auto log = sim_->Log();
+            const auto reply = std::find_if(log.rbegin(), log.rend(), [](const sim::LogEntry &e) { return e.Kind == sim::LogEntry::Reply; });
             QVERIFY(reply != log.rend());
-            QCOMPARE(result.Answer, QByteArray(reinterpret_cast<const char *>(reply->bytes.data()), int(reply->bytes.size())));
+            QCOMPARE(result.Answer, QByteArray(reinterpret_cast<const char *>(reply->Bytes.data()), int(reply->Bytes.size())));
         }
     }
 
@@ -113,20 +108,20 @@ private slots:
         for (int i = 0; i < 10; ++i)
             QVERIFY(transaction.Exchange(Request(i % 2 ? 4 : 1, 0, i % 2 ? 40 : 8)).Ok());
         const qint64 elapsed = clock.elapsed();
-        const auto log = device_->Log();
+        const auto log = sim_->Log();
         double line = 0;
         for (size_t i = 0; i + 1 < log.size(); ++i) {
-            if (log[i].kind != sim::LogEntry::Reply)
+            if (log[i].Kind != sim::LogEntry::Reply)
                 continue;
-            line += std::chrono::duration<double, std::milli>(log[i].end - log[i].time).count();
-            QVERIFY(log[i + 1].kind == sim::LogEntry::Request);
+            line += std::chrono::duration<double, std::milli>(log[i].End - log[i].Time).count();
+            QVERIFY(log[i + 1].Kind == sim::LogEntry::Request);
             // The next request's first byte left after the silence (its log time is its last byte).
-            const double requestMs = 8 * device_->ByteTimeMs();
-            const double gap = std::chrono::duration<double, std::milli>(log[i + 1].time - log[i].end).count() - requestMs;
+            const double requestMs = 8 * sim_->ByteTimeMs();
+            const double gap = std::chrono::duration<double, std::milli>(log[i + 1].Time - log[i].End).count() - requestMs;
             QVERIFY2(gap >= DefaultSilenceMs - 0.5, qPrintable(QString::number(gap)));
         }
         // Requests, turnarounds, replies and silences take about 300 ms; a wide margin for noisy cores.
-        QVERIFY2(elapsed < 2 * (line + 10 * (8 * device_->ByteTimeMs() + 5 + DefaultSilenceMs)) + 200,
+        QVERIFY2(elapsed < 2 * (line + 10 * (8 * sim_->ByteTimeMs() + 5 + DefaultSilenceMs)) + 200,
                  qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     }
 
@@ -200,8 +195,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir dir_;
-    std::unique_ptr<sim::SimDevice> device_;
+    SimFixture sim_;
     std::unique_ptr<TComPort> port_;
 };
 

@@ -15,7 +15,8 @@
 #include "ModeTestRig.h"
 #include "ModeWindow.h"
 #include "PtyPair.h"
-#include "SimDevice.h"
+#include "ResetGlobals.h"
+#include "SimFixture.h"
 #include "pack_pulses.h"
 
 #include <QAction>
@@ -27,7 +28,6 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -136,39 +136,32 @@ bool HangUpInsideAnswer(sim::SimDevice &device, int minBytes, int timeoutMs)
 class TestUnplug : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    std::unique_ptr<sim::SimDevice> device_;
+    SimFixture sim_;
     QString link_;
 
     void StartDevice()
     {
         sim::SimOptions options;
-        options.linkPath = (dir_.path() + QStringLiteral("/ttyU0")).toStdString();
-        options.replugMs = -1;       // back only when the test plugs it in
-        options.splitChunks = 3;
-        options.splitPauseMs = 400;  // time to pull the plug between the chunks
-        device_ = std::make_unique<sim::SimDevice>(options);
-        std::string error;
-        QVERIFY2(device_->Start(&error), error.c_str());
-        link_ = QString::fromStdString(device_->LinkPath());
+        options.ReplugMs = -1;       // back only when the test plugs it in
+        options.SplitChunks = 3;
+        options.SplitPauseMs = 400;  // time to pull the plug between the chunks
+        QVERIFY(sim_.Start(options));
+        link_ = sim_.Link();
     }
     // Plugs the device back in and waits until its link is there again.
     void PlugBackIn()
     {
-        device_->PlugBackIn();
-        QVERIFY(WaitFor([&] { return !device_->SlavePath().empty() && QFileInfo::exists(link_); }, 5000));
+        sim_->PlugBackIn();
+        QVERIFY(WaitFor([&] { return !sim_->SlavePath().empty() && QFileInfo::exists(link_); }, 5000));
     }
 
 private slots:
     void init()
     {
-        DeviceConfig = TDeviceConfig{};
-        ExchangeState = ExchangeIdle;
-        ConfigBlock = 0;
-        ReceiveLength = 0;
+        ResetGlobals();
         StartDevice();
     }
-    void cleanup() { device_.reset(); }
+    void cleanup() { sim_.Discard(); }
 
     void configurationReadLosesTheDevice();
     void modeWindowLosesTheDevice();
@@ -182,10 +175,10 @@ void TestUnplug::configurationReadLosesTheDevice()
     form.ComPort1->SetPort(link_);
     form.show();
     BoxWatcher boxes;
-    const QString deadSlave = QString::fromStdString(device_->SlavePath());
+    const QString deadSlave = QString::fromStdString(sim_->SlavePath());
 
     form.N6->trigger();
-    QVERIFY(HangUpInsideAnswer(*device_, 1, 5000));
+    QVERIFY(HangUpInsideAnswer(sim_.Device(), 1, 5000));
     QVERIFY2(ReceiveLength < Block1AnswerLength, "the answer came whole before the plug was pulled");
     // A dead line must not keep a thread busy while the answer time-out runs.
     const double share = CpuShareOver(1000);
@@ -213,7 +206,7 @@ void TestUnplug::configurationReadLosesTheDevice()
     form.N6->trigger();
     QVERIFY(WaitFor(
         [&] { return form.NodeAt(0)->text(0) == QString::fromUtf8(RootTextSaved) && ExchangeState == ExchangeIdle; }, 5000));
-    QCOMPARE(DeviceConfig.Tpu1DetectorCount, uint8_t(device_->Holding(0)));
+    QCOMPARE(DeviceConfig.Tpu1DetectorCount, uint8_t(sim_->Holding(0)));
     QCOMPARE(boxes.Texts.size(), 3);
     QCOMPARE(boxes.MostAtOnce, 1);
 }
@@ -228,9 +221,9 @@ void TestUnplug::modeWindowLosesTheDevice()
         w.show();
         w.StartPolling();
         QVERIFY(WaitFor([&] { return w.lbRezim->text() == GeneratorStatusTexts.LabelOff; }, 5000));
-        deadSlave = QString::fromStdString(device_->SlavePath());
+        deadSlave = QString::fromStdString(sim_->SlavePath());
 
-        QVERIFY(HangUpInsideAnswer(*device_, 1, 5000));
+        QVERIFY(HangUpInsideAnswer(sim_.Device(), 1, 5000));
         const double share = CpuShareOver(1000);
         QVERIFY2(share < 0.3, qPrintable(QStringLiteral("%1 % of a core").arg(share * 100)));
         // After the time-out the next send closes the port first: the dead line fails the
@@ -259,7 +252,7 @@ void TestUnplug::modeWindowLosesTheDevice()
     QVERIFY(WaitFor([&] { return again.lbRezim->text() == GeneratorStatusTexts.LabelOff; }, 5000));
     again.Button1->click();
     QVERIFY(WaitFor([&] { return again.lbRezim->text() == GeneratorStatusTexts.LabelOn; }, 5000));
-    QVERIFY(device_->Coil(sim::CoilGeneratorF));
+    QVERIFY(sim_->Coil(sim::CoilGeneratorF));
     QCOMPARE(boxes.Texts.size(), 1);
     QCOMPARE(boxes.MostAtOnce, 1);
 }
@@ -276,7 +269,7 @@ void TestUnplug::portErrorsReportedOneAtATime()
         w.StartPolling();
         QVERIFY(WaitFor([&] { return w.lbRezim->text() == ModeStatusTexts.LabelOff; }, 5000));
 
-        QVERIFY(HangUpInsideAnswer(*device_, 1, 5000));
+        QVERIFY(HangUpInsideAnswer(sim_.Device(), 1, 5000));
         QVERIFY(WaitFor([&] { return boxes.Texts.size() >= 2; }, 10000));
         const double share = CpuShareOver(1000);
         QVERIFY2(share < 0.3, qPrintable(QStringLiteral("%1 % of a core").arg(share * 100)));
@@ -287,10 +280,10 @@ void TestUnplug::portErrorsReportedOneAtATime()
         PlugBackIn();
         QVERIFY(WaitFor([&] { return BoxWatcher::NoneOnScreen(); }, 5000));
         const int reportsSoFar = int(boxes.Texts.size());
-        device_->ClearLog();
+        sim_->ClearLog();
         QVERIFY(WaitFor([&] {
-            for (const sim::LogEntry &e : device_->Log())
-                if (e.kind == sim::LogEntry::Reply && e.crcGood)
+            for (const sim::LogEntry &e : sim_->Log())
+                if (e.Kind == sim::LogEntry::Reply && e.CrcGood)
                     return true;
             return false;
         }, 6000));

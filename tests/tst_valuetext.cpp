@@ -1,6 +1,7 @@
 // Number formats and the value texts of the parameter tree.
 #include "Globals.h"
 #include "RegisterMap.h"
+#include "ResetGlobals.h"
 #include "ValueText.h"
 
 #include <QLocale>
@@ -14,7 +15,7 @@ class TestValueText : public QObject {
 private slots:
     void init()
     {
-        DeviceConfig = {};
+        ResetGlobals();
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     }
     void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }

@@ -14,6 +14,7 @@
 #include "ModeTestRig.h"
 #include "ModeWindow.h"
 #include "RegisterMap.h"
+#include "ResetGlobals.h"
 #include "SimModel.h"
 #include "SimOnCom9.h"
 #include "TQ.h"
@@ -56,8 +57,7 @@ private slots:
     void cleanupTestCase() { RemoveSerialPortValue(SimValue); }
     void init()
     {
-        DeviceConfig = TDeviceConfig{};
-        ExchangeState = ExchangeIdle;
+        ResetGlobals();
         form_ = std::make_unique<TForm1>();
         QVERIFY(form_->CreatedOk());
         form_->show();

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 // "0A 01 00" -> bytes
 QByteArray HexBytes(const char *text);
@@ -63,5 +64,27 @@ protected:
         const int n = std::min<int>(count, int(Queued.size()));
         AppendToReceiveBuffer(reinterpret_cast<const uint8_t *>(Queued.constData()), n);
         Queued.remove(0, n);
+    }
+};
+
+// A mode window of the kind Base on an in-memory link, as a test drives it.
+template <typename Base>
+struct FakeLinkRig {
+    std::unique_ptr<Base> Window;
+    LinkProbe *Link = nullptr;
+    std::function<void(const QByteArray &)> Feed;
+
+    // A Window of the class W; setUp, when given, runs on it first.
+    template <typename W>
+    static FakeLinkRig Of(const std::function<void(W &)> &setUp = {})
+    {
+        auto *w = new FakeLinkWindow<W>();
+        if (setUp)
+            setUp(*w);
+        FakeLinkRig rig;
+        rig.Window.reset(w);
+        rig.Link = w;
+        rig.Feed = [w](const QByteArray &bytes) { w->Feed(bytes); };
+        return rig;
     }
 };

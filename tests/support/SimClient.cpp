@@ -17,49 +17,49 @@ SimClient::~SimClient()
 bool SimClient::Open(const std::string &path)
 {
     Close();
-    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
         return false;
     termios tio{};
-    if (::tcgetattr(m_fd, &tio) == 0) {
+    if (::tcgetattr(fd_, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CSTOPB | CLOCAL | CREAD;
         ::cfsetispeed(&tio, B9600);
         ::cfsetospeed(&tio, B9600);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
+        ::tcsetattr(fd_, TCSANOW, &tio);
     }
-    ::tcflush(m_fd, TCIOFLUSH);
+    ::tcflush(fd_, TCIOFLUSH);
     return true;
 }
 
 void SimClient::Close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 bool SimClient::Send(const std::vector<uint8_t> &frame)
 {
-    if (m_fd < 0)
+    if (fd_ < 0)
         return false;
-    m_sentAt = std::chrono::steady_clock::now();
-    const ssize_t n = ::write(m_fd, frame.data(), frame.size());
+    sentAt_ = std::chrono::steady_clock::now();
+    const ssize_t n = ::write(fd_, frame.data(), frame.size());
     return n == ssize_t(frame.size());
 }
 
 std::vector<uint8_t> SimClient::Receive(size_t count, int timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
-    m_arrivals.clear();
-    m_hungUp = false;
+    arrivals_.clear();
+    hungUp_ = false;
     std::vector<uint8_t> got;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_fd >= 0 && got.size() < count) {
+    while (fd_ >= 0 && got.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
-        pollfd fd{m_fd, POLLIN, 0};
+        pollfd fd{fd_, POLLIN, 0};
         const int ready = ::poll(&fd, 1, int(left));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -67,19 +67,19 @@ std::vector<uint8_t> SimClient::Receive(size_t count, int timeoutMs)
             break;
         if (fd.revents & POLLIN) {
             uint8_t chunk[512];
-            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
             if (n > 0) {
                 got.insert(got.end(), chunk, chunk + n);
-                m_arrivals.push_back({Clock::now(), std::vector<uint8_t>(chunk, chunk + n)});
+                arrivals_.push_back({Clock::now(), std::vector<uint8_t>(chunk, chunk + n)});
                 continue;
             }
             if (n < 0 && errno == EAGAIN)
                 continue;
-            m_hungUp = true;
+            hungUp_ = true;
             break;
         }
         if (fd.revents & (POLLHUP | POLLERR)) {
-            m_hungUp = true;
+            hungUp_ = true;
             break;
         }
     }

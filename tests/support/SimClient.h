@@ -8,8 +8,8 @@
 #include <vector>
 
 struct SimArrival {
-    std::chrono::steady_clock::time_point time;
-    std::vector<uint8_t> bytes;
+    std::chrono::steady_clock::time_point Time;
+    std::vector<uint8_t> Bytes;
 };
 
 class SimClient {
@@ -21,30 +21,30 @@ public:
 
     bool Open(const std::string &path);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
-    int Fd() const { return m_fd; }
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
 
     // Writes the frame; remembers when it went out.
     bool Send(const std::vector<uint8_t> &frame);
-    std::chrono::steady_clock::time_point SentAt() const { return m_sentAt; }
+    std::chrono::steady_clock::time_point SentAt() const { return sentAt_; }
 
     // Reads until count bytes have come or timeoutMs has passed since the call.
     std::vector<uint8_t> Receive(size_t count, int timeoutMs);
     // Reads whatever arrives during windowMs.
     std::vector<uint8_t> ReceiveFor(int windowMs) { return Receive(SIZE_MAX, windowMs); }
     // The pieces of the last Receive with the time each arrived.
-    const std::vector<SimArrival> &Arrivals() const { return m_arrivals; }
+    const std::vector<SimArrival> &Arrivals() const { return arrivals_; }
     // True when the last Receive saw the line hang up (read gave 0 or an error, or POLLHUP).
-    bool HungUp() const { return m_hungUp; }
+    bool HungUp() const { return hungUp_; }
 
     // Send, then Receive(count, timeoutMs).
     std::vector<uint8_t> Transact(const std::vector<uint8_t> &frame, size_t count, int timeoutMs = 1000);
 
 private:
-    int m_fd = -1;
-    std::chrono::steady_clock::time_point m_sentAt;
-    std::vector<SimArrival> m_arrivals;
-    bool m_hungUp = false;
+    int fd_ = -1;
+    std::chrono::steady_clock::time_point sentAt_;
+    std::vector<SimArrival> arrivals_;
+    bool hungUp_ = false;
 };
 
 // An 8-byte request with the device's CRC order (high byte first).

@@ -20,23 +20,23 @@ QString Hex(const std::vector<uint8_t> &bytes)
 ReplyOracle::ReplyOracle(sim::SimDevice &device) : device_(device)
 {
     device_.SetLogListener([this](const sim::LogEntry &entry) {
-        if (entry.kind == sim::LogEntry::Request) {
+        if (entry.Kind == sim::LogEntry::Request) {
             ++requests_;
             return;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        if (entry.kind == sim::LogEntry::Noise) {
+        if (entry.Kind == sim::LogEntry::Noise) {
             ++faults_[size_t(sim::Fault::Noise)];
             return;
         }
-        if (entry.kind != sim::LogEntry::Reply)
+        if (entry.Kind != sim::LogEntry::Reply)
             return;
-        if (entry.fault != sim::Fault::None && entry.fault != sim::Fault::Noise)
-            ++faults_[size_t(entry.fault)];
-        if (!entry.crcGood || entry.bytes.empty())
+        if (entry.Fault != sim::Fault::None && entry.Fault != sim::Fault::Noise)
+            ++faults_[size_t(entry.Fault)];
+        if (!entry.CrcGood || entry.Bytes.empty())
             return;
-        std::vector<uint8_t> proper = entry.bytes;
-        if (entry.fault == sim::Fault::Trailing && proper.size() > TrailingBytes)
+        std::vector<uint8_t> proper = entry.Bytes;
+        if (entry.Fault == sim::Fault::Trailing && proper.size() > TrailingBytes)
             proper.resize(proper.size() - TrailingBytes);
         good_.insert(std::move(proper));
     });
@@ -80,6 +80,13 @@ int SoakCount(const char *name, int fallback)
     return value > 0 ? value : fallback;
 }
 
+sim::SimOptions SoakOptions(uint64_t seed)
+{
+    sim::SimOptions options;
+    options.Seed = seed;
+    return options;
+}
+
 std::array<double, sim::FaultKindCount> SoakFaultMix()
 {
     std::array<double, sim::FaultKindCount> p{};
@@ -106,23 +113,23 @@ QStringList CommandsRepeatedUntilAnswered(const std::vector<sim::LogEntry> &log)
     std::vector<const sim::LogEntry *> requests;
     std::vector<const sim::LogEntry *> replies;
     for (const sim::LogEntry &e : log) {
-        if (e.kind == sim::LogEntry::Request)
+        if (e.Kind == sim::LogEntry::Request)
             requests.push_back(&e);
-        else if (e.kind == sim::LogEntry::Reply && e.crcGood && !e.bytes.empty())
+        else if (e.Kind == sim::LogEntry::Reply && e.CrcGood && !e.Bytes.empty())
             replies.push_back(&e);
     }
     QStringList out;
     for (size_t i = 0; i + 1 < requests.size(); ++i) {
         const sim::LogEntry &command = *requests[i];
         const sim::LogEntry &next = *requests[i + 1];
-        if (command.bytes.size() != 8 || command.bytes[1] != 5 || next.bytes == command.bytes)
+        if (command.Bytes.size() != 8 || command.Bytes[1] != 5 || next.Bytes == command.Bytes)
             continue;
         bool answered = false;
         for (const sim::LogEntry *reply : replies)
-            if (reply->end > command.time && reply->end < next.time)
+            if (reply->End > command.Time && reply->End < next.Time)
                 answered = true;
         if (!answered)
-            out << QStringLiteral("command %1 (request %2) given up without a good answer").arg(Hex(command.bytes)).arg(i);
+            out << QStringLiteral("command %1 (request %2) given up without a good answer").arg(Hex(command.Bytes)).arg(i);
     }
     return out;
 }
@@ -131,7 +138,7 @@ QStringList RequestsOutside(const std::vector<sim::LogEntry> &log, const std::se
 {
     QStringList out;
     for (const sim::LogEntry &e : log)
-        if (e.kind == sim::LogEntry::Request && !allowed.count(e.bytes))
-            out << Hex(e.bytes);
+        if (e.Kind == sim::LogEntry::Request && !allowed.count(e.Bytes))
+            out << Hex(e.Bytes);
     return out;
 }

@@ -42,6 +42,9 @@ private:
 // The soak's size: the environment variable name as a positive number, else fallback.
 int SoakCount(const char *name, int fallback);
 
+// The simulator of a soak: its readings jitter from the seed.
+sim::SimOptions SoakOptions(uint64_t seed);
+
 // Fault probabilities of about 30 % in all, every kind but a hang-up; the kinds that cost
 // a whole answer time-out are drawn less often so that the soak gets more exchanges done.
 std::array<double, sim::FaultKindCount> SoakFaultMix();
