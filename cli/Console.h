@@ -25,6 +25,9 @@ int FailedWriteError(int err);
 // waiting while a pipe is full: 0, or the cause of the failure as the C library's error
 // number (a reader that has gone is EPIPE, a full disk ENOSPC). Safe on any thread.
 int WriteStream(int fd, const QByteArray &bytes);
+// One write of the system into fd, of up to size bytes (a call cut short by a signal is made
+// again): how many bytes it took, or 0 or less with errno set as the C library sets it.
+qint64 WriteSome(int fd, const char *data, qint64 size);
 // When path names a standard stream the process already has open, its descriptor: "-" and
 // (Linux) /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N. Such a path is written
 // into where the stream stands, never opened anew (which would cut a file the shell

@@ -65,19 +65,13 @@ int FailedWriteError(int err)
     return err ? err : EIO;
 }
 
-int WriteStream(int fd, const QByteArray &bytes)
+qint64 WriteSome(int fd, const char *data, qint64 size)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return FailedWriteError(n < 0 ? errno : 0);
-    }
-    return 0;
+    ssize_t n;
+    do
+        n = ::write(fd, data, size_t(size));
+    while (n < 0 && errno == EINTR);
+    return n;
 }
 
 int StandardStreamOf(const QString &path)

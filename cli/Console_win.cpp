@@ -124,20 +124,11 @@ int FailedWriteError(int err)
     }
 }
 
-int WriteStream(int fd, const QByteArray &bytes)
+qint64 WriteSome(int fd, const char *data, qint64 size)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const unsigned chunk = unsigned(std::min<qsizetype>(bytes.size() - done, 1 << 20));
-        errno = 0;
-        SetLastError(ERROR_SUCCESS);
-        const int n = _write(fd, bytes.constData() + done, chunk);
-        if (n > 0)
-            done += n;
-        else
-            return FailedWriteError(n < 0 ? errno : 0);
-    }
-    return 0;
+    errno = 0;
+    SetLastError(ERROR_SUCCESS);
+    return _write(fd, data, unsigned(std::min<qint64>(size, 1 << 20)));
 }
 
 int StandardStreamOf(const QString &path)
