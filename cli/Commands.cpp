@@ -181,8 +181,8 @@ private:
         t.TimeoutMs = options.TimeoutMs;
         t.Retries = options.Retries;
         if (options.Trace)
-            t.Trace = [](const QString &line) {
-                const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+            t.Trace = [](const TTraceFrame &frame) {
+                const QByteArray bytes = (TraceFrameText(frame) + QLatin1Char('\n')).toUtf8();
                 std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
             };
         return t;

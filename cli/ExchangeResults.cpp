@@ -1,5 +1,7 @@
 #include "ExchangeResults.h"
 
+#include <QStringList>
+
 QString ModbusExceptionName(uint8_t code)
 {
     switch (code) {
@@ -62,4 +64,43 @@ QString ExchangeResultText(const TExchangeResult &result, int timeoutMs, const Q
         return QStringLiteral("%1; then %2 before the request was sent again").arg(lastSent(), interrupted);
     }
     return {};
+}
+
+QString TraceFrameText(const TTraceFrame &frame)
+{
+    QString line = QStringLiteral("%1 ms %2 %3")
+                       .arg(frame.Ms, 10, 'f', 1)
+                       .arg(QLatin1String(frame.Sent ? "->" : "<-"),
+                            HexBytes(reinterpret_cast<const uint8_t *>(frame.Bytes.constData()), int(frame.Bytes.size())));
+    QStringList notes;
+    switch (frame.Note) {
+    case TTraceNote::None:
+        break;
+    case TTraceNote::Stray:
+        notes << QStringLiteral("stray");
+        break;
+    case TTraceNote::Interrupted:
+        notes << QStringLiteral("interrupted");
+        break;
+    case TTraceNote::Timeout:
+        notes << QStringLiteral("time-out");
+        break;
+    case TTraceNote::IncompleteTimeout:
+        notes << QStringLiteral("incomplete, time-out");
+        break;
+    case TTraceNote::Exception:
+        notes << QStringLiteral("exception");
+        break;
+    case TTraceNote::BadCrc:
+        notes << QStringLiteral("bad CRC");
+        break;
+    case TTraceNote::DoesNotFit:
+        notes << QStringLiteral("does not fit the request");
+        break;
+    }
+    if (frame.BytesAfter > 0)
+        notes << QStringLiteral("%1 more bytes after it").arg(frame.BytesAfter);
+    if (!notes.isEmpty())
+        line += QStringLiteral("  (%1)").arg(notes.join(QStringLiteral(", ")));
+    return line;
 }

@@ -15,3 +15,6 @@ QString ModbusExceptionName(uint8_t code);
 // "the line is never quiet: ..., so the request was not sent". interruptedBy names what
 // ended an Interrupted exchange ("Ctrl+C").
 QString ExchangeResultText(const TExchangeResult &result, int timeoutMs, const QString &interruptedBy = {});
+// A line of the frame trace: "    12.3 ms -> 0A 03 00 00 00 26 C4 A3", with what the engine
+// noted of the frame in brackets ("  (bad CRC, 2 more bytes after it)").
+QString TraceFrameText(const TTraceFrame &frame);

@@ -221,7 +221,7 @@ void TTransaction::DropStray(int count)
         if (got <= 0)
             break;
         strayBytes_ += got;
-        TraceFrame("<-", stray, got, QStringLiteral("stray"));
+        TraceFrame(false, stray, got, TTraceNote::Stray);
         count -= got;
     }
 }
@@ -268,16 +268,17 @@ TTransaction::Quiet TTransaction::WaitForSilence(qint64 &noiseBytes)
     }
 }
 
-void TTransaction::TraceFrame(const char *direction, const uint8_t *bytes, int count, const QString &note)
+void TTransaction::TraceFrame(bool sent, const uint8_t *bytes, int count, TTraceNote note, qint64 bytesAfter)
 {
     if (!options_.Trace)
         return;
-    QString line = QStringLiteral("%1 ms %2 %3")
-                       .arg(double(clock_.nsecsElapsed()) / 1e6, 10, 'f', 1)
-                       .arg(QLatin1String(direction), HexBytes(bytes, count));
-    if (!note.isEmpty())
-        line += QStringLiteral("  (%1)").arg(note);
-    options_.Trace(line);
+    TTraceFrame frame;
+    frame.Ms = double(clock_.nsecsElapsed()) / 1e6;
+    frame.Sent = sent;
+    frame.Bytes = QByteArray(reinterpret_cast<const char *>(bytes), count);
+    frame.Note = note;
+    frame.BytesAfter = bytesAfter;
+    options_.Trace(frame);
 }
 
 TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
@@ -300,7 +301,7 @@ TExchangeResult TTransaction::Exchange(const uint8_t *frame, int size)
         }
         answer_.Begin(frame, size);
         lastAttempts_ = ++result.Attempts;
-        TraceFrame("->", frame, size);
+        TraceFrame(true, frame, size);
         SendAndCollect(frame, size);
         if (TakeAnswer(result))
             return result;
@@ -347,11 +348,10 @@ bool TTransaction::TakeAnswer(TExchangeResult &result)
     const int length = verdict == Verdict::Pending ? held : answer_.Length();
     result.Answer = QByteArray(reinterpret_cast<const char *>(answer_.Bytes()), length);
     result.Received = answer_.Received();
-    const QString after = answer_.Received() > length
-        ? QStringLiteral(", %1 more bytes after it").arg(answer_.Received() - length) : QString();
+    const qint64 after = std::max<qint64>(answer_.Received() - length, 0);
     if (verdict == Verdict::Pending) {
-        TraceFrame("<-", answer_.Bytes(), held,
-                   interrupted_ ? QStringLiteral("interrupted") : held ? QStringLiteral("incomplete, time-out") : QStringLiteral("time-out"));
+        TraceFrame(false, answer_.Bytes(), held,
+                   interrupted_ ? TTraceNote::Interrupted : held ? TTraceNote::IncompleteTimeout : TTraceNote::Timeout);
         if (interrupted_) {
             result.Outcome = result.LastSent = TExchangeOutcome::Interrupted;
             return true;
@@ -361,21 +361,21 @@ bool TTransaction::TakeAnswer(TExchangeResult &result)
     }
     switch (verdict) {
     case Verdict::Exception:
-        TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("exception") + after);
+        TraceFrame(false, answer_.Bytes(), length, TTraceNote::Exception, after);
         result.Outcome = TExchangeOutcome::Exception;
         result.ExceptionCode = answer_.ExceptionCode();
         return true;
     case Verdict::Answer:
-        TraceFrame("<-", answer_.Bytes(), length, after.isEmpty() ? QString() : after.mid(2));
+        TraceFrame(false, answer_.Bytes(), length, TTraceNote::None, after);
         result.Outcome = TExchangeOutcome::Answer;
         return true;
     case Verdict::BadCrc:
-        TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("bad CRC") + after);
+        TraceFrame(false, answer_.Bytes(), length, TTraceNote::BadCrc, after);
         result.Outcome = TExchangeOutcome::BadCrc;
         break;
     case Verdict::WrongAnswer:
     case Verdict::Pending:
-        TraceFrame("<-", answer_.Bytes(), length, QStringLiteral("does not fit the request") + after);
+        TraceFrame(false, answer_.Bytes(), length, TTraceNote::DoesNotFit, after);
         result.Outcome = TExchangeOutcome::WrongAnswer;
         break;
     }

@@ -27,14 +27,35 @@ inline constexpr double DefaultSilenceMs = 3.5 * LineByteMs;
 // byte of its answer, beyond that quiet.
 inline constexpr int TurnaroundMarginMs = 20;
 
+// What the trace says of one frame beyond its bytes.
+enum class TTraceNote {
+    None,
+    Stray,              // bytes that came while nothing was awaited
+    Interrupted,        // the exchange was interrupted while the answer was awaited
+    Timeout,            // nothing came in time
+    IncompleteTimeout,  // part of an answer came in time
+    Exception,          // an exception reply
+    BadCrc,             // complete, with a wrong CRC
+    DoesNotFit,         // a good CRC, but not an answer to the request
+};
+
+// One frame of the trace: a request sent, or what came.
+struct TTraceFrame {
+    double Ms = 0;           // since the transaction was made
+    bool Sent = false;       // a request (else what came)
+    QByteArray Bytes;        // the frame as sent, or the answer proper (what came so far)
+    TTraceNote Note = TTraceNote::None;
+    qint64 BytesAfter = 0;   // bytes that came after the answer proper
+};
+
 struct TTransactionOptions {
     // From the request's last byte on the line to the answer's: a port that takes the bytes
     // faster than the line carries them (a pseudo-terminal) does not shorten it.
     int TimeoutMs = 1000;
     int Retries = 2;       // further attempts after a time-out or a bad answer
     double SilenceMs = DefaultSilenceMs;
-    // Called with each trace line ("   12.3 ms -> 0A 03 ..."); empty: no trace.
-    std::function<void(const QString &)> Trace;
+    // Called with each frame sent and each that came; empty: no trace.
+    std::function<void(const TTraceFrame &)> Trace;
 };
 
 enum class TExchangeOutcome {
@@ -154,7 +175,8 @@ private:
     // answer, an exception, an interruption), false when the request is to be sent again.
     bool TakeAnswer(TExchangeResult &result);
     void RaisePortError();
-    void TraceFrame(const char *direction, const uint8_t *bytes, int count, const QString &note = {});
+    void TraceFrame(bool sent, const uint8_t *bytes, int count, TTraceNote note = TTraceNote::None,
+                    qint64 bytesAfter = 0);
 
     TCustomComPort &port_;
     TTransactionOptions options_;

@@ -54,17 +54,26 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("attempts");
         QTest::addColumn<int>("exception");
+        QTest::addColumn<QStringList>("notes");  // what the trace says of each frame that came
         const QByteArray read = Request(3, 0, 38);
         const auto none = int(sim::Fault::None);
-        QTest::newRow("answer") << read << none << 0 << int(TExchangeOutcome::Answer) << 1 << 0;
-        QTest::newRow("no reply, then one") << read << int(sim::Fault::NoReply) << 1 << int(TExchangeOutcome::Answer) << 2 << 0;
-        QTest::newRow("bad CRC, then good") << read << int(sim::Fault::BadCrc) << 1 << int(TExchangeOutcome::Answer) << 2 << 0;
-        QTest::newRow("CRC low byte first twice") << read << int(sim::Fault::CrcLowHigh) << 2 << int(TExchangeOutcome::Answer) << 3 << 0;
-        QTest::newRow("answer in chunks") << read << int(sim::Fault::Split) << 1 << int(TExchangeOutcome::Answer) << 1 << 0;
-        QTest::newRow("silent") << read << int(sim::Fault::NoReply) << 3 << int(TExchangeOutcome::NoAnswer) << 3 << 0;
-        QTest::newRow("exception: address") << Request(3, 50, 10) << none << 0 << int(TExchangeOutcome::Exception) << 1 << 2;
-        QTest::newRow("exception: function") << Request(6, 0, 1) << none << 0 << int(TExchangeOutcome::Exception) << 1 << 1;
-        QTest::newRow("coil echo") << Request(5, 2, 0xFF00) << none << 0 << int(TExchangeOutcome::Answer) << 1 << 0;
+        QTest::newRow("answer") << read << none << 0 << int(TExchangeOutcome::Answer) << 1 << 0 << QStringList{""};
+        QTest::newRow("no reply, then one") << read << int(sim::Fault::NoReply) << 1 << int(TExchangeOutcome::Answer) << 2 << 0
+                                              << QStringList{"time-out", ""};
+        QTest::newRow("bad CRC, then good") << read << int(sim::Fault::BadCrc) << 1 << int(TExchangeOutcome::Answer) << 2 << 0
+                                              << QStringList{"bad CRC", ""};
+        QTest::newRow("CRC low byte first twice") << read << int(sim::Fault::CrcLowHigh) << 2 << int(TExchangeOutcome::Answer) << 3 << 0
+                                                    << QStringList{"bad CRC", "bad CRC", ""};
+        QTest::newRow("answer in chunks") << read << int(sim::Fault::Split) << 1 << int(TExchangeOutcome::Answer) << 1 << 0
+                                          << QStringList{""};
+        QTest::newRow("silent") << read << int(sim::Fault::NoReply) << 3 << int(TExchangeOutcome::NoAnswer) << 3 << 0
+                                 << QStringList{"time-out", "time-out", "time-out"};
+        QTest::newRow("exception: address") << Request(3, 50, 10) << none << 0 << int(TExchangeOutcome::Exception) << 1 << 2
+                                             << QStringList{"exception"};
+        QTest::newRow("exception: function") << Request(6, 0, 1) << none << 0 << int(TExchangeOutcome::Exception) << 1 << 1
+                                              << QStringList{"exception"};
+        QTest::newRow("coil echo") << Request(5, 2, 0xFF00) << none << 0 << int(TExchangeOutcome::Answer) << 1 << 0
+                                   << QStringList{""};
     }
     void outcomes()
     {
@@ -74,18 +83,25 @@ private slots:
         QFETCH(int, outcome);
         QFETCH(int, attempts);
         QFETCH(int, exception);
+        QFETCH(QStringList, notes);
         if (faults)
             sim_->QueueFault(sim::Fault(fault), faults);
         QStringList trace;
         // A time-out well above the slowest row (the answer in chunks takes about 175 ms),
         // so that a loaded machine does not count an extra attempt.
-        TTransaction transaction(*port_, {1000, 2, DefaultSilenceMs, [&](const QString &line) { trace << line; }});
+        TTransaction transaction(*port_, {1000, 2, DefaultSilenceMs, [&](const TTraceFrame &frame) { trace << TraceFrameText(frame); }});
         transaction.Open();
         const TExchangeResult result = transaction.Exchange(request);
         QCOMPARE(int(result.Outcome), outcome);
         QCOMPARE(result.Attempts, attempts);
         QCOMPARE(int(result.ExceptionCode), exception);
         QCOMPARE(trace.filter(QRegularExpression(QStringLiteral("^ +\\d+\\.\\d ms -> "))).size(), attempts);
+        static const QRegularExpression came(QStringLiteral("^ +\\d+\\.\\d ms <- [0-9A-F ]*?(?:  \\((.*)\\))?$"));
+        QStringList noted;
+        for (const QString &line : std::as_const(trace))
+            if (const QRegularExpressionMatch m = came.match(line); m.hasMatch())
+                noted << m.captured(1);
+        QCOMPARE(noted, notes);
         if (exception)
             QVERIFY(ExchangeResultText(result, 1000).contains(ModbusExceptionName(uint8_t(exception))));
         if (outcome == int(TExchangeOutcome::Answer)) {
